@@ -1,0 +1,15 @@
+# Compiler settings shared by every target of the project.
+add_library(qel_build_options INTERFACE)
+target_compile_options(qel_build_options INTERFACE -Wall -Wextra -Wpedantic)
+if(QEL_WERROR)
+  target_compile_options(qel_build_options INTERFACE -Werror)
+endif()
+
+if(QEL_SANITIZE)
+  set(_qel_san_flags -fsanitize=${QEL_SANITIZE} -fno-omit-frame-pointer)
+  if(QEL_SANITIZE MATCHES "undefined")
+    list(APPEND _qel_san_flags -fno-sanitize-recover=all)
+  endif()
+  add_compile_options(${_qel_san_flags})
+  add_link_options(-fsanitize=${QEL_SANITIZE})
+endif()
