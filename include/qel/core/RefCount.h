@@ -38,6 +38,17 @@ class CAtomicValue {
 
   operator V() const { return _value.load(std::memory_order_relaxed); }  // NOLINT
 
+  // Interlocked increment that refuses a value of 0; true when it counted.
+  bool incrementUnlessZero() {
+    V current = _value.load();
+    while (current != 0) {
+      if (_value.compare_exchange_weak(current, static_cast<V>(current + 1))) {
+        return true;
+      }
+    }
+    return false;
+  }
+
  private:
   std::atomic<V> _value;
 };
@@ -56,6 +67,15 @@ class CAtomicLong : public CAtomicValue<std::uint32_t> {
   using CAtomicValue<std::uint32_t>::CAtomicValue;
   using CAtomicValue<std::uint32_t>::operator=;
 };
+
+inline bool incrementUnlessZero(CAtomicCounter& counter) { return counter.incrementUnlessZero(); }
+inline bool incrementUnlessZero(std::uint32_t& counter) {
+  if (counter == 0) {
+    return false;
+  }
+  ++counter;
+  return true;
+}
 
 class QEL_API CNonCopyable {
  protected:
@@ -85,6 +105,10 @@ class QEL_API CRefCountableBase : public CNonCopyable {
       onFinalRelease();
     }
   }
+
+  // Adds a reference unless the count has already fallen to 0, that is
+  // unless the object is being destroyed.
+  bool tryAddRef() { return incrementUnlessZero(_nRefCount); }
 
   std::uint32_t getRefCount() const { return static_cast<std::uint32_t>(_nRefCount); }
 

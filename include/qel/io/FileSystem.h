@@ -1,0 +1,114 @@
+#ifndef QEL_IO_FILESYSTEM_H_
+#define QEL_IO_FILESYSTEM_H_
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "qel/core/Export.h"
+#include "qel/core/Lock.h"
+#include "qel/core/RefCount.h"
+#include "qel/datetime/DateTime.h"
+
+namespace qel {
+
+class CFileDescriptor;
+
+// The library's single entry point to the file system.  One shared instance
+// serves the whole process (getFileSystem); it lives while some SmartPtr
+// holds it.  On Linux the instance is a CPosixFileSystem unless setFactory
+// chose another kind (CWin32FileSystem, or a test file system).
+class QEL_API CFileSystem : public CRefCountable {
+ public:
+  enum AccessMode { ACCESS_READ = 1, ACCESS_WRITE = 2 };
+  enum CreationFlag {
+    CF_OPEN_EXISTING = 0,
+    CF_OPEN_APPEND = 1,
+    CF_CREATE_NEW = 2,
+    CF_CREATE_ALWAYS = 3
+  };
+  enum FolderType { FOLDER_CURRENT = 0 };
+  enum AttributeFlag {
+    FA_EXISTS = 1,
+    FA_FILE = 2,
+    FA_DIRECTORY = 4,
+    FA_HIDDEN = 8,
+    FA_READONLY = 16
+  };
+
+  using Factory = CFileSystem* (*)();
+
+  CFileSystem();
+  // Detaches this instance from the shared pointer when it is the shared one.
+  ~CFileSystem() override;
+
+  virtual std::wstring getSeparator() const;
+  // parent + separator + child; no separator is added after a parent that
+  // ends with one.  An empty parent gives child unchanged.
+  virtual std::wstring resolve(const std::wstring& parent, const std::wstring& child) const;
+  // The current directory joined with path.
+  virtual std::wstring resolve(const std::wstring& path) const;
+
+  virtual std::wstring getCurrentDirectory() const = 0;
+  virtual std::wstring getFolderLocation(FolderType type) const = 0;
+  virtual wchar_t getSeparatorChar() const = 0;
+  virtual unsigned int getPrefixLength(const std::wstring& path) const = 0;
+  virtual bool isAbsolute(const std::wstring& path) const = 0;
+  virtual bool isCaseSensitive() const = 0;
+  virtual int getFileAttributeFlags(const std::wstring& path) const = 0;
+  virtual bool checkAccess(const std::wstring& path, AccessMode mode) const = 0;
+  virtual CDateTime getCreationDate(const std::wstring& path) const = 0;
+  virtual CDateTime getModificationDate(const std::wstring& path) const = 0;
+  virtual std::uint32_t getLength(const std::wstring& path) const = 0;
+  virtual void setReadOnly(const std::wstring& path, bool readOnly) const = 0;
+  virtual void deleteFile(const std::wstring& path) const = 0;
+  virtual void listDirectory(const std::wstring& path, const std::wstring& filter,
+                             std::list<std::wstring>& names) const = 0;
+  virtual void createDirectory(const std::wstring& path) const = 0;
+  virtual void rename(const std::wstring& from, const std::wstring& to) const = 0;
+  virtual std::wstring filterFilename(const std::wstring& name) const = 0;
+  // Null for a missing file opened with CF_OPEN_EXISTING; every other
+  // failure throws.
+  virtual SmartPtr<CFileDescriptor> openFile(const std::wstring& path, int access,
+                                             CreationFlag creation, int attributes) = 0;
+  virtual std::uint32_t readFile(CFileDescriptor* descriptor, unsigned char* buffer,
+                                 std::uint32_t size) const = 0;
+  virtual std::uint32_t writeFile(CFileDescriptor* descriptor, const unsigned char* buffer,
+                                  std::uint32_t size) const = 0;
+  virtual void closeFile(CFileDescriptor* descriptor) const = 0;
+
+  // The shared instance, with one reference for the caller.
+  static SmartPtr<CFileSystem> getFileSystem();
+  // Forgets the shared instance; its holders keep it, the next
+  // getFileSystem() creates a new one.
+  static void resetInstance();
+  // Chooses what getFileSystem() creates from the next creation on; null
+  // restores the platform default.  Returns the previous factory (null for
+  // the default).
+  static Factory setFactory(Factory factory);
+
+  // The current shared instance; holds no reference.
+  static CFileSystem* volatile _pFileSystem;
+
+ private:
+  static CLock& creationLock();
+};
+
+// An open file.  The descriptor keeps its file system alive; the file is
+// closed when the last SmartPtr to the descriptor goes.
+class QEL_API CFileDescriptor : public CRefCountable {
+ public:
+  explicit CFileDescriptor(CFileSystem* fileSystem);
+  ~CFileDescriptor() override;
+
+  // Closes the file at once through its file system.
+  virtual void close();
+  SmartPtr<CFileSystem> getFileSystem() const;
+
+ protected:
+  SmartPtr<CFileSystem> _pFileSystem;
+};
+
+}  // namespace qel
+
+#endif  // QEL_IO_FILESYSTEM_H_

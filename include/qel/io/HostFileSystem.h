@@ -1,0 +1,82 @@
+#ifndef QEL_IO_HOSTFILESYSTEM_H_
+#define QEL_IO_HOSTFILESYSTEM_H_
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "qel/core/Export.h"
+#include "qel/io/FileSystem.h"
+
+namespace qel {
+
+namespace platform {
+class HostFile;
+}
+
+// A file opened through the host file layer.  The handle is owned by the
+// descriptor; an explicit close() is remembered, so the handle is closed
+// exactly once.
+class QEL_API CWin32FileDescriptor : public CFileDescriptor {
+ public:
+  CWin32FileDescriptor(CFileSystem* fileSystem, void* handle);
+  // Closes the file unless it was closed already; a failure is swallowed.
+  ~CWin32FileDescriptor() override;
+
+  void* getHandle() const { return _pHandle; }
+  operator void*() const { return _pHandle; }  // NOLINT(google-explicit-constructor)
+
+ private:
+  void* _pHandle;
+};
+
+// The disk operations that every path-rule front end shares: each turns its
+// paths into host paths (toHostPath) and reports failures through one
+// mapping of host error numbers to exceptions (ThrowException).
+class QEL_API CHostFileSystem : public CFileSystem {
+ public:
+  std::wstring getFolderLocation(FolderType type) const override;
+  int getFileAttributeFlags(const std::wstring& path) const override;
+  bool checkAccess(const std::wstring& path, AccessMode mode) const override;
+  CDateTime getCreationDate(const std::wstring& path) const override;
+  CDateTime getModificationDate(const std::wstring& path) const override;
+  std::uint32_t getLength(const std::wstring& path) const override;
+  void setReadOnly(const std::wstring& path, bool readOnly) const override;
+  void deleteFile(const std::wstring& path) const override;
+  void listDirectory(const std::wstring& path, const std::wstring& filter,
+                     std::list<std::wstring>& names) const override;
+  void createDirectory(const std::wstring& path) const override;
+  // Renames for real, replacing an existing target.
+  void rename(const std::wstring& from, const std::wstring& to) const override;
+  // Erases every "./", then every "/", restarting the search after each
+  // erasure; backslashes stay.
+  std::wstring filterFilename(const std::wstring& name) const override;
+  SmartPtr<CFileDescriptor> openFile(const std::wstring& path, int access, CreationFlag creation,
+                                     int attributes) override;
+  std::uint32_t readFile(CFileDescriptor* descriptor, unsigned char* buffer,
+                         std::uint32_t size) const override;
+  std::uint32_t writeFile(CFileDescriptor* descriptor, const unsigned char* buffer,
+                          std::uint32_t size) const override;
+  void closeFile(CFileDescriptor* descriptor) const override;
+
+  // Maps a host error number: 80 gives IOException "name Already exist.";
+  // 2, 3 and 161 give FileNotFoundException "name"; anything else
+  // IOException "name".
+  [[noreturn]] static void ThrowException(std::uint32_t code, const std::wstring& name);
+
+ protected:
+  CHostFileSystem() = default;
+  // The host path for path, or a host error number (0 on success).
+  virtual std::uint32_t toHostPath(const std::wstring& path, std::string& hostPath) const = 0;
+  // Prefix of the labels of the operations that have no path: "CWin32FileSystem".
+  virtual const wchar_t* className() const = 0;
+
+ private:
+  platform::HostFile* hostFileOf(CFileDescriptor* descriptor, const wchar_t* operation) const;
+  std::wstring label(const wchar_t* operation) const;
+  CDateTime timeStamp(const std::wstring& path, bool creation) const;
+};
+
+}  // namespace qel
+
+#endif  // QEL_IO_HOSTFILESYSTEM_H_

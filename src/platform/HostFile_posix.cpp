@@ -1,0 +1,415 @@
+#include "platform/HostFile.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/xattr.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+namespace qel {
+namespace platform {
+
+namespace {
+
+// The hidden attribute requested at creation is kept in this extended
+// attribute where the file system supports it.
+const char kAttributeName[] = "user.qel.attributes";
+const char kHiddenValue[] = "hidden";
+
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string parentOf(const std::string& path) {
+  std::size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) {
+    return "/";
+  }
+  const std::size_t slash = path.rfind('/', end);
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The Windows error number for an errno value.  A missing entry is "file not
+// found" when its directory exists and "path not found" otherwise, as the
+// original platform tells them apart.
+std::uint32_t mapErrno(int error, const std::string& path) {
+  switch (error) {
+    case 0:
+      return kHostOk;
+    case ENOENT:
+      return isDirectory(parentOf(path)) ? kFileNotFound : kPathNotFound;
+    case ENOTDIR:
+      return kPathNotFound;
+    case EEXIST:
+      return kFileExists;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY:
+      return kAccessDenied;
+    case ENOTEMPTY:
+      return kDirectoryNotEmpty;
+    case ENAMETOOLONG:
+      return kFilenameTooLong;
+    case ENOSPC:
+    case EDQUOT:
+      return kDiskFull;
+    case EBUSY:
+      return kBusy;
+    case EINVAL:
+      return kInvalidParameter;
+    case EIO:
+      return kIoDevice;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case ELOOP:
+      return kCantResolveFilename;
+    case EBADF:
+      return kInvalidHandle;
+    case EXDEV:
+      return kNotSameDevice;
+    case ENOMEM:
+      return kNotEnoughMemory;
+    case EFBIG:
+      return kFileTooLarge;
+    default:
+      return kGeneralFailure;
+  }
+}
+
+std::uint32_t lastError(const std::string& path) {
+  return mapErrno(errno, path);
+}
+
+bool hasHiddenMark(const std::string& path) {
+  char value[sizeof(kHiddenValue)] = {};
+  const ssize_t n = ::getxattr(path.c_str(), kAttributeName, value, sizeof(value) - 1);
+  return n == static_cast<ssize_t>(sizeof(kHiddenValue) - 1) &&
+         std::memcmp(value, kHiddenValue, sizeof(kHiddenValue) - 1) == 0;
+}
+
+bool nameIsHidden(const std::string& path) {
+  const std::size_t end = path.find_last_not_of('/');
+  if (end == std::string::npos) {
+    return false;
+  }
+  const std::size_t slash = path.rfind('/', end);
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::string name = path.substr(start, end - start + 1);
+  return !name.empty() && name[0] == '.' && name != "." && name != "..";
+}
+
+HostTime toHostTime(const struct timespec& ts) {
+  HostTime result;
+  struct tm fields;
+  const time_t seconds = ts.tv_sec;
+  if (::gmtime_r(&seconds, &fields) == nullptr) {
+    return result;
+  }
+  result.year = fields.tm_year + 1900;
+  result.month = fields.tm_mon + 1;
+  result.day = fields.tm_mday;
+  result.hour = fields.tm_hour;
+  result.minute = fields.tm_min;
+  result.second = fields.tm_sec > 59 ? 59 : fields.tm_sec;
+  result.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
+  return result;
+}
+
+// Creation time where the file system records one, else the last change.
+struct timespec birthTime(const std::string& path, const struct stat& st) {
+#ifdef STATX_BTIME
+  struct statx sx;
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
+    struct timespec ts;
+    ts.tv_sec = sx.stx_btime.tv_sec;
+    ts.tv_nsec = sx.stx_btime.tv_nsec;
+    return ts;
+  }
+#endif
+  (void)path;
+  return st.st_mtim;
+}
+
+bool hasNul(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
+
+}  // namespace
+
+std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& request,
+                             HostFile** file) {
+  *file = nullptr;
+  if (hasNul(path) || path.empty()) {
+    return kInvalidName;
+  }
+  int flags = O_CLOEXEC;
+  if (request.read && request.write) {
+    flags |= O_RDWR;
+  } else if (request.write) {
+    flags |= O_WRONLY;
+  } else {
+    flags |= O_RDONLY;
+  }
+  if (request.write) {
+    flags |= O_DSYNC;  // write-through
+  }
+  switch (request.disposition) {
+    case HostDisposition::kOpenExisting:
+      break;
+    case HostDisposition::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case HostDisposition::kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case HostDisposition::kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+  }
+
+  // Read-only means no write permission for anyone, and it holds for every
+  // user, the superuser included: writing or truncating such a file is
+  // refused.  A directory cannot be opened as a file.
+  struct stat st;
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) {
+    return kAccessDenied;
+  }
+  const bool truncates = request.disposition == HostDisposition::kCreateAlways;
+  if (existed && (st.st_mode & kWriteBits) == 0 && (request.write || truncates) &&
+      request.disposition != HostDisposition::kCreateNew) {
+    return kAccessDenied;
+  }
+  const mode_t mode = request.createReadOnly ? 0444 : 0666;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    return lastError(path);
+  }
+  std::unique_ptr<HostFile> opened(new HostFile(fd, request.read, request.write));
+  struct stat now;
+  if (::fstat(fd, &now) != 0) {
+    return lastError(path);
+  }
+  if (S_ISDIR(now.st_mode)) {
+    return kAccessDenied;
+  }
+  if (request.createHidden && (!existed || truncates)) {
+    // Best effort: a file system without user attributes keeps only the
+    // dot-name rule.
+    (void)::fsetxattr(fd, kAttributeName, kHiddenValue, sizeof(kHiddenValue) - 1, 0);
+  }
+  if (request.createReadOnly && truncates && existed) {
+    (void)::fchmod(fd, now.st_mode & ~kWriteBits);
+  }
+  if (request.appendAtEnd && ::lseek(fd, 0, SEEK_END) < 0) {
+    return lastError(path);
+  }
+  *file = opened.release();
+  return kHostOk;
+}
+
+HostFile::~HostFile() {
+  if (_fd >= 0) {
+    ::close(_fd);
+  }
+}
+
+std::uint32_t HostFile::read(void* buffer, std::uint32_t size, std::uint32_t* count) {
+  *count = 0;
+  if (_fd < 0) {
+    return kInvalidHandle;
+  }
+  if (!_bRead) {
+    return kAccessDenied;
+  }
+  ssize_t n;
+  do {
+    n = ::read(_fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    return mapErrno(errno, std::string());
+  }
+  *count = static_cast<std::uint32_t>(n);
+  return kHostOk;
+}
+
+std::uint32_t HostFile::write(const void* buffer, std::uint32_t size, std::uint32_t* count) {
+  *count = 0;
+  if (_fd < 0) {
+    return kInvalidHandle;
+  }
+  if (!_bWrite) {
+    return kAccessDenied;
+  }
+  ssize_t n;
+  do {
+    n = ::write(_fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    return mapErrno(errno, std::string());
+  }
+  *count = static_cast<std::uint32_t>(n);
+  return kHostOk;
+}
+
+std::uint32_t HostFile::close() {
+  if (_fd < 0) {
+    return kInvalidHandle;
+  }
+  const int fd = _fd;
+  _fd = -1;
+  // The descriptor is released even when close reports an error; retrying
+  // could close a descriptor another thread has been given meanwhile.
+  if (::close(fd) != 0 && errno != EINTR) {
+    return mapErrno(errno, std::string());
+  }
+  return kHostOk;
+}
+
+std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes) {
+  if (hasNul(path) || path.empty()) {
+    return kInvalidName;
+  }
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    return lastError(path);
+  }
+  attributes->directory = S_ISDIR(st.st_mode);
+  attributes->readOnly = (st.st_mode & kWriteBits) == 0;
+  attributes->hidden = nameIsHidden(path) || hasHiddenMark(path);
+  attributes->size = attributes->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+  attributes->modified = toHostTime(st.st_mtim);
+  attributes->created = toHostTime(birthTime(path, st));
+  return kHostOk;
+}
+
+std::uint32_t hostSetReadOnly(const std::string& path, bool readOnly) {
+  if (hasNul(path) || path.empty()) {
+    return kInvalidName;
+  }
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    return lastError(path);
+  }
+  const mode_t mode = readOnly
+                          ? (st.st_mode & ~kWriteBits)
+                          : ((st.st_mode & kWriteBits) != 0 ? st.st_mode : st.st_mode | S_IWUSR);
+  if (::chmod(path.c_str(), mode & 07777) != 0) {
+    return lastError(path);
+  }
+  return kHostOk;
+}
+
+std::uint32_t hostDelete(const std::string& path, bool directory) {
+  if (hasNul(path) || path.empty()) {
+    return kInvalidName;
+  }
+  if (directory) {
+    return ::rmdir(path.c_str()) == 0 ? kHostOk : lastError(path);
+  }
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    return lastError(path);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    return kAccessDenied;
+  }
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & kWriteBits) == 0) {
+    return kAccessDenied;
+  }
+  return ::unlink(path.c_str()) == 0 ? kHostOk : lastError(path);
+}
+
+std::uint32_t hostCreateDirectory(const std::string& path) {
+  if (hasNul(path) || path.empty()) {
+    return kInvalidName;
+  }
+  if (::mkdir(path.c_str(), 0777) == 0) {
+    return kHostOk;
+  }
+  // An existing entry is "already exists" for a directory, not "file exists".
+  return errno == EEXIST ? kAlreadyExists : lastError(path);
+}
+
+std::uint32_t hostListDirectory(const std::string& directory, const std::string& pattern,
+                                bool caseSensitive, std::vector<std::string>& names) {
+  if (hasNul(directory) || hasNul(pattern) || directory.empty()) {
+    return kInvalidName;
+  }
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) {
+    return lastError(directory);
+  }
+  const int flags = caseSensitive ? 0 : FNM_CASEFOLD;
+  // "*.*" matches every name, with or without a dot, as on the original
+  // platform.
+  const std::string effective = pattern == "*.*" ? std::string("*") : pattern;
+  while (true) {
+    errno = 0;
+    const struct dirent* entry = ::readdir(dir);
+    if (entry == nullptr) {
+      break;
+    }
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+      continue;
+    }
+    if (::fnmatch(effective.c_str(), name, flags) == 0) {
+      names.emplace_back(name);
+    }
+  }
+  ::closedir(dir);
+  return kHostOk;
+}
+
+std::uint32_t hostRename(const std::string& from, const std::string& to) {
+  if (hasNul(from) || hasNul(to) || from.empty() || to.empty()) {
+    return kInvalidName;
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    const int error = errno;
+    return mapErrno(error, error == ENOENT && !isDirectory(parentOf(to)) ? to : from);
+  }
+  const int dirFd = ::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    (void)::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return kHostOk;
+}
+
+std::string hostCurrentDirectory() {
+  std::string buffer(256, '\0');
+  while (true) {
+    if (::getcwd(&buffer[0], buffer.size()) != nullptr) {
+      buffer.resize(std::strlen(buffer.c_str()));
+      return buffer;
+    }
+    if (errno != ERANGE || buffer.size() > (1u << 20)) {
+      return std::string();
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace platform
+}  // namespace qel

@@ -1,0 +1,62 @@
+#ifndef QEL_TESTS_SUPPORT_TEMPDIR_H_
+#define QEL_TESTS_SUPPORT_TEMPDIR_H_
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+namespace qel_test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir() {
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (;;) {
+      _path = base / ("qel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+      std::error_code ec;
+      if (std::filesystem::create_directory(_path, ec)) {
+        break;
+      }
+    }
+  }
+  ~TempDir() {
+    std::error_code ec;
+    // Read-only entries made by the tests must not stop the clean-up.
+    for (auto it = std::filesystem::recursive_directory_iterator(_path, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(_path, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return _path; }
+  std::string str() const { return _path.string(); }
+  std::wstring wstr() const { return _path.wstring(); }
+  std::wstring wpath(const std::string& relative) const { return (_path / relative).wstring(); }
+
+  void writeFile(const std::string& relative, const std::string& content) const {
+    std::ofstream out(_path / relative, std::ios::binary);
+    out << content;
+  }
+  std::string readFile(const std::string& relative) const {
+    std::ifstream in(_path / relative, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+ private:
+  std::filesystem::path _path;
+};
+
+}  // namespace qel_test
+
+#endif  // QEL_TESTS_SUPPORT_TEMPDIR_H_
