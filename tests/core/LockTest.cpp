@@ -414,3 +414,24 @@ TEST(CRWLockConcurrency, GuardsSharedStateUnderMixedLoad) {
   EXPECT_EQ(2 * 4 * 500, value);
   EXPECT_EQ(1u, lock->getRefCount());
 }
+
+TEST(CMutexConcurrency, DestroyedWhileHeldByItsOwner) {
+  // The owner destroys the mutex it holds, then goes on using other
+  // mutexes and ends; nothing may refer to the destroyed one any more.
+  onOtherThread([] {
+    {
+      CMutex held;
+      held.lock();
+      held.lock();
+    }
+    for (int i = 0; i < 100; ++i) {
+      CMutex other;
+      other.lock();
+      EXPECT_TRUE(other.tryLock());
+      other.unlock();
+      other.unlock();
+    }
+  });
+  CMutex after;
+  EXPECT_TRUE(tryLockElsewhere(after));
+}
