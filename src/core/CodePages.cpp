@@ -36,7 +36,7 @@ struct SingleBytePage {
   bool asciiCompatible = true;
 
   void buildReverse() {
-    for (int b = 255; b >= 0; --b) {
+    for (int b = 0; b < 256; ++b) {
       // Lower bytes win when two bytes share a code point.
       fromUnicode.emplace_back(toUnicode[static_cast<std::size_t>(b)],
                                static_cast<unsigned char>(b));

@@ -173,6 +173,7 @@ void decodeUtf7(const unsigned char* bytes, std::size_t length, std::wstring& ou
     }
     ++i;
     if (i < length && bytes[i] == '-') {
+      joiner.flush();
       out.push_back(L'+');
       ++i;
       continue;

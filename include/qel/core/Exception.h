@@ -1,6 +1,7 @@
 #ifndef QEL_CORE_EXCEPTION_H_
 #define QEL_CORE_EXCEPTION_H_
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -29,12 +30,13 @@ class QEL_API CException : public std::exception {
   // The type name alone when the message is empty, else type, ": ", message.
   std::wstring toString() const;
 
-  // The UTF-8 form of toString() as composed by CException.
+  // The UTF-8 form of toString() as composed by CException.  Made on the
+  // first call and kept; safe to call from several threads at once.
   const char* what() const noexcept override;
 
  private:
   std::wstring _sMessage;
-  mutable std::string _sWhat;
+  mutable std::atomic<std::string*> _pWhat{nullptr};
 };
 
 class QEL_API RuntimeException : public CException {

@@ -31,9 +31,9 @@ class CAtomicValue {
     return value;
   }
 
-  V operator++() { return static_cast<V>(_value.fetch_add(1) + static_cast<V>(1)); }
+  V operator++() { return wrapAdd(_value.fetch_add(1), 1u); }
   V operator++(int) { return _value.fetch_add(1); }
-  V operator--() { return static_cast<V>(_value.fetch_sub(1) - static_cast<V>(1)); }
+  V operator--() { return wrapAdd(_value.fetch_sub(1), ~Unsigned(0)); }
   V operator--(int) { return _value.fetch_sub(1); }
 
   operator V() const { return _value.load(std::memory_order_relaxed); }  // NOLINT
@@ -50,6 +50,14 @@ class CAtomicValue {
   }
 
  private:
+  using Unsigned = std::make_unsigned_t<V>;
+
+  // The value that the interlocked step produced, computed without signed
+  // overflow: the atomic operation wraps, so must its result.
+  static V wrapAdd(V value, Unsigned delta) {
+    return static_cast<V>(static_cast<Unsigned>(static_cast<Unsigned>(value) + delta));
+  }
+
   std::atomic<V> _value;
 };
 
@@ -143,7 +151,7 @@ class SmartPtr {
  public:
   SmartPtr() noexcept : _p(nullptr) {}
   SmartPtr(std::nullptr_t) noexcept : _p(nullptr) {}  // NOLINT(google-explicit-constructor)
-  SmartPtr(T* p) : _p(p) {  // NOLINT(google-explicit-constructor)
+  SmartPtr(T* p) : _p(p) {                            // NOLINT(google-explicit-constructor)
     if (_p != nullptr) {
       _p->addRef();
     }

@@ -47,7 +47,9 @@ class QEL_API CWin32Helper {
 
 class QEL_API CStringHelper {
  public:
-  enum CodePage { ANSI = 0, UTF7 = 1, UTF8 = 2 };
+  // Fixed underlying type: callers may pass any other value, which means
+  // UTF8, without leaving the range of the enumeration.
+  enum CodePage : int { ANSI = 0, UTF7 = 1, UTF8 = 2 };
 
   // Compares the ANSI forms of a and b, folding ASCII letters only.
   static int compareNoCase(const std::wstring& a, const std::wstring& b);
