@@ -18,7 +18,7 @@ constexpr unsigned int kMaxKeyLength = 56;
 
 // Blocks deciphered (ECB, CBC) or enciphered (ECB, CFB decryption) side by
 // side where the mode leaves them independent of each other.
-constexpr int kLanes = 4;
+constexpr int kLanes = 8;
 
 inline std::uint32_t loadBigEndian(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -31,6 +31,12 @@ inline void storeBigEndian(std::uint32_t word, unsigned char* p) {
   p[2] = static_cast<unsigned char>(word >> 8);
   p[3] = static_cast<unsigned char>(word);
 }
+
+#if defined(__GNUC__) || defined(__clang__)
+#define QEL_BF_INLINE inline __attribute__((always_inline))
+#else
+#define QEL_BF_INLINE inline
+#endif
 
 [[noreturn]] void throwBufferLength() {
   throw IllegalStateException(L"Incorrect buffer length");
@@ -62,50 +68,56 @@ bool overlapsPartly(const unsigned char* a, const unsigned char* b, unsigned int
 // with the halves kept in place (no swap): the pair of lines below is two
 // rounds, and the final exchange of the halves is folded into the output.
 template <int K>
-void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* right) const {
+QEL_BF_INLINE void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* right) const {
+  // Working copies whose address never escapes: the compiler may keep them in
+  // registers, as no store to them can change the subkeys or the S-boxes.
+  std::uint32_t l[K];
+  std::uint32_t r[K];
   const std::uint32_t* const p = _auiP;
   for (int k = 0; k < K; ++k) {
-    left[k] ^= p[0];
+    l[k] = left[k] ^ p[0];
+    r[k] = right[k];
   }
 #pragma GCC unroll 8
   for (int i = 1; i < 17; i += 2) {
     for (int k = 0; k < K; ++k) {
-      right[k] ^= F(left[k]) ^ p[i];
+      r[k] ^= F(l[k]) ^ p[i];
     }
     for (int k = 0; k < K; ++k) {
-      left[k] ^= F(right[k]) ^ p[i + 1];
+      l[k] ^= F(r[k]) ^ p[i + 1];
     }
   }
   for (int k = 0; k < K; ++k) {
-    const std::uint32_t l = right[k] ^ p[17];
-    right[k] = left[k];
-    left[k] = l;
+    left[k] = r[k] ^ p[17];
+    right[k] = l[k];
   }
 }
 
 template <int K>
-void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* right) const {
+QEL_BF_INLINE void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* right) const {
+  std::uint32_t l[K];
+  std::uint32_t r[K];
   const std::uint32_t* const p = _auiP;
   for (int k = 0; k < K; ++k) {
-    left[k] ^= p[17];
+    l[k] = left[k] ^ p[17];
+    r[k] = right[k];
   }
 #pragma GCC unroll 8
   for (int i = 16; i > 0; i -= 2) {
     for (int k = 0; k < K; ++k) {
-      right[k] ^= F(left[k]) ^ p[i];
+      r[k] ^= F(l[k]) ^ p[i];
     }
     for (int k = 0; k < K; ++k) {
-      left[k] ^= F(right[k]) ^ p[i - 1];
+      l[k] ^= F(r[k]) ^ p[i - 1];
     }
   }
   for (int k = 0; k < K; ++k) {
-    const std::uint32_t l = right[k] ^ p[0];
-    right[k] = left[k];
-    left[k] = l;
+    left[k] = r[k] ^ p[0];
+    right[k] = l[k];
   }
 }
 
-void CBlowFish::Encrypt(SBlock& block) const {
+QEL_BF_INLINE void CBlowFish::Encrypt(SBlock& block) const {
   std::uint32_t l = block._uiLeft;
   std::uint32_t r = block._uiRight;
   encipherMany<1>(&l, &r);
@@ -113,7 +125,7 @@ void CBlowFish::Encrypt(SBlock& block) const {
   block._uiRight = r;
 }
 
-void CBlowFish::Decrypt(SBlock& block) const {
+QEL_BF_INLINE void CBlowFish::Decrypt(SBlock& block) const {
   std::uint32_t l = block._uiLeft;
   std::uint32_t r = block._uiRight;
   decipherMany<1>(&l, &r);

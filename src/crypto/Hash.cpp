@@ -69,12 +69,9 @@ inline std::uint32_t rotl(std::uint32_t x, int n) {
 }
 
 // The four auxiliary functions, in forms with fewer operations that give the
-// same bits as F = xy | ~x z, G = xz | y ~z, H = x ^ y ^ z, I = y ^ (x | ~z).
+// same bits as F = xy | ~x z, H = x ^ y ^ z, I = y ^ (x | ~z).
 inline std::uint32_t fF(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
   return z ^ (x & (y ^ z));
-}
-inline std::uint32_t fG(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-  return y ^ (z & (x ^ y));
 }
 inline std::uint32_t fH(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
   return x ^ y ^ z;
@@ -82,6 +79,13 @@ inline std::uint32_t fH(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 inline std::uint32_t fI(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
   return y ^ (x | ~z);
 }
+
+// G written as (x & z) + (y & ~z): the two terms never share a set bit, so
+// their sum is their union, and only x & z waits for the previous step.
+#define QEL_MD5_STEP_G(a, b, c, d, x, s, ac) \
+  (a) += ((c) & ~(d)) + (x) + (ac);          \
+  (a) += (b) & (d);                          \
+  (a) = rotl((a), (s)) + (b)
 
 #define QEL_MD5_STEP(f, a, b, c, d, x, s, ac) \
   (a) += f((b), (c), (d)) + (x) + (ac);       \
@@ -195,22 +199,22 @@ void CMD5::transform(const unsigned char* block) {
   QEL_MD5_STEP(fF, b, c, d, a, X(15), 22, 0x49b40821u);
 
   // Round 2
-  QEL_MD5_STEP(fG, a, b, c, d, X(1), 5, 0xf61e2562u);
-  QEL_MD5_STEP(fG, d, a, b, c, X(6), 9, 0xc040b340u);
-  QEL_MD5_STEP(fG, c, d, a, b, X(11), 14, 0x265e5a51u);
-  QEL_MD5_STEP(fG, b, c, d, a, X(0), 20, 0xe9b6c7aau);
-  QEL_MD5_STEP(fG, a, b, c, d, X(5), 5, 0xd62f105du);
-  QEL_MD5_STEP(fG, d, a, b, c, X(10), 9, 0x02441453u);
-  QEL_MD5_STEP(fG, c, d, a, b, X(15), 14, 0xd8a1e681u);
-  QEL_MD5_STEP(fG, b, c, d, a, X(4), 20, 0xe7d3fbc8u);
-  QEL_MD5_STEP(fG, a, b, c, d, X(9), 5, 0x21e1cde6u);
-  QEL_MD5_STEP(fG, d, a, b, c, X(14), 9, 0xc33707d6u);
-  QEL_MD5_STEP(fG, c, d, a, b, X(3), 14, 0xf4d50d87u);
-  QEL_MD5_STEP(fG, b, c, d, a, X(8), 20, 0x455a14edu);
-  QEL_MD5_STEP(fG, a, b, c, d, X(13), 5, 0xa9e3e905u);
-  QEL_MD5_STEP(fG, d, a, b, c, X(2), 9, 0xfcefa3f8u);
-  QEL_MD5_STEP(fG, c, d, a, b, X(7), 14, 0x676f02d9u);
-  QEL_MD5_STEP(fG, b, c, d, a, X(12), 20, 0x8d2a4c8au);
+  QEL_MD5_STEP_G(a, b, c, d, X(1), 5, 0xf61e2562u);
+  QEL_MD5_STEP_G(d, a, b, c, X(6), 9, 0xc040b340u);
+  QEL_MD5_STEP_G(c, d, a, b, X(11), 14, 0x265e5a51u);
+  QEL_MD5_STEP_G(b, c, d, a, X(0), 20, 0xe9b6c7aau);
+  QEL_MD5_STEP_G(a, b, c, d, X(5), 5, 0xd62f105du);
+  QEL_MD5_STEP_G(d, a, b, c, X(10), 9, 0x02441453u);
+  QEL_MD5_STEP_G(c, d, a, b, X(15), 14, 0xd8a1e681u);
+  QEL_MD5_STEP_G(b, c, d, a, X(4), 20, 0xe7d3fbc8u);
+  QEL_MD5_STEP_G(a, b, c, d, X(9), 5, 0x21e1cde6u);
+  QEL_MD5_STEP_G(d, a, b, c, X(14), 9, 0xc33707d6u);
+  QEL_MD5_STEP_G(c, d, a, b, X(3), 14, 0xf4d50d87u);
+  QEL_MD5_STEP_G(b, c, d, a, X(8), 20, 0x455a14edu);
+  QEL_MD5_STEP_G(a, b, c, d, X(13), 5, 0xa9e3e905u);
+  QEL_MD5_STEP_G(d, a, b, c, X(2), 9, 0xfcefa3f8u);
+  QEL_MD5_STEP_G(c, d, a, b, X(7), 14, 0x676f02d9u);
+  QEL_MD5_STEP_G(b, c, d, a, X(12), 20, 0x8d2a4c8au);
 
   // Round 3
   QEL_MD5_STEP(fH, a, b, c, d, X(5), 4, 0xfffa3942u);
@@ -256,5 +260,6 @@ void CMD5::transform(const unsigned char* block) {
 }
 
 #undef QEL_MD5_STEP
+#undef QEL_MD5_STEP_G
 
 }  // namespace qel

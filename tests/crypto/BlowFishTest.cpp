@@ -172,34 +172,50 @@ TEST(BlowFish, FullBlockCfbVector) {
   EXPECT_EQ(toHex(chainData()), toHex(run(cipher, false, fromHex(expected), CBlowFish::CFB)));
 }
 
-TEST(BlowFish, SevenBlockBuffersInEveryMode) {
-  // Longer than one group of blocks processed side by side, plus a rest.
+TEST(BlowFish, NineteenBlockBuffersInEveryMode) {
+  // Two groups of blocks processed side by side and a rest of three; every
+  // prefix of whole blocks is checked as well, down to a single block.
   CBlowFish cipher = makeCipher(kChainKey, kChainIv);
-  const std::vector<unsigned char> plain = pattern(56);
+  const std::vector<unsigned char> plain = pattern(152);
   const struct {
     int mode;
     const char* cipher;
   } cases[] = {
       {CBlowFish::ECB,
        "8eeab78470b030525a0029b36802da7015386914334bb29db3311c6eedad76cbe3c23cfdf42f932d71e93503"
-       "5fdce6dd5bb25fff1389dae0"},
+       "5fdce6dd5bb25fff1389dae0563cf05f57f69c2f6ef9afce1b16cf2f6f5c3102f4af4030901bb0205d387a94"
+       "4d2a09b26d91d75e67ad016c6dde93ca9bf0db4a3483a9d75112ab2a6d936e1736b862c690cef59fa7ea38a5"
+       "1cc8940124fb23a043f5407a0512bbba7f9096f1"},
       {CBlowFish::CBC,
        "a0b3569b4b44a4a8f8a7b9e08e43a2b0fc174d801b3ec057c969c1770f62a60db23a470c593bcd105965cf88"
-       "829e783fddc84bea0dfb1be3"},
+       "829e783fddc84bea0dfb1be38d450b171ebb7b20daa2bf9cad035cb5ecf1d7224a077fd1b5c1b0ab6b1dcfaa"
+       "2ce8b6a52cbccee4053c537a31d2104eb71b12e4d34f78b4eb8566794a38dc7915e8965b6affeb65261b3511"
+       "59d14bc0908ca438d882e639766001ab861452d6"},
       {CBlowFish::CFB,
        "db3474ec2ed7e1e419e6f137a2323109160ff4f5cb246594abad946ddb2cf1d6595f458b391ebcc157f68d2d"
-       "eaf9c81bf96a26e078ef7b1e"},
+       "eaf9c81bf96a26e078ef7b1e006c02d8520370077546700327bf5170d519f81c3e8614a03548674bc7014983"
+       "5a94df662f9416a0172c4392e0cdae21e2bccacc952733af2c1620cbcaa766b135644db4457aa1aa8dc5dc2f"
+       "edfb87de6969b76d99faa4e7ee7ccb78052e7195"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.cipher, toHex(run(cipher, true, plain, c.mode))) << c.mode;
-    EXPECT_EQ(toHex(plain), toHex(run(cipher, false, fromHex(c.cipher), c.mode))) << c.mode;
+    const std::string expected = c.cipher;
+    ASSERT_EQ(304u, expected.size());
+    EXPECT_EQ(expected, toHex(run(cipher, true, plain, c.mode))) << c.mode;
+    EXPECT_EQ(toHex(plain), toHex(run(cipher, false, fromHex(expected), c.mode))) << c.mode;
+    for (std::size_t n = 8; n < plain.size(); n += 8) {
+      const std::vector<unsigned char> head(plain.begin(), plain.begin() + n);
+      EXPECT_EQ(expected.substr(0, 2 * n), toHex(run(cipher, true, head, c.mode)))
+          << c.mode << " " << n;
+      EXPECT_EQ(toHex(head), toHex(run(cipher, false, fromHex(expected.substr(0, 2 * n)), c.mode)))
+          << c.mode << " " << n;
+    }
   }
 }
 
 TEST(BlowFish, RoundTripsInEveryModeAndLength) {
   CBlowFish cipher = makeCipher(kChainKey, kChainIv);
   for (int mode : {0, 1, 2, 3, -1, 1000}) {
-    for (unsigned int n = 8; n <= 80; n += 8) {
+    for (unsigned int n = 8; n <= 200; n += 8) {
       const std::vector<unsigned char> plain = pattern(n, 13, n);
       const std::vector<unsigned char> encrypted = run(cipher, true, plain, mode);
       EXPECT_NE(plain, encrypted);
@@ -221,7 +237,7 @@ TEST(BlowFish, UnknownModesActAsEcb) {
 TEST(BlowFish, InPlaceMatchesTwoBuffers) {
   CBlowFish cipher = makeCipher(kChainKey, kChainIv);
   for (int mode : {0, 1, 2, 7}) {
-    for (unsigned int n : {8u, 24u, 32u, 40u, 72u}) {
+    for (unsigned int n : {8u, 24u, 32u, 64u, 72u, 136u}) {
       const std::vector<unsigned char> plain = pattern(n, 5, mode + 1);
       const std::vector<unsigned char> expected = run(cipher, true, plain, mode);
       std::vector<unsigned char> buf = plain;
@@ -236,14 +252,14 @@ TEST(BlowFish, InPlaceMatchesTwoBuffers) {
 TEST(BlowFish, OverlappingBuffersReadTheWholeInputFirst) {
   CBlowFish cipher = makeCipher(kChainKey, kChainIv);
   for (int mode : {0, 1, 2}) {
-    const std::vector<unsigned char> plain = pattern(48);
+    const std::vector<unsigned char> plain = pattern(136);
     const std::vector<unsigned char> expected = run(cipher, true, plain, mode);
     for (std::ptrdiff_t shift : {-8, -3, 5, 8, 16}) {
-      std::vector<unsigned char> area(48 + 32, 0);
+      std::vector<unsigned char> area(136 + 32, 0);
       unsigned char* in = area.data() + 16;
-      std::memcpy(in, plain.data(), 48);
-      cipher.encrypt(in, in + shift, 48, mode);
-      EXPECT_EQ(toHex(expected), toHex(in + shift, 48)) << mode << " " << shift;
+      std::memcpy(in, plain.data(), plain.size());
+      cipher.encrypt(in, in + shift, 136, mode);
+      EXPECT_EQ(toHex(expected), toHex(in + shift, 136)) << mode << " " << shift;
     }
   }
 }
