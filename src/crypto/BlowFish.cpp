@@ -81,10 +81,10 @@ QEL_BF_INLINE void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* r
 #pragma GCC unroll 8
   for (int i = 1; i < 17; i += 2) {
     for (int k = 0; k < K; ++k) {
-      r[k] ^= F(l[k]) ^ p[i];
+      r[k] = (r[k] ^ p[i]) ^ F(l[k]);
     }
     for (int k = 0; k < K; ++k) {
-      l[k] ^= F(r[k]) ^ p[i + 1];
+      l[k] = (l[k] ^ p[i + 1]) ^ F(r[k]);
     }
   }
   for (int k = 0; k < K; ++k) {
@@ -105,10 +105,10 @@ QEL_BF_INLINE void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* r
 #pragma GCC unroll 8
   for (int i = 16; i > 0; i -= 2) {
     for (int k = 0; k < K; ++k) {
-      r[k] ^= F(l[k]) ^ p[i];
+      r[k] = (r[k] ^ p[i]) ^ F(l[k]);
     }
     for (int k = 0; k < K; ++k) {
-      l[k] ^= F(r[k]) ^ p[i - 1];
+      l[k] = (l[k] ^ p[i - 1]) ^ F(r[k]);
     }
   }
   for (int k = 0; k < K; ++k) {
