@@ -1,0 +1,398 @@
+#include "qel/crypto/BlowFish.h"
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "crypto/HexPair.h"
+#include "qel/core/Buffer.h"
+#include "qel/core/Exception.h"
+
+namespace qel {
+
+namespace {
+
+constexpr unsigned int kMaxKeyLength = 56;
+
+// Blocks deciphered (ECB, CBC) or enciphered (ECB, CFB decryption) side by
+// side where the mode leaves them independent of each other.
+constexpr int kLanes = 8;
+
+inline std::uint32_t loadBigEndian(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+}
+
+inline void storeBigEndian(std::uint32_t word, unsigned char* p) {
+  p[0] = static_cast<unsigned char>(word >> 24);
+  p[1] = static_cast<unsigned char>(word >> 16);
+  p[2] = static_cast<unsigned char>(word >> 8);
+  p[3] = static_cast<unsigned char>(word);
+}
+
+#if defined(__GNUC__) || defined(__clang__)
+#define QEL_BF_INLINE inline __attribute__((always_inline))
+#else
+#define QEL_BF_INLINE inline
+#endif
+
+[[noreturn]] void throwBufferLength() {
+  throw IllegalStateException(L"Incorrect buffer length");
+}
+
+void checkBuffers(const unsigned char* in, const unsigned char* out, unsigned int n) {
+  if (n == 0 || n % 8 != 0) {
+    throwBufferLength();
+  }
+  if (in == nullptr || out == nullptr) {
+    throw IllegalStateException(L"Null buffer");
+  }
+}
+
+// True when [a, a + n) and [b, b + n) share a byte but do not coincide.
+bool overlapsPartly(const unsigned char* a, const unsigned char* b, unsigned int n) {
+  if (a == b) {
+    return false;
+  }
+  const std::less<const unsigned char*> before;
+  return before(a, b + n) && before(b, a + n);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ block function
+
+// The sixteen rounds on K independent blocks at once.  Each round is written
+// with the halves kept in place (no swap): the pair of lines below is two
+// rounds, and the final exchange of the halves is folded into the output.
+template <int K>
+QEL_BF_INLINE void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* right) const {
+  // Working copies whose address never escapes: the compiler may keep them in
+  // registers, as no store to them can change the subkeys or the S-boxes.
+  std::uint32_t l[K];
+  std::uint32_t r[K];
+  const std::uint32_t* const p = _auiP;
+  for (int k = 0; k < K; ++k) {
+    l[k] = left[k] ^ p[0];
+    r[k] = right[k];
+  }
+#pragma GCC unroll 8
+  for (int i = 1; i < 17; i += 2) {
+    for (int k = 0; k < K; ++k) {
+      r[k] = (r[k] ^ p[i]) ^ F(l[k]);
+    }
+    for (int k = 0; k < K; ++k) {
+      l[k] = (l[k] ^ p[i + 1]) ^ F(r[k]);
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    left[k] = r[k] ^ p[17];
+    right[k] = l[k];
+  }
+}
+
+template <int K>
+QEL_BF_INLINE void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* right) const {
+  std::uint32_t l[K];
+  std::uint32_t r[K];
+  const std::uint32_t* const p = _auiP;
+  for (int k = 0; k < K; ++k) {
+    l[k] = left[k] ^ p[17];
+    r[k] = right[k];
+  }
+#pragma GCC unroll 8
+  for (int i = 16; i > 0; i -= 2) {
+    for (int k = 0; k < K; ++k) {
+      r[k] = (r[k] ^ p[i]) ^ F(l[k]);
+    }
+    for (int k = 0; k < K; ++k) {
+      l[k] = (l[k] ^ p[i - 1]) ^ F(r[k]);
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    left[k] = r[k] ^ p[0];
+    right[k] = l[k];
+  }
+}
+
+QEL_BF_INLINE void CBlowFish::Encrypt(SBlock& block) const {
+  std::uint32_t l = block._uiLeft;
+  std::uint32_t r = block._uiRight;
+  encipherMany<1>(&l, &r);
+  block._uiLeft = l;
+  block._uiRight = r;
+}
+
+QEL_BF_INLINE void CBlowFish::Decrypt(SBlock& block) const {
+  std::uint32_t l = block._uiLeft;
+  std::uint32_t r = block._uiRight;
+  decipherMany<1>(&l, &r);
+  block._uiLeft = l;
+  block._uiRight = r;
+}
+
+void CBlowFish::BytesToBlock(const unsigned char* p, SBlock& block) {
+  block._uiLeft = loadBigEndian(p);
+  block._uiRight = loadBigEndian(p + 4);
+}
+
+void CBlowFish::BlockToBytes(const SBlock& block, unsigned char* p) {
+  storeBigEndian(block._uiLeft, p - 8);
+  storeBigEndian(block._uiRight, p - 4);
+}
+
+// ------------------------------------------------------------ key expansion
+
+CBlowFish::CBlowFish(const unsigned char* key, unsigned int keyLength, const SBlock& initialVector)
+    : _oInitialVector(initialVector), _oChain(initialVector) {
+  if (keyLength == 0 || key == nullptr) {
+    throw IllegalStateException(L"Incorrect key length");
+  }
+  if (keyLength > kMaxKeyLength) {
+    keyLength = kMaxKeyLength;
+  }
+  std::memcpy(_auiP, scm_auiInitP, sizeof(_auiP));
+  std::memcpy(_auiS, scm_auiInitS, sizeof(_auiS));
+
+  unsigned int j = 0;
+  for (std::uint32_t& subkey : _auiP) {
+    std::uint32_t word = 0;
+    for (int b = 0; b < 4; ++b) {
+      word = (word << 8) | key[j];
+      if (++j == keyLength) {
+        j = 0;
+      }
+    }
+    subkey ^= word;
+  }
+
+  SBlock block(0, 0);
+  for (int i = 0; i < 18; i += 2) {
+    Encrypt(block);
+    _auiP[i] = block._uiLeft;
+    _auiP[i + 1] = block._uiRight;
+  }
+  for (auto& box : _auiS) {
+    for (int i = 0; i < 256; i += 2) {
+      Encrypt(block);
+      box[i] = block._uiLeft;
+      box[i + 1] = block._uiRight;
+    }
+  }
+}
+
+// ------------------------------------------------------------ buffer modes
+
+void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* out, unsigned int n,
+                        int mode) const {
+  std::unique_ptr<unsigned char[]> copy;
+  if (overlapsPartly(in, out, n)) {
+    copy.reset(new unsigned char[n]);
+    std::memcpy(copy.get(), in, n);
+    in = copy.get();
+  }
+
+  const unsigned int blocks = n / 8;
+  unsigned int b = 0;
+  // The working chain; the stored one is never touched.
+  std::uint32_t chainLeft = _oChain._uiLeft;
+  std::uint32_t chainRight = _oChain._uiRight;
+  std::uint32_t l[kLanes];
+  std::uint32_t r[kLanes];
+
+  if (mode == CBC && forward) {
+    for (; b < blocks; ++b, in += 8, out += 8) {
+      SBlock work;
+      BytesToBlock(in, work);
+      work._uiLeft ^= chainLeft;
+      work._uiRight ^= chainRight;
+      Encrypt(work);
+      chainLeft = work._uiLeft;
+      chainRight = work._uiRight;
+      BlockToBytes(work, out + 8);
+    }
+  } else if (mode == CBC) {
+    for (; b + kLanes <= blocks; b += kLanes, in += 8 * kLanes, out += 8 * kLanes) {
+      std::uint32_t cl[kLanes];
+      std::uint32_t cr[kLanes];
+      for (int k = 0; k < kLanes; ++k) {
+        cl[k] = l[k] = loadBigEndian(in + 8 * k);
+        cr[k] = r[k] = loadBigEndian(in + 8 * k + 4);
+      }
+      decipherMany<kLanes>(l, r);
+      for (int k = 0; k < kLanes; ++k) {
+        storeBigEndian(l[k] ^ chainLeft, out + 8 * k);
+        storeBigEndian(r[k] ^ chainRight, out + 8 * k + 4);
+        chainLeft = cl[k];
+        chainRight = cr[k];
+      }
+    }
+    for (; b < blocks; ++b, in += 8, out += 8) {
+      SBlock cipher;
+      BytesToBlock(in, cipher);
+      SBlock work = cipher;
+      Decrypt(work);
+      work._uiLeft ^= chainLeft;
+      work._uiRight ^= chainRight;
+      chainLeft = cipher._uiLeft;
+      chainRight = cipher._uiRight;
+      BlockToBytes(work, out + 8);
+    }
+  } else if (mode == CFB && forward) {
+    for (; b < blocks; ++b, in += 8, out += 8) {
+      SBlock work(chainLeft, chainRight);
+      Encrypt(work);
+      work._uiLeft ^= loadBigEndian(in);
+      work._uiRight ^= loadBigEndian(in + 4);
+      chainLeft = work._uiLeft;
+      chainRight = work._uiRight;
+      BlockToBytes(work, out + 8);
+    }
+  } else if (mode == CFB) {
+    // Every keystream block is the encipherment of the previous ciphertext
+    // block, all of which are known in advance.
+    for (; b + kLanes <= blocks; b += kLanes, in += 8 * kLanes, out += 8 * kLanes) {
+      std::uint32_t cl[kLanes];
+      std::uint32_t cr[kLanes];
+      for (int k = 0; k < kLanes; ++k) {
+        cl[k] = loadBigEndian(in + 8 * k);
+        cr[k] = loadBigEndian(in + 8 * k + 4);
+      }
+      l[0] = chainLeft;
+      r[0] = chainRight;
+      for (int k = 1; k < kLanes; ++k) {
+        l[k] = cl[k - 1];
+        r[k] = cr[k - 1];
+      }
+      encipherMany<kLanes>(l, r);
+      for (int k = 0; k < kLanes; ++k) {
+        storeBigEndian(l[k] ^ cl[k], out + 8 * k);
+        storeBigEndian(r[k] ^ cr[k], out + 8 * k + 4);
+      }
+      chainLeft = cl[kLanes - 1];
+      chainRight = cr[kLanes - 1];
+    }
+    for (; b < blocks; ++b, in += 8, out += 8) {
+      SBlock cipher;
+      BytesToBlock(in, cipher);
+      SBlock work(chainLeft, chainRight);
+      Encrypt(work);
+      work ^= cipher;
+      chainLeft = cipher._uiLeft;
+      chainRight = cipher._uiRight;
+      BlockToBytes(work, out + 8);
+    }
+  } else {
+    // ECB, also for every mode value other than CBC and CFB.
+    for (; b + kLanes <= blocks; b += kLanes, in += 8 * kLanes, out += 8 * kLanes) {
+      for (int k = 0; k < kLanes; ++k) {
+        l[k] = loadBigEndian(in + 8 * k);
+        r[k] = loadBigEndian(in + 8 * k + 4);
+      }
+      if (forward) {
+        encipherMany<kLanes>(l, r);
+      } else {
+        decipherMany<kLanes>(l, r);
+      }
+      for (int k = 0; k < kLanes; ++k) {
+        storeBigEndian(l[k], out + 8 * k);
+        storeBigEndian(r[k], out + 8 * k + 4);
+      }
+    }
+    for (; b < blocks; ++b, in += 8, out += 8) {
+      SBlock work;
+      BytesToBlock(in, work);
+      if (forward) {
+        Encrypt(work);
+      } else {
+        Decrypt(work);
+      }
+      BlockToBytes(work, out + 8);
+    }
+  }
+}
+
+void CBlowFish::encrypt(const unsigned char* in, unsigned char* out, unsigned int n, int mode) {
+  checkBuffers(in, out, n);
+  process(true, in, out, n, mode);
+}
+
+void CBlowFish::decrypt(const unsigned char* in, unsigned char* out, unsigned int n, int mode) {
+  checkBuffers(in, out, n);
+  process(false, in, out, n, mode);
+}
+
+void CBlowFish::encrypt(unsigned char* buf, unsigned int n, int mode) {
+  encrypt(buf, buf, n, mode);
+}
+
+void CBlowFish::decrypt(unsigned char* buf, unsigned int n, int mode) {
+  decrypt(buf, buf, n, mode);
+}
+
+// ------------------------------------------------------------ hex values
+
+std::string CBlowFish::encodeValue(const std::string& value) {
+  static const unsigned char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  static const char kDigits[] = "0123456789abcdef";
+
+  // The padded length must fit the 32-bit buffer length.
+  if (value.size() > 0xFFFFFFFFu - 8u) {
+    throwBufferLength();
+  }
+  const auto length = static_cast<std::uint32_t>(value.size());
+  const std::uint32_t padding = 8 - length % 8;
+
+  Buffer<unsigned char, 512> bytes;
+  bytes.reserve(length + padding);
+  bytes.append(reinterpret_cast<const unsigned char*>(value.data()), length);
+  bytes.append(kSpaces, padding);
+  encrypt(bytes.data(), bytes.size(), CBC);
+
+  const unsigned char* p = bytes.data();
+  std::string text(2 * static_cast<std::size_t>(bytes.size()), '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    text[2 * i] = kDigits[p[i] >> 4];
+    text[2 * i + 1] = kDigits[p[i] & 0x0F];
+  }
+  return text;
+}
+
+std::string CBlowFish::decodeValue(const std::string& text) {
+  const std::size_t pairs = text.size() / 2;
+  if (pairs == 0 || pairs % 8 != 0 || pairs > 0xFFFFFFFFu) {
+    throwBufferLength();
+  }
+  const auto count = static_cast<std::uint32_t>(pairs);
+
+  Buffer<unsigned char, 512> bytes;
+  bytes.reserve(count);
+  const auto* digits = reinterpret_cast<const unsigned char*>(text.data());
+  unsigned char chunk[256];
+  for (std::uint32_t i = 0; i < count;) {
+    std::uint32_t filled = 0;
+    for (; filled < sizeof(chunk) && i < count; ++filled, ++i) {
+      chunk[filled] = crypto_detail::hexPairByte(digits[2 * i], digits[2 * i + 1]);
+    }
+    bytes.append(chunk, filled);
+  }
+  decrypt(bytes.data(), bytes.size(), CBC);
+
+  const unsigned char* p = bytes.data();
+  std::uint32_t end = count;
+  while (end > 0 && p[end - 1] == ' ') {
+    --end;
+  }
+  std::string value;
+  value.reserve(end);
+  for (std::uint32_t i = 0; i < end; ++i) {
+    if (p[i] != 0) {
+      value.push_back(static_cast<char>(p[i]));
+    }
+  }
+  return value;
+}
+
+}  // namespace qel

@@ -1,0 +1,53 @@
+#ifndef QEL_SRC_CRYPTO_HEXPAIR_H_
+#define QEL_SRC_CRYPTO_HEXPAIR_H_
+
+#include <cstdint>
+
+namespace qel {
+namespace crypto_detail {
+
+// Value of a hexadecimal digit, or -1.
+inline int hexDigit(unsigned char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+// White space as the C library's isspace sees it in the "C" locale.
+inline bool isCSpace(unsigned char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The low 8 bits of what strtol(text, nullptr, 16) gives for the two
+// characters c0 c1 taken as a string: leading white space and one sign are
+// skipped, digits are read until the first non-digit, no digit gives 0.
+// (A "0x" prefix changes nothing here: two characters leave no room for a
+// digit after it, and the "0" alone already reads as 0.)  A NUL ends the
+// string, and a NUL is neither white space, a sign nor a digit.
+inline std::uint8_t hexPairByte(unsigned char c0, unsigned char c1) {
+  const int d0 = hexDigit(c0);
+  if (d0 >= 0) {
+    const int d1 = hexDigit(c1);
+    return static_cast<std::uint8_t>(d1 >= 0 ? d0 * 16 + d1 : d0);
+  }
+  if (c0 == '-' || c0 == '+' || isCSpace(c0)) {
+    const int d1 = hexDigit(c1);
+    if (d1 < 0) {
+      return 0;
+    }
+    return static_cast<std::uint8_t>(c0 == '-' ? (256 - d1) & 0xFF : d1);
+  }
+  return 0;
+}
+
+}  // namespace crypto_detail
+}  // namespace qel
+
+#endif  // QEL_SRC_CRYPTO_HEXPAIR_H_

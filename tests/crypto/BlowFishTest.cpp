@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crypto/CryptoTestUtil.h"
+#include "qel/core/Exception.h"
+#include "qel/crypto/BlowFish.h"
+
+using qel::CBlowFish;
+using qel::IllegalStateException;
+using qel::SBlock;
+using qel_test::fromHex;
+using qel_test::toHex;
+
+namespace {
+
+CBlowFish makeCipher(const std::string& keyHex, const std::string& ivHex = "0000000000000000") {
+  const std::vector<unsigned char> key = fromHex(keyHex);
+  const std::vector<unsigned char> iv = fromHex(ivHex);
+  const SBlock chain((iv[0] << 24u) | (iv[1] << 16u) | (iv[2] << 8u) | iv[3],
+                     (iv[4] << 24u) | (iv[5] << 16u) | (iv[6] << 8u) | iv[7]);
+  return CBlowFish(key.data(), static_cast<unsigned int>(key.size()), chain);
+}
+
+std::vector<unsigned char> run(CBlowFish& cipher, bool forward, std::vector<unsigned char> data,
+                               int mode) {
+  std::vector<unsigned char> out(data.size(), 0xEE);
+  if (forward) {
+    cipher.encrypt(data.data(), out.data(), static_cast<unsigned int>(data.size()), mode);
+  } else {
+    cipher.decrypt(data.data(), out.data(), static_cast<unsigned int>(data.size()), mode);
+  }
+  return out;
+}
+
+std::vector<unsigned char> pattern(std::size_t n, unsigned int step = 37, unsigned int base = 11) {
+  std::vector<unsigned char> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    bytes[i] = static_cast<unsigned char>(i * step + base);
+  }
+  return bytes;
+}
+
+void expectThrowsWith(const std::wstring& message, void (*call)()) {
+  try {
+    call();
+    ADD_FAILURE() << "no exception";
+  } catch (const IllegalStateException& e) {
+    EXPECT_EQ(message, e.getMessage());
+  }
+}
+
+struct Vector {
+  const char* key;
+  const char* plain;
+  const char* cipher;
+};
+
+// Eric Young's variable-key ECB test data.
+const Vector kEcbVectors[] = {
+    {"0000000000000000", "0000000000000000", "4ef997456198dd78"},
+    {"ffffffffffffffff", "ffffffffffffffff", "51866fd5b85ecb8a"},
+    {"3000000000000000", "1000000000000001", "7d856f9a613063f2"},
+    {"1111111111111111", "1111111111111111", "2466dd878b963c9d"},
+    {"0123456789abcdef", "1111111111111111", "61f9c3802281b096"},
+    {"1111111111111111", "0123456789abcdef", "7d0cc630afda1ec7"},
+    {"fedcba9876543210", "0123456789abcdef", "0aceab0fc6a0a28d"},
+    {"7ca110454a1a6e57", "01a1d6d039776742", "59c68245eb05282b"},
+    {"0131d9619dc1376e", "5cd54ca83def57da", "b1b8cc0b250f09a0"},
+    {"07a1133e4a0b2686", "0248d43806f67172", "1730e5778bea1da4"},
+    {"3849674c2602319e", "51454b582ddf440a", "a25e7856cf2651eb"},
+    {"04b915ba43feb5b6", "42fd443059577fa2", "353882b109ce8f1a"},
+    {"0113b970fd34f2ce", "059b5e0851cf143a", "48f4d0884c379918"},
+    {"0170f175468fb5e6", "0756d8e0774761d2", "432193b78951fc98"},
+    {"43297fad38e373fe", "762514b829bf486a", "13f04154d69d1ae5"},
+    {"07a7137045da2a16", "3bdd119049372802", "2eedda93ffd39c79"},
+    {"04689104c2fd3b2f", "26955f6835af609a", "d887e0393c2da6e3"},
+    {"37d06bb516cb7546", "164d5e404f275232", "5f99d04f5b163969"},
+    {"1f08260d1ac2465e", "6b056e18759f5cca", "4a057a3b24d3977b"},
+    {"584023641aba6176", "004bd6ef09176062", "452031c1e4fada8e"},
+    {"025816164629b007", "480d39006ee762f2", "7555ae39f59b87bd"},
+    {"49793ebc79b3258f", "437540c8698f3cfa", "53c55f9cb49fc019"},
+    {"4fb05e1515ab73a7", "072d43a077075292", "7a8e7bfa937e89a3"},
+    {"49e95d6d4ca229bf", "02fe55778117f12a", "cf9c5d7a4986adb5"},
+    {"018310dc409b26d6", "1d9d5c5018f728c2", "d1abb290658bc778"},
+    {"1c587f1c13924fef", "305532286d6f295a", "55cb3774d13ef201"},
+    {"0101010101010101", "0123456789abcdef", "fa34ec4847b268b2"},
+    {"1f1f1f1f0e0e0e0e", "0123456789abcdef", "a790795108ea3cae"},
+    {"e0fee0fef1fef1fe", "0123456789abcdef", "c39e072d9fac631d"},
+    {"0000000000000000", "ffffffffffffffff", "014933e0cdaff6e4"},
+    {"ffffffffffffffff", "0000000000000000", "f21e9a77b71c49bc"},
+    {"0123456789abcdef", "0000000000000000", "245946885754369a"},
+    {"fedcba9876543210", "ffffffffffffffff", "6b5c5a9c5d9e0a5a"},
+};
+
+// Eric Young's set-key data: the first n bytes of one key, n = 1 to 24,
+// enciphering fedcba9876543210.
+const char* const kSetKey = "f0e1d2c3b4a5968778695a4b3c2d1e0f0011223344556677";
+const char* const kSetKeyCiphers[24] = {
+    "f9ad597c49db005e", "e91d21c1d961a6d6", "e9c2b70a1bc65cf3", "be1e639408640f05",
+    "b39e44481bdb1e6e", "9457aa83b1928c0d", "8bb77032f960629d", "e87a244e2cc85e82",
+    "15750e7a4f4ec577", "122ba70b3ab64ae0", "3a833c9affc537f6", "9409da87a90f6bf2",
+    "884f80625060b8b4", "1f85031c19e11968", "79d9373a714ca34f", "93142887ee3be15c",
+    "03429e838ce2d14b", "a4299e27469ff67b", "afd5aed1c1bc96a8", "10851c0e3858da9f",
+    "e6f51ed79b9db21f", "64a6e14afd36b46f", "80c7d7d45a5479ad", "05044b62fa52d080",
+};
+
+const char* const kChainKey = "0123456789abcdeff0e1d2c3b4a59687";
+const char* const kChainIv = "fedcba9876543210";
+
+// "7654321 Now is the time for " and its terminating NUL, zero-filled to 32.
+std::vector<unsigned char> chainData() {
+  std::vector<unsigned char> data(32, 0);
+  std::memcpy(data.data(), "7654321 Now is the time for ", 28);
+  return data;
+}
+
+}  // namespace
+
+TEST(BlowFish, InitialTablesAreTheDigitsOfPi) {
+  EXPECT_EQ(0x243F6A88u, CBlowFish::scm_auiInitP[0]);
+  EXPECT_EQ(0x85A308D3u, CBlowFish::scm_auiInitP[1]);
+  EXPECT_EQ(0x8979FB1Bu, CBlowFish::scm_auiInitP[17]);
+  EXPECT_EQ(0xD1310BA6u, CBlowFish::scm_auiInitS[0][0]);
+  EXPECT_EQ(0x98DFB5ACu, CBlowFish::scm_auiInitS[0][1]);
+  EXPECT_EQ(0x3AC372E6u, CBlowFish::scm_auiInitS[3][255]);
+}
+
+TEST(BlowFish, EcbVariableKeyVectors) {
+  for (const Vector& v : kEcbVectors) {
+    CBlowFish cipher = makeCipher(v.key);
+    EXPECT_EQ(v.cipher, toHex(run(cipher, true, fromHex(v.plain), CBlowFish::ECB))) << v.key;
+    EXPECT_EQ(v.plain, toHex(run(cipher, false, fromHex(v.cipher), CBlowFish::ECB))) << v.key;
+  }
+}
+
+TEST(BlowFish, SetKeyVectorsFromOneToTwentyFourBytes) {
+  const std::vector<unsigned char> key = fromHex(kSetKey);
+  for (unsigned int n = 1; n <= 24; ++n) {
+    CBlowFish cipher(key.data(), n, SBlock());
+    EXPECT_EQ(kSetKeyCiphers[n - 1],
+              toHex(run(cipher, true, fromHex("fedcba9876543210"), CBlowFish::ECB)))
+        << n;
+  }
+}
+
+TEST(BlowFish, OneByteKeyRepeatsAcrossTheSubkeys) {
+  // A one-byte key and the same byte eight times give the same subkeys.
+  const unsigned char one[1] = {0xf0};
+  const unsigned char eight[8] = {0xf0, 0xf0, 0xf0, 0xf0, 0xf0, 0xf0, 0xf0, 0xf0};
+  CBlowFish a(one, 1, SBlock());
+  CBlowFish b(eight, 8, SBlock());
+  const std::vector<unsigned char> data = pattern(40);
+  EXPECT_EQ(toHex(run(a, true, data, CBlowFish::ECB)), toHex(run(b, true, data, CBlowFish::ECB)));
+}
+
+TEST(BlowFish, CbcVector) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  const std::string expected = "6b77b4d63006dee605b156e27403979358deb9e7154616d959f1652bd5ff92cc";
+  EXPECT_EQ(expected, toHex(run(cipher, true, chainData(), CBlowFish::CBC)));
+  EXPECT_EQ(toHex(chainData()), toHex(run(cipher, false, fromHex(expected), CBlowFish::CBC)));
+}
+
+TEST(BlowFish, FullBlockCfbVector) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  // The published 29-byte stream, then the three bytes that the zero fill
+  // adds to the last block.
+  const std::string expected = "e73214a2822139caf26ecf6d2eb9e76e3da3de04d1517200519d57a6c3384ece";
+  EXPECT_EQ(expected, toHex(run(cipher, true, chainData(), CBlowFish::CFB)));
+  EXPECT_EQ(toHex(chainData()), toHex(run(cipher, false, fromHex(expected), CBlowFish::CFB)));
+}
+
+TEST(BlowFish, NineteenBlockBuffersInEveryMode) {
+  // Two groups of blocks processed side by side and a rest of three; every
+  // prefix of whole blocks is checked as well, down to a single block.
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  const std::vector<unsigned char> plain = pattern(152);
+  const struct {
+    int mode;
+    const char* cipher;
+  } cases[] = {
+      {CBlowFish::ECB,
+       "8eeab78470b030525a0029b36802da7015386914334bb29db3311c6eedad76cbe3c23cfdf42f932d71e93503"
+       "5fdce6dd5bb25fff1389dae0563cf05f57f69c2f6ef9afce1b16cf2f6f5c3102f4af4030901bb0205d387a94"
+       "4d2a09b26d91d75e67ad016c6dde93ca9bf0db4a3483a9d75112ab2a6d936e1736b862c690cef59fa7ea38a5"
+       "1cc8940124fb23a043f5407a0512bbba7f9096f1"},
+      {CBlowFish::CBC,
+       "a0b3569b4b44a4a8f8a7b9e08e43a2b0fc174d801b3ec057c969c1770f62a60db23a470c593bcd105965cf88"
+       "829e783fddc84bea0dfb1be38d450b171ebb7b20daa2bf9cad035cb5ecf1d7224a077fd1b5c1b0ab6b1dcfaa"
+       "2ce8b6a52cbccee4053c537a31d2104eb71b12e4d34f78b4eb8566794a38dc7915e8965b6affeb65261b3511"
+       "59d14bc0908ca438d882e639766001ab861452d6"},
+      {CBlowFish::CFB,
+       "db3474ec2ed7e1e419e6f137a2323109160ff4f5cb246594abad946ddb2cf1d6595f458b391ebcc157f68d2d"
+       "eaf9c81bf96a26e078ef7b1e006c02d8520370077546700327bf5170d519f81c3e8614a03548674bc7014983"
+       "5a94df662f9416a0172c4392e0cdae21e2bccacc952733af2c1620cbcaa766b135644db4457aa1aa8dc5dc2f"
+       "edfb87de6969b76d99faa4e7ee7ccb78052e7195"},
+  };
+  for (const auto& c : cases) {
+    const std::string expected = c.cipher;
+    ASSERT_EQ(304u, expected.size());
+    EXPECT_EQ(expected, toHex(run(cipher, true, plain, c.mode))) << c.mode;
+    EXPECT_EQ(toHex(plain), toHex(run(cipher, false, fromHex(expected), c.mode))) << c.mode;
+    for (std::size_t n = 8; n < plain.size(); n += 8) {
+      const std::vector<unsigned char> head(plain.begin(), plain.begin() + n);
+      EXPECT_EQ(expected.substr(0, 2 * n), toHex(run(cipher, true, head, c.mode)))
+          << c.mode << " " << n;
+      EXPECT_EQ(toHex(head), toHex(run(cipher, false, fromHex(expected.substr(0, 2 * n)), c.mode)))
+          << c.mode << " " << n;
+    }
+  }
+}
+
+TEST(BlowFish, RoundTripsInEveryModeAndLength) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  for (int mode : {0, 1, 2, 3, -1, 1000}) {
+    for (unsigned int n = 8; n <= 200; n += 8) {
+      const std::vector<unsigned char> plain = pattern(n, 13, n);
+      const std::vector<unsigned char> encrypted = run(cipher, true, plain, mode);
+      EXPECT_NE(plain, encrypted);
+      EXPECT_EQ(plain, run(cipher, false, encrypted, mode)) << mode << " " << n;
+    }
+  }
+}
+
+TEST(BlowFish, UnknownModesActAsEcb) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  const std::vector<unsigned char> plain = pattern(48);
+  const std::vector<unsigned char> ecb = run(cipher, true, plain, CBlowFish::ECB);
+  EXPECT_EQ(ecb, run(cipher, true, plain, 3));
+  EXPECT_EQ(ecb, run(cipher, true, plain, -1));
+  EXPECT_EQ(plain, run(cipher, false, ecb, 3));
+  EXPECT_EQ(plain, run(cipher, false, ecb, -1));
+}
+
+TEST(BlowFish, InPlaceMatchesTwoBuffers) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  for (int mode : {0, 1, 2, 7}) {
+    for (unsigned int n : {8u, 24u, 32u, 64u, 72u, 136u}) {
+      const std::vector<unsigned char> plain = pattern(n, 5, mode + 1);
+      const std::vector<unsigned char> expected = run(cipher, true, plain, mode);
+      std::vector<unsigned char> buf = plain;
+      cipher.encrypt(buf.data(), n, mode);
+      EXPECT_EQ(expected, buf) << mode << " " << n;
+      cipher.decrypt(buf.data(), n, mode);
+      EXPECT_EQ(plain, buf) << mode << " " << n;
+    }
+  }
+}
+
+TEST(BlowFish, OverlappingBuffersReadTheWholeInputFirst) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  for (int mode : {0, 1, 2}) {
+    const std::vector<unsigned char> plain = pattern(136);
+    const std::vector<unsigned char> expected = run(cipher, true, plain, mode);
+    for (std::ptrdiff_t shift : {-8, -3, 5, 8, 16}) {
+      std::vector<unsigned char> area(136 + 32, 0);
+      unsigned char* in = area.data() + 16;
+      std::memcpy(in, plain.data(), plain.size());
+      cipher.encrypt(in, in + shift, 136, mode);
+      EXPECT_EQ(toHex(expected), toHex(in + shift, 136)) << mode << " " << shift;
+    }
+  }
+}
+
+TEST(BlowFish, StoredChainNeverMoves) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  const std::vector<unsigned char> data = chainData();
+  for (int mode : {CBlowFish::CBC, CBlowFish::CFB}) {
+    const std::vector<unsigned char> first = run(cipher, true, data, mode);
+    EXPECT_EQ(first, run(cipher, true, data, mode));
+    run(cipher, false, first, mode);
+    cipher.resetChain();
+    EXPECT_EQ(first, run(cipher, true, data, mode));
+  }
+  // The chain starts every call: the second half of a buffer enciphered
+  // alone does not continue the first half.
+  const std::vector<unsigned char> whole = run(cipher, true, data, CBlowFish::CBC);
+  const std::vector<unsigned char> tail(data.begin() + 16, data.end());
+  EXPECT_NE(std::vector<unsigned char>(whole.begin() + 16, whole.end()),
+            run(cipher, true, tail, CBlowFish::CBC));
+}
+
+TEST(BlowFish, CopiesCarryKeyAndVector) {
+  CBlowFish original = makeCipher(kChainKey, kChainIv);
+  CBlowFish copy(original);
+  CBlowFish assigned = makeCipher("00");
+  assigned = original;
+  const std::string expected = "6b77b4d63006dee605b156e27403979358deb9e7154616d959f1652bd5ff92cc";
+  EXPECT_EQ(expected, toHex(run(copy, true, chainData(), CBlowFish::CBC)));
+  EXPECT_EQ(expected, toHex(run(assigned, true, chainData(), CBlowFish::CBC)));
+}
+
+TEST(BlowFish, KeysBeyondFiftySixBytesAreCut) {
+  std::vector<unsigned char> key(60);
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<unsigned char>(i + 1);
+  }
+  const std::vector<unsigned char> block = fromHex("0123456789abcdef");
+  CBlowFish k56(key.data(), 56, SBlock());
+  CBlowFish k57(key.data(), 57, SBlock());
+  CBlowFish k60(key.data(), 60, SBlock());
+  // Independent encipherment with the 56-byte key 01 02 ... 38.
+  EXPECT_EQ("d08f329bfcfd1564", toHex(run(k56, true, block, CBlowFish::ECB)));
+  EXPECT_EQ("d08f329bfcfd1564", toHex(run(k57, true, block, CBlowFish::ECB)));
+  EXPECT_EQ("d08f329bfcfd1564", toHex(run(k60, true, block, CBlowFish::ECB)));
+  CBlowFish k55(key.data(), 55, SBlock());
+  EXPECT_NE("d08f329bfcfd1564", toHex(run(k55, true, block, CBlowFish::ECB)));
+}
+
+TEST(BlowFish, EmptyKeyIsRefused) {
+  expectThrowsWith(L"Incorrect key length", [] {
+    const unsigned char key[1] = {1};
+    CBlowFish cipher(key, 0, SBlock());
+  });
+  expectThrowsWith(L"Incorrect key length", [] { CBlowFish cipher(nullptr, 8, SBlock()); });
+}
+
+TEST(BlowFish, BadLengthsWriteNothing) {
+  CBlowFish cipher = makeCipher(kChainKey, kChainIv);
+  for (unsigned int n : {0u, 1u, 7u, 9u, 15u, 17u}) {
+    for (int mode : {0, 1, 2}) {
+      std::vector<unsigned char> in(24, 0x41);
+      std::vector<unsigned char> out(24, 0x5A);
+      EXPECT_THROW(cipher.encrypt(in.data(), out.data(), n, mode), IllegalStateException);
+      EXPECT_THROW(cipher.decrypt(in.data(), out.data(), n, mode), IllegalStateException);
+      EXPECT_THROW(cipher.encrypt(in.data(), n, mode), IllegalStateException);
+      EXPECT_THROW(cipher.decrypt(in.data(), n, mode), IllegalStateException);
+      EXPECT_EQ(std::vector<unsigned char>(24, 0x41), in);
+      EXPECT_EQ(std::vector<unsigned char>(24, 0x5A), out);
+    }
+  }
+  try {
+    unsigned char buf[16] = {};
+    cipher.encrypt(buf, 9, CBlowFish::CBC);
+    ADD_FAILURE() << "no exception";
+  } catch (const IllegalStateException& e) {
+    EXPECT_EQ(L"Incorrect buffer length", e.getMessage());
+  }
+  unsigned char buf[16] = {};
+  EXPECT_NO_THROW(cipher.encrypt(buf, 8, CBlowFish::CBC));
+  EXPECT_NO_THROW(cipher.decrypt(buf, 16, CBlowFish::CFB));
+  EXPECT_THROW(cipher.encrypt(nullptr, buf, 8, CBlowFish::ECB), IllegalStateException);
+  EXPECT_THROW(cipher.decrypt(buf, nullptr, 8, CBlowFish::ECB), IllegalStateException);
+}
