@@ -156,6 +156,9 @@ class QEL_API CArchive {
   // is less than count when the file ends.
   unsigned int readValue(unsigned char* bytes, unsigned int count);
 
+  // Memory reserved for characters read from the file and not yet consumed.
+  std::size_t getInputCapacity() const { return _sInput.capacity(); }
+
  private:
   bool canRead() const;
   std::uint32_t available() const {
