@@ -312,7 +312,8 @@ CBaseComponent* CComposite::clone() const {
   // so that the depth of a tree never reaches the call stack.
   std::vector<std::pair<const CComposite*, CComposite*>> pending(1, {this, root.get()});
   while (!pending.empty()) {
-    const auto [source, target] = pending.back();
+    const CComposite* source = pending.back().first;
+    CComposite* target = pending.back().second;
     pending.pop_back();
     source->forEachChild([&pending, target](CBaseComponent* child) {
       if (typeid(*child) == typeid(CComposite)) {
