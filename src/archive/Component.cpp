@@ -223,7 +223,6 @@ void CComposite::forEachChild(F f) const {
 }
 
 void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
-  out.reserve(out.size() + getChildCount());
   forEachChild([&out](CBaseComponent* child) { out.push_back(child); });
   _children.clear();
   _index.clear();

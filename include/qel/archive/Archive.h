@@ -26,9 +26,9 @@ namespace qel {
 // Every field operation reports through a RetError reference.
 class QEL_API CArchive {
  public:
-  enum Mode { LOAD = 1, STORE = 2 };
+  enum Mode : int { LOAD = 1, STORE = 2 };
 
-  enum FieldType {
+  enum FieldType : int {
     FIELD_BOOLEAN = 1,
     FIELD_SHORT = 2,
     FIELD_USHORT = 3,
@@ -41,7 +41,7 @@ class QEL_API CArchive {
     FIELD_ULONGLONG = 10
   };
 
-  enum RetError {
+  enum RetError : int {
     RET_OK = 1,
     RET_WRONG_TYPE = 2,
     RET_END_OF_LINE = 3,
