@@ -1,0 +1,234 @@
+#ifndef QEL_ARCHIVE_ARCHIVE_H_
+#define QEL_ARCHIVE_ARCHIVE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "qel/core/Buffer.h"
+#include "qel/core/Export.h"
+#include "qel/core/RefCount.h"
+#include "qel/datetime/DateTime.h"
+#include "qel/io/File.h"
+#include "qel/io/FileSystem.h"
+
+namespace qel {
+
+// Typed values stored as text records in a file, one record per line.
+//
+// A record is: a 4-digit hexadecimal length (counting everything up to, but
+// not including, the line feed), a 2-digit hexadecimal field count, the
+// fields, a closing '0' and a line feed.  A field is one hexadecimal type
+// digit, a 3-digit hexadecimal value length, the value and a '0' separator.
+// All framing is upper-case hexadecimal filled with '0' on the left.
+//
+// An archive is bound to one file and works in one direction: STORE creates
+// the file and writes records, LOAD reads an existing file record by record.
+// Every field operation reports through a RetError reference.
+class QEL_API CArchive {
+ public:
+  enum Mode : int { LOAD = 1, STORE = 2 };
+
+  enum FieldType : int {
+    FIELD_BOOLEAN = 1,
+    FIELD_SHORT = 2,
+    FIELD_USHORT = 3,
+    FIELD_INTEGER = 4,
+    FIELD_LONG = 5,
+    FIELD_ULONG = 6,
+    FIELD_STRING = 7,
+    FIELD_DATE = 8,
+    FIELD_DATA = 9,
+    FIELD_ULONGLONG = 10
+  };
+
+  enum RetError : int {
+    RET_OK = 1,
+    RET_WRONG_TYPE = 2,
+    RET_END_OF_LINE = 3,
+    RET_BAD_FORMAT = 4,
+    RET_END_OF_DATA = 5
+  };
+
+  // Limits of the fixed-width framing.
+  static constexpr int MAX_VALUE_LENGTH = 0xFFF;
+  static constexpr int MAX_FIELD_COUNT = 0xFF;
+  static constexpr int MAX_RECORD_LENGTH = 0xFFFF;
+  static constexpr std::uint32_t BLOCK_SIZE = 4096;
+
+  // Opens file for mode.  Throws IOException "File name is empty" for an
+  // empty path and "<path> is a directory" for a directory; creates a
+  // missing parent directory; the file system's exceptions pass through.
+  // LOAD on a missing file builds an archive without a file (isLoaded false).
+  CArchive(CFile& file, Mode mode);
+  // Calls close() unless the caller did; a failure that cannot be thrown
+  // from here is logged as an error notice.
+  virtual ~CArchive();
+
+  CArchive(const CArchive&) = delete;
+  CArchive& operator=(const CArchive&) = delete;
+
+  bool isLoading() const { return (_eMode & 1) != 0; }
+  bool isStoring() const { return (_eMode & 2) != 0; }
+  bool isLoaded() const { return _bLoaded; }
+
+  // Store: writes the bytes still waiting in the block buffer; then, in both
+  // modes, closes the file.  The file is released even when writing fails;
+  // the failure is the file system's exception.  An open record that
+  // writeEndLine never closed is dropped.  Calling it again does nothing.
+  void close();
+  bool isClosed() const { return _bClosed; }
+
+  // ---- writing -------------------------------------------------------
+  // Each writer sets code to RET_OK and appends one field to the open
+  // record.  A value longer than MAX_VALUE_LENGTH bytes, or a field beyond
+  // MAX_FIELD_COUNT, throws IOException and drops the open record.
+  void writeBoolean(bool value, RetError& code);
+  void writeShort(short value, RetError& code);
+  void writeUShort(unsigned short value, RetError& code);
+  void writeInteger(int value, RetError& code);
+  void writeLong(std::int32_t value, RetError& code);
+  void writeULong(std::uint32_t value, RetError& code);
+  void writeULongLong(unsigned long long value, RetError& code);
+  // Line feeds are removed from the value.
+  void writeString(std::string value, RetError& code);
+  // The date's compact text with milliseconds; empty for an invalid date.
+  void writeDate(CDateTime value, RetError& code);
+  // The bytes as they are, line feeds included.
+  void writeData(unsigned char* data, unsigned int size, RetError& code);
+
+  // Closes the open record and hands it to the block buffer, which reaches
+  // the file in blocks of BLOCK_SIZE bytes.  A record longer than
+  // MAX_RECORD_LENGTH throws IOException and is dropped whole; so does a
+  // record written after close().
+  void writeEndLine(RetError& code);
+
+  // Building blocks for composing fields by hand.
+  // Appends width minus strlen(text) '0' characters, then text.
+  void write(const char* text, int width, RetError& code);
+  void writeSeparator(RetError& code);
+  // Counts a field and writes its type digit; a type outside 0..15 throws
+  // IOException.
+  void writeType(FieldType type, RetError& code);
+  // Writes a value length as 3 hexadecimal digits; a length outside
+  // 0..MAX_VALUE_LENGTH throws IOException.
+  void writeFieldLen(int length, RetError& code);
+
+  // ---- reading -------------------------------------------------------
+  // Makes more than need characters available when the file has them;
+  // RET_END_OF_DATA when fewer than need remain.
+  void checkLengthAndLoadNext(int need, RetError& code);
+  // Takes the next record.  The record ends where its length field says,
+  // and a line feed must follow it there; line feeds inside are data.
+  void readStartLine(RetError& code);
+  // The next count characters of the current record, or "" with
+  // RET_END_OF_LINE.
+  std::string read(int count, RetError& code);
+  void readCheckSeparator(RetError& code);
+  void readType(FieldType expected, RetError& code);
+  void readFieldLen(int& length, RetError& code);
+
+  void readBoolean(bool& value, RetError& code);
+  void readShort(short& value, RetError& code);
+  void readUShort(unsigned short& value, RetError& code);
+  void readInteger(int& value, RetError& code);
+  void readLong(std::int32_t& value, RetError& code);
+  void readULong(std::uint32_t& value, RetError& code);
+  void readULongLong(unsigned long long& value, RetError& code);
+  void readString(std::string& value, RetError& code);
+  // Throws InvalidDateException for a value that is not a date text.
+  void readDate(CDateTime& value, RetError& code);
+  // *data receives a new[] array owned by the caller (left untouched for an
+  // empty value).
+  void readData(unsigned char** data, unsigned int& size, RetError& code);
+
+  // Where reading stands, for diagnostics: the 1-based number of the record
+  // that readStartLine took last (0 before the first), and the byte offset
+  // in the file at which that record starts.
+  std::uint32_t getRecordNumber() const { return _nRecordNumber; }
+  std::uint64_t getRecordOffset() const { return _nRecordOffset; }
+
+ protected:
+  void appendValue(const unsigned char* bytes, unsigned int count);
+  void appendValue(unsigned char byte) { appendValue(&byte, 1); }
+
+  // Raw bytes from the block buffer, refilled from the file as needed,
+  // independent of the records.  Returns the number of bytes copied, which
+  // is less than count when the file ends.
+  unsigned int readValue(unsigned char* bytes, unsigned int count);
+
+  // Memory reserved for characters read from the file and not yet consumed.
+  std::size_t getInputCapacity() const { return _sInput.capacity(); }
+
+ private:
+  bool canRead() const;
+  std::uint32_t available() const {
+    return static_cast<std::uint32_t>(_sInput.size()) - _nInputPos;
+  }
+  // Reads one block from the file behind the unconsumed input; false at the
+  // end of the file.
+  bool loadBlock();
+  void flushBlock(CFileDescriptor* descriptor);
+  void dropRecord();
+  void beginField(FieldType type, std::size_t valueLength);
+  void writeField(FieldType type, const char* value, std::size_t length);
+  void writeNumber(long long value, RetError& code, FieldType type);
+  // The next count characters of the record, in place; RET_END_OF_LINE when
+  // the record has fewer left.
+  bool take(int count, const char*& text, RetError& code);
+  // Type, value length and value text of the next field.
+  bool readValueText(FieldType type, const char*& text, int& length, RetError& code);
+
+  Mode _eMode;
+  bool _bLoaded;
+  bool _bClosed;
+  bool _bWriteFailed;
+  SmartPtr<CFileDescriptor> _pFileDescriptor;
+  std::uint32_t _nReadPos;
+  Buffer<unsigned char, 4096> _buffer;
+  // Load: what has been read from the file and not yet consumed, from
+  // _nInputPos on.  Consumed characters are dropped before the next block is
+  // read, so this holds at most one record plus one block.
+  std::string _sInput;
+  std::uint32_t _nInputPos;
+  std::uint64_t _nInputOffset;  // file offset of _sInput[0]
+  std::int32_t _nFieldCount;
+  std::string _sLine;
+  std::int32_t _nLinePos;
+  std::int32_t _nLineLen;
+  std::uint32_t _nRecordNumber;
+  std::uint64_t _nRecordOffset;
+};
+
+class CComposite;
+
+// Whole-tree storing and loading for applications and tools.
+class QEL_API CTreeFile {
+ public:
+  struct LoadReport {
+    // RET_OK when the root's end record was reached; otherwise the code that
+    // stopped loading.  RET_END_OF_DATA when the file does not exist.
+    CArchive::RetError eCode;
+    // False when the file does not exist.
+    bool bFound;
+    // The record where loading stopped (1-based, 0 when none was read) and
+    // the byte offset in the file at which that record starts.
+    std::uint32_t nRecord;
+    std::uint64_t nOffset;
+  };
+
+  // Stores root crash-safely: the tree is written to a temporary file
+  // beside the target ("<name>.tmp"), closed (the file system writes through
+  // to the disk) and renamed over the target.  On any failure the previous
+  // target is untouched, the temporary file is removed and the exception
+  // passes to the caller.
+  static void store(const CFile& file, CComposite& root);
+
+  // Loads the records of file into root (children are added to those it
+  // has).  Malformed content is reported, not thrown; InvalidDateException
+  // and the file system's exceptions pass through.
+  static LoadReport load(const CFile& file, CComposite& root);
+};
+
+}  // namespace qel
+
+#endif  // QEL_ARCHIVE_ARCHIVE_H_

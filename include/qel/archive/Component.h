@@ -1,0 +1,177 @@
+#ifndef QEL_ARCHIVE_COMPONENT_H_
+#define QEL_ARCHIVE_COMPONENT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "qel/archive/Archive.h"
+#include "qel/core/Export.h"
+#include "qel/datetime/DateTime.h"
+
+namespace qel {
+
+template <typename T>
+class QEL_API Cloneable {
+ public:
+  Cloneable() = default;
+  Cloneable(const Cloneable&) {}
+  Cloneable& operator=(const Cloneable&) { return *this; }
+  virtual ~Cloneable() {}
+  virtual T* clone() const = 0;
+};
+
+class QEL_API ISerialize {
+ public:
+  // Stores when ar is storing, loads otherwise.
+  virtual void serialize(CArchive& ar, CArchive::RetError& code) = 0;
+
+ protected:
+  ~ISerialize() = default;
+};
+
+// A named node of a component tree.
+class QEL_API CBaseComponent : public Cloneable<CBaseComponent>, public ISerialize {
+ public:
+  enum Type { TYPE_COMPONENT = 1, TYPE_COMPOSITE = 2, TYPE_END = 3, TYPE_BINARY = 4 };
+
+  CBaseComponent(Type type, const std::string& name);
+  CBaseComponent(const CBaseComponent& other);
+  CBaseComponent& operator=(const CBaseComponent& other);
+  ~CBaseComponent() override;
+
+  const std::string& getName() const { return _sName; }
+  Type getType() const { return _eType; }
+  bool isValid() const { return !_sName.empty(); }
+  bool isComposite() const { return _eType == TYPE_COMPOSITE; }
+
+ protected:
+  Type _eType;
+  std::string _sName;
+};
+
+// A leaf holding a text value.
+class QEL_API CComponent : public CBaseComponent {
+ public:
+  CComponent(const std::string& name, const std::string& value);
+  CComponent(const CComponent& other);
+  CComponent& operator=(const CComponent& other);
+  ~CComponent() override;
+
+  const std::string& getValue() const { return _sValue; }
+  void setValue(const std::string& value) { _sValue = value; }
+
+  CBaseComponent* clone() const override;
+  void serialize(CArchive& ar, CArchive::RetError& code) override;
+
+ protected:
+  friend class CComposite;
+  CComponent();
+
+  std::string _sValue;
+};
+
+// A leaf holding a byte array.
+class QEL_API CBinaryComponent : public CBaseComponent {
+ public:
+  explicit CBinaryComponent(const std::string& name);
+  // Copies own a copy of the bytes.
+  CBinaryComponent(const CBinaryComponent& other);
+  CBinaryComponent& operator=(const CBinaryComponent& other);
+  ~CBinaryComponent() override;
+
+  // The component's own array (null when empty); size receives the count.
+  unsigned char* getData(unsigned int& size) const;
+  // Replaces the bytes by a copy of size bytes at data.  Size 0 (or null
+  // data) keeps the bytes held.
+  void setData(const unsigned char* data, unsigned int size);
+  // A new[] copy for the caller, who frees it with delete[]; data is left
+  // untouched when there are no bytes.  Returns the count.
+  unsigned int copyData(unsigned char*& data);
+  bool isEqual(const unsigned char* data, unsigned int size);
+  // Each byte as two lower-case hexadecimal digits, a space byte as a space.
+  std::string toString();
+
+  CBaseComponent* clone() const override;
+  void serialize(CArchive& ar, CArchive::RetError& code) override;
+
+ protected:
+  friend class CComposite;
+  CBinaryComponent();
+
+  unsigned char* _pData;
+  std::uint32_t _nSize;
+};
+
+// An inner node that owns an ordered list of children.
+//
+// The list order is that of a list that every name lookup sorts by name and
+// to which add appends after a lookup: all children but the last added are
+// in name order, the last added one is at the end until the next lookup.
+// Lookups and additions cost O(log n); children with equal names keep the
+// order in which they were added.
+class QEL_API CComposite : public CBaseComponent {
+ public:
+  CComposite();
+  explicit CComposite(const std::string& name);
+  // Copies hold deep copies of the children (as clone makes them).
+  CComposite(const CComposite& other);
+  CComposite& operator=(const CComposite& other);
+  ~CComposite() override;
+
+  bool isRoot() const { return _sName.empty(); }
+  bool hasChildren() const { return _pLast != nullptr || !_children.empty(); }
+  std::size_t getChildCount() const { return _children.size() + (_pLast != nullptr ? 1 : 0); }
+
+  // Inserts the children, in list order, before the elements out holds.
+  void getChildren(std::list<CBaseComponent*>& out);
+  // Takes ownership of child and appends it; a name already present is
+  // logged as an error notice, and both are kept.  A null child, the
+  // composite itself or a child already in the list is not added again.
+  void add(CBaseComponent* child);
+  // Removes and destroys the child at that address, if it is one.
+  void remove(CBaseComponent* child);
+  void clear();
+  // A child with that name, or null.  Sorts the list.
+  CBaseComponent* find(const std::string& name);
+
+  CBaseComponent* clone() const override;
+  void serialize(CArchive& ar, CArchive::RetError& code) override;
+
+ private:
+  using ChildMap = std::multimap<std::string, CBaseComponent*>;
+
+  // Brings the last added child into name order.
+  void settle();
+  template <typename F>
+  void forEachChild(F f) const;
+  void store(CArchive& ar, CArchive::RetError& code);
+  void load(CArchive& ar, CArchive::RetError& code);
+  // Takes the children out of this composite, leaving it empty.
+  void releaseChildren(std::vector<CBaseComponent*>& out);
+  // Destroys the nodes in order, taking the children of every composite
+  // among them into the queue first, so that the depth of a tree never
+  // reaches the call stack.
+  static void destroyAll(std::vector<CBaseComponent*>& nodes);
+  void swapChildren(CComposite& other);
+
+  // The sorted part of the list, keyed by each child's name at insertion.
+  ChildMap _children;
+  std::unordered_map<const CBaseComponent*, ChildMap::iterator> _index;
+  // The last added child, not yet sorted in; null when none.
+  CBaseComponent* _pLast;
+};
+
+// A date as a record of its own: GMT flag, Julian day, milliseconds.
+QEL_API CArchive& operator<<(CArchive& ar, CDateTime date);
+// Reads the three fields of the current record (the caller has called
+// readStartLine); a field that cannot be read gives false or 0.
+QEL_API CArchive& operator>>(CArchive& ar, CDateTime& date);
+
+}  // namespace qel
+
+#endif  // QEL_ARCHIVE_COMPONENT_H_

@@ -1,0 +1,752 @@
+#include "qel/archive/Archive.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <exception>
+#include <limits>
+
+#include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
+#include "qel/platform/ConsoleLogger.h"
+
+namespace qel {
+
+namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+bool isCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int digitValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'z') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'Z') {
+    return c - 'A' + 10;
+  }
+  return 99;
+}
+
+// The C library's strtol/strtoul reading of n bytes: leading white space, an
+// optional sign, in base 16 an optional 0x prefix, then digits up to the
+// first character that is not one.  No digits give 0.  The magnitude
+// saturates at 2^64 - 1 (overflow is flagged).
+struct Parsed {
+  bool bNegative = false;
+  bool bOverflow = false;
+  unsigned long long nMagnitude = 0;
+};
+
+Parsed parseNumber(const char* s, std::size_t n, int base) {
+  Parsed result;
+  std::size_t i = 0;
+  while (i < n && isCSpace(s[i])) {
+    ++i;
+  }
+  if (i < n && (s[i] == '+' || s[i] == '-')) {
+    result.bNegative = s[i] == '-';
+    ++i;
+  }
+  if (base == 16 && i + 2 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
+      digitValue(s[i + 2]) < 16) {
+    i += 2;
+  }
+  const unsigned long long limit = std::numeric_limits<unsigned long long>::max();
+  for (; i < n; ++i) {
+    const int d = digitValue(s[i]);
+    if (d >= base) {
+      break;
+    }
+    if (result.nMagnitude > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base)) {
+      result.bOverflow = true;
+    } else {
+      result.nMagnitude =
+          result.nMagnitude * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+    }
+  }
+  return result;
+}
+
+// strtol on a 32-bit long: out-of-range values saturate.
+std::int32_t parseLong(const char* s, std::size_t n, int base) {
+  const Parsed p = parseNumber(s, n, base);
+  if (p.bNegative) {
+    if (p.bOverflow || p.nMagnitude > 0x80000000ULL) {
+      return std::numeric_limits<std::int32_t>::min();
+    }
+    return static_cast<std::int32_t>(-static_cast<long long>(p.nMagnitude));
+  }
+  if (p.bOverflow || p.nMagnitude > 0x7FFFFFFFULL) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  return static_cast<std::int32_t>(p.nMagnitude);
+}
+
+// strtoul on a 32-bit unsigned long: a negative value wraps, an out-of-range
+// one saturates.
+std::uint32_t parseULong(const char* s, std::size_t n) {
+  const Parsed p = parseNumber(s, n, 10);
+  if (p.bOverflow || p.nMagnitude > 0xFFFFFFFFULL) {
+    return 0xFFFFFFFFU;
+  }
+  const auto magnitude = static_cast<std::uint32_t>(p.nMagnitude);
+  return p.bNegative ? static_cast<std::uint32_t>(0U - magnitude) : magnitude;
+}
+
+// Upper-case hexadecimal of value, filled with '0' to width digits.
+void appendHex(std::string& out, std::uint32_t value, int width) {
+  char text[8];
+  int length = 0;
+  do {
+    text[length++] = kHexDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0 && length < 8);
+  for (int i = length; i < width; ++i) {
+    out += '0';
+  }
+  while (length > 0) {
+    out += text[--length];
+  }
+}
+
+}  // namespace
+
+// ---- construction and destruction ----------------------------------------
+
+CArchive::CArchive(CFile& file, Mode mode)
+    : _eMode(mode),
+      _bLoaded(false),
+      _bClosed(false),
+      _bWriteFailed(false),
+      _nReadPos(0),
+      _nInputPos(0),
+      _nInputOffset(0),
+      _nFieldCount(0),
+      _nLinePos(0),
+      _nLineLen(0),
+      _nRecordNumber(0),
+      _nRecordOffset(0) {
+  const std::wstring path = file.getPath();
+  if (path.empty()) {
+    throw IOException(L"File name is empty");
+  }
+  SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
+  if ((fileSystem->getFileAttributeFlags(path) & CFileSystem::FA_DIRECTORY) != 0) {
+    throw IOException(path + L" is a directory");
+  }
+  const std::wstring parent = file.getParent();
+  if ((fileSystem->getFileAttributeFlags(parent) & CFileSystem::FA_EXISTS) == 0) {
+    fileSystem->createDirectory(parent);
+  }
+  if (mode == LOAD) {
+    _pFileDescriptor =
+        fileSystem->openFile(path, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+  } else {
+    _pFileDescriptor =
+        fileSystem->openFile(path, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+  }
+  if (!_pFileDescriptor) {
+    return;
+  }
+  _nFieldCount = 0;
+  if (mode == LOAD) {
+    // The first block serves both the record reader and the raw reader.
+    std::uint32_t count = fileSystem->readFile(_pFileDescriptor.get(), _buffer.data(), BLOCK_SIZE);
+    count = std::min(count, BLOCK_SIZE);
+    _sInput.assign(reinterpret_cast<const char*>(_buffer.data()), count);
+    _buffer.clear();
+    _buffer.append(reinterpret_cast<const unsigned char*>(_sInput.data()), count);
+    _bLoaded = true;
+  }
+}
+
+CArchive::~CArchive() {
+  if (_bClosed) {
+    return;
+  }
+  try {
+    close();
+  } catch (const std::exception& e) {
+    if (DISPLAY_ERROR_LOGS) {
+      ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::~CArchive ERROR - last block lost: %s",
+                                e.what());
+    }
+  } catch (...) {
+    if (DISPLAY_ERROR_LOGS) {
+      ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::~CArchive ERROR - last block lost!!!");
+    }
+  }
+}
+
+void CArchive::close() {
+  if (_bClosed) {
+    return;
+  }
+  _bClosed = true;
+  dropRecord();
+  _sInput.clear();
+  _sInput.shrink_to_fit();
+  _nInputPos = 0;
+  SmartPtr<CFileDescriptor> descriptor = _pFileDescriptor;
+  _pFileDescriptor = nullptr;
+  if (!descriptor) {
+    _buffer.clear();
+    return;
+  }
+  try {
+    if (_eMode == STORE && _buffer.size() != 0 && !_bWriteFailed) {
+      flushBlock(descriptor.get());
+    }
+  } catch (...) {
+    _buffer.clear();
+    try {
+      descriptor->close();
+    } catch (...) {
+      // The write failure is the one the caller needs to see.
+    }
+    throw;
+  }
+  _buffer.clear();
+  descriptor->close();
+}
+
+// ---- writing ----------------------------------------------------------------
+
+void CArchive::dropRecord() {
+  _sLine.clear();
+  _nFieldCount = 0;
+  _nLinePos = 0;
+}
+
+void CArchive::beginField(FieldType type, std::size_t valueLength) {
+  if (valueLength > static_cast<std::size_t>(MAX_VALUE_LENGTH)) {
+    dropRecord();
+    throw IOException(L"The value of " + std::to_wstring(valueLength) +
+                      L" bytes exceeds the limit of 4095 bytes of a field");
+  }
+  if (_nFieldCount >= MAX_FIELD_COUNT) {
+    dropRecord();
+    throw IOException(L"A record cannot hold more than 255 fields");
+  }
+  ++_nFieldCount;
+  _sLine += kHexDigits[type & 0xF];
+  appendHex(_sLine, static_cast<std::uint32_t>(valueLength), 3);
+}
+
+void CArchive::writeField(FieldType type, const char* value, std::size_t length) {
+  beginField(type, length);
+  _sLine.append(value, length);
+  _sLine += '0';
+}
+
+void CArchive::writeBoolean(bool value, RetError& code) {
+  code = RET_OK;
+  // The value is one character whatever the value; false is the width
+  // filling of an empty text.
+  writeField(FIELD_BOOLEAN, value ? "1" : "0", 1);
+}
+
+void CArchive::writeShort(short value, RetError& code) {
+  writeNumber(value, code, FIELD_SHORT);
+}
+
+void CArchive::writeUShort(unsigned short value, RetError& code) {
+  writeNumber(value, code, FIELD_USHORT);
+}
+
+void CArchive::writeInteger(int value, RetError& code) {
+  writeNumber(value, code, FIELD_INTEGER);
+}
+
+void CArchive::writeLong(std::int32_t value, RetError& code) {
+  writeNumber(value, code, FIELD_LONG);
+}
+
+void CArchive::writeULong(std::uint32_t value, RetError& code) {
+  writeNumber(value, code, FIELD_ULONG);
+}
+
+void CArchive::writeULongLong(unsigned long long value, RetError& code) {
+  code = RET_OK;
+  char text[30];
+  const auto result = std::to_chars(text, text + sizeof(text), value);
+  writeField(FIELD_ULONGLONG, text, static_cast<std::size_t>(result.ptr - text));
+}
+
+void CArchive::writeNumber(long long value, RetError& code, FieldType type) {
+  code = RET_OK;
+  char text[30];
+  const auto result = std::to_chars(text, text + sizeof(text), value);
+  writeField(type, text, static_cast<std::size_t>(result.ptr - text));
+}
+
+void CArchive::writeString(std::string value, RetError& code) {
+  code = RET_OK;
+  value.erase(std::remove(value.begin(), value.end(), '\n'), value.end());
+  writeField(FIELD_STRING, value.data(), value.size());
+}
+
+void CArchive::writeDate(CDateTime value, RetError& code) {
+  code = RET_OK;
+  const std::string text = value.isValid() ? value.toByteString(true) : std::string();
+  writeField(FIELD_DATE, text.data(), text.size());
+}
+
+void CArchive::writeData(unsigned char* data, unsigned int size, RetError& code) {
+  code = RET_OK;
+  if (data == nullptr && size != 0) {
+    dropRecord();
+    throw IOException(L"No bytes given for a data field of " + std::to_wstring(size) + L" bytes");
+  }
+  writeField(FIELD_DATA, reinterpret_cast<const char*>(data), size);
+}
+
+void CArchive::write(const char* text, int width, RetError& /*code*/) {
+  const std::size_t length = text == nullptr ? 0 : std::strlen(text);
+  if (width > 0 && static_cast<std::size_t>(width) > length) {
+    _sLine.append(static_cast<std::size_t>(width) - length, '0');
+  }
+  _sLine.append(text == nullptr ? "" : text, length);
+}
+
+void CArchive::writeSeparator(RetError& code) {
+  write("0", 1, code);
+}
+
+void CArchive::writeType(FieldType type, RetError& code) {
+  if (type < 0 || type > 0xF) {
+    dropRecord();
+    throw IOException(L"The field type " + std::to_wstring(static_cast<int>(type)) +
+                      L" does not fit one hexadecimal digit");
+  }
+  if (_nFieldCount >= MAX_FIELD_COUNT) {
+    dropRecord();
+    throw IOException(L"A record cannot hold more than 255 fields");
+  }
+  ++_nFieldCount;
+  const char text[2] = {kHexDigits[type], '\0'};
+  write(text, 1, code);
+}
+
+void CArchive::writeFieldLen(int length, RetError& /*code*/) {
+  if (length < 0 || length > MAX_VALUE_LENGTH) {
+    dropRecord();
+    throw IOException(L"The value length " + std::to_wstring(length) +
+                      L" exceeds the limit of 4095 bytes of a field");
+  }
+  appendHex(_sLine, static_cast<std::uint32_t>(length), 3);
+}
+
+void CArchive::writeEndLine(RetError& code) {
+  code = RET_OK;
+  if (_bClosed || !_pFileDescriptor || _eMode != STORE) {
+    dropRecord();
+    throw IOException(_bClosed ? L"The archive is closed" : L"The archive is not open for storing");
+  }
+  _sLine += '0';
+  // The length counts the field count, the fields and the closing separator.
+  const std::size_t length = _sLine.size() + 2;
+  if (length > static_cast<std::size_t>(MAX_RECORD_LENGTH)) {
+    dropRecord();
+    throw IOException(L"The record of " + std::to_wstring(length) +
+                      L" characters exceeds the limit of 65535 characters");
+  }
+  std::string head;
+  head.reserve(6);
+  appendHex(head, static_cast<std::uint32_t>(length), 4);
+  appendHex(head, static_cast<std::uint32_t>(_nFieldCount), 2);
+  _sLine += '\n';
+  try {
+    appendValue(reinterpret_cast<const unsigned char*>(head.data()), 6);
+    appendValue(reinterpret_cast<const unsigned char*>(_sLine.data()),
+                static_cast<unsigned int>(_sLine.size()));
+  } catch (...) {
+    dropRecord();
+    throw;
+  }
+  dropRecord();
+}
+
+void CArchive::appendValue(const unsigned char* bytes, unsigned int count) {
+  while (count != 0) {
+    const std::uint32_t room = BLOCK_SIZE - _buffer.size();
+    if (room == 0) {
+      if (_bClosed || !_pFileDescriptor) {
+        throw IOException(L"The archive is closed");
+      }
+      flushBlock(_pFileDescriptor.get());
+      continue;
+    }
+    const std::uint32_t take = std::min<std::uint32_t>(room, count);
+    _buffer.append(bytes, take);
+    bytes += take;
+    count -= take;
+  }
+}
+
+void CArchive::flushBlock(CFileDescriptor* descriptor) {
+  if (_bWriteFailed) {
+    throw IOException(L"An earlier write to the archive failed");
+  }
+  const std::uint32_t size = _buffer.size();
+  std::uint32_t written = 0;
+  try {
+    written = descriptor->getFileSystem()->writeFile(descriptor, _buffer.data(), size);
+  } catch (...) {
+    _bWriteFailed = true;
+    throw;
+  }
+  if (written != size) {
+    _bWriteFailed = true;
+    throw IOException(L"Only " + std::to_wstring(written) + L" of " + std::to_wstring(size) +
+                      L" bytes reached the archive file");
+  }
+  _buffer.clear();
+}
+
+// ---- reading ----------------------------------------------------------------
+
+bool CArchive::canRead() const {
+  return _eMode == LOAD && _bLoaded && !_bClosed;
+}
+
+bool CArchive::loadBlock() {
+  if (!_pFileDescriptor) {
+    return false;
+  }
+  if (_nInputPos != 0) {
+    // What has been consumed is never needed again.
+    _sInput.erase(0, _nInputPos);
+    _nInputOffset += _nInputPos;
+    _nInputPos = 0;
+  }
+  const std::size_t held = _sInput.size();
+  _sInput.resize(held + BLOCK_SIZE);
+  std::uint32_t count = 0;
+  try {
+    count = _pFileDescriptor->getFileSystem()->readFile(
+        _pFileDescriptor.get(), reinterpret_cast<unsigned char*>(&_sInput[held]), BLOCK_SIZE);
+  } catch (...) {
+    _sInput.resize(held);
+    throw;
+  }
+  count = std::min(count, BLOCK_SIZE);
+  _sInput.resize(held + count);
+  return count != 0;
+}
+
+void CArchive::checkLengthAndLoadNext(int need, RetError& code) {
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return;
+  }
+  // Loading goes on while exactly need characters are there, so that the
+  // line feed after a record comes in with it.
+  while (need >= 0 && available() <= static_cast<std::uint32_t>(need)) {
+    if (!loadBlock()) {
+      break;
+    }
+  }
+  if (need > 0 && available() < static_cast<std::uint32_t>(need)) {
+    code = RET_END_OF_DATA;
+  }
+}
+
+void CArchive::readStartLine(RetError& code) {
+  code = RET_OK;
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return;
+  }
+  _sLine.clear();
+  _nLinePos = 0;
+  ++_nRecordNumber;
+  _nRecordOffset = _nInputOffset + _nInputPos;
+
+  checkLengthAndLoadNext(4, code);
+  if (code != RET_OK) {
+    return;
+  }
+  // The length field: up to 4 characters, ending early before a line feed.
+  const char* head = _sInput.data() + _nInputPos;
+  std::size_t headLength = 0;
+  while (headLength < 4 && head[headLength] != '\n') {
+    ++headLength;
+  }
+  if (headLength == 0) {
+    code = RET_BAD_FORMAT;
+    return;
+  }
+  const std::int32_t length = parseLong(head, headLength, 16);
+  _nInputPos += static_cast<std::uint32_t>(headLength);
+  _nLineLen = length;
+  if (length < 0) {
+    code = RET_BAD_FORMAT;
+    return;
+  }
+  checkLengthAndLoadNext(length, code);
+  if (code != RET_OK) {
+    return;
+  }
+  // The record is exactly as long as its length field says, and a line feed
+  // follows it; line feeds inside belong to the values.
+  const auto count = static_cast<std::uint32_t>(length);
+  if (available() == count || _sInput[_nInputPos + count] != '\n') {
+    code = RET_BAD_FORMAT;
+    return;
+  }
+  _sLine.assign(_sInput, _nInputPos, count);
+  _nInputPos += count + 1;
+  _nFieldCount = parseLong(_sLine.data(), std::min<std::size_t>(2, _sLine.size()), 16);
+  _nLinePos = 2;
+}
+
+bool CArchive::take(int count, const char*& text, RetError& code) {
+  if (count < 0 ||
+      static_cast<long long>(_sLine.size()) < static_cast<long long>(_nLinePos) + count) {
+    code = RET_END_OF_LINE;
+    return false;
+  }
+  text = _sLine.data() + _nLinePos;
+  _nLinePos += count;
+  return true;
+}
+
+std::string CArchive::read(int count, RetError& code) {
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return std::string();
+  }
+  const char* text = nullptr;
+  if (!take(count, text, code)) {
+    return std::string();
+  }
+  return std::string(text, static_cast<std::size_t>(count));
+}
+
+void CArchive::readCheckSeparator(RetError& code) {
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return;
+  }
+  const char* text = nullptr;
+  if (take(1, text, code) && *text != '0') {
+    code = RET_BAD_FORMAT;
+  }
+}
+
+void CArchive::readType(FieldType expected, RetError& code) {
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return;
+  }
+  if (_nFieldCount == 0) {
+    code = RET_BAD_FORMAT;
+    return;
+  }
+  const char* text = nullptr;
+  if (!take(1, text, code)) {
+    return;
+  }
+  if (parseLong(text, 1, 16) != expected) {
+    code = RET_WRONG_TYPE;
+  }
+  if (code == RET_OK) {
+    --_nFieldCount;
+  }
+}
+
+void CArchive::readFieldLen(int& length, RetError& code) {
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return;
+  }
+  const char* text = nullptr;
+  if (take(3, text, code)) {
+    length = parseLong(text, 3, 16);
+  }
+}
+
+bool CArchive::readValueText(FieldType type, const char*& text, int& length, RetError& code) {
+  code = RET_OK;
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return false;
+  }
+  readType(type, code);
+  if (code != RET_OK) {
+    return false;
+  }
+  length = 0;
+  readFieldLen(length, code);
+  if (code != RET_OK) {
+    return false;
+  }
+  if (length < 0) {
+    code = RET_BAD_FORMAT;
+    return false;
+  }
+  return take(length, text, code);
+}
+
+void CArchive::readBoolean(bool& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_BOOLEAN, text, length, code)) {
+    value = parseLong(text, static_cast<std::size_t>(length), 10) != 0;
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readShort(short& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_SHORT, text, length, code)) {
+    // The low 16 bits of the 32-bit reading.
+    value = static_cast<short>(
+        static_cast<std::uint16_t>(parseLong(text, static_cast<std::size_t>(length), 10)));
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readUShort(unsigned short& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_USHORT, text, length, code)) {
+    value = static_cast<unsigned short>(parseLong(text, static_cast<std::size_t>(length), 10));
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readInteger(int& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_INTEGER, text, length, code)) {
+    value = parseLong(text, static_cast<std::size_t>(length), 10);
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readLong(std::int32_t& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_LONG, text, length, code)) {
+    value = parseLong(text, static_cast<std::size_t>(length), 10);
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readULong(std::uint32_t& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_ULONG, text, length, code)) {
+    value = parseULong(text, static_cast<std::size_t>(length));
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readULongLong(unsigned long long& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (readValueText(FIELD_ULONGLONG, text, length, code)) {
+    value = CStringHelper::toULongLong(
+        CStringHelper::fromANSI(std::string(text, static_cast<std::size_t>(length))), 10);
+    readCheckSeparator(code);
+  }
+}
+
+void CArchive::readString(std::string& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  const bool read = readValueText(FIELD_STRING, text, length, code);
+  if (read) {
+    value.assign(text, static_cast<std::size_t>(length));
+    readCheckSeparator(code);
+  } else if (code == RET_END_OF_LINE && length >= 0) {
+    // The type and length were read; the value ran past the record.
+    value.clear();
+  }
+}
+
+void CArchive::readDate(CDateTime& value, RetError& code) {
+  const char* text = nullptr;
+  int length = 0;
+  if (!readValueText(FIELD_DATE, text, length, code)) {
+    return;
+  }
+  if (length == 0) {
+    value.forceGMT(false);
+    value.setJD(0);
+    value.setms(0);
+  } else {
+    const CDateTime parsed(std::string(text, static_cast<std::size_t>(length)));
+    value.forceGMT(parsed.isGMTTime());
+    value.setJD(parsed.getJD());
+    value.setms(parsed.getms());
+  }
+  readCheckSeparator(code);
+}
+
+void CArchive::readData(unsigned char** data, unsigned int& size, RetError& code) {
+  code = RET_OK;
+  if (!canRead()) {
+    code = RET_END_OF_DATA;
+    return;
+  }
+  size = 0;
+  const char* text = nullptr;
+  int length = 0;
+  if (!readValueText(FIELD_DATA, text, length, code)) {
+    return;
+  }
+  if (length > 0) {
+    auto* bytes = new unsigned char[static_cast<std::size_t>(length)];
+    std::memcpy(bytes, text, static_cast<std::size_t>(length));
+    if (data != nullptr) {
+      *data = bytes;
+    } else {
+      delete[] bytes;
+    }
+    size = static_cast<unsigned int>(length);
+  }
+  readCheckSeparator(code);
+}
+
+unsigned int CArchive::readValue(unsigned char* bytes, unsigned int count) {
+  if (!canRead() || bytes == nullptr) {
+    return 0;
+  }
+  unsigned int copied = 0;
+  while (copied < count) {
+    if (_nReadPos < _buffer.size()) {
+      const std::uint32_t take =
+          std::min<std::uint32_t>(count - copied, _buffer.size() - _nReadPos);
+      std::memcpy(bytes + copied, _buffer.data() + _nReadPos, take);
+      _nReadPos += take;
+      copied += take;
+      continue;
+    }
+    unsigned char block[BLOCK_SIZE];
+    std::uint32_t delivered =
+        _pFileDescriptor->getFileSystem()->readFile(_pFileDescriptor.get(), block, BLOCK_SIZE);
+    delivered = std::min(delivered, BLOCK_SIZE);
+    _buffer.clear();
+    _nReadPos = 0;
+    if (delivered == 0) {
+      if (DISPLAY_ERROR_LOGS) {
+        ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::readValue ERROR _nRead <= zero!!!");
+      }
+      break;
+    }
+    _buffer.append(block, delivered);
+  }
+  return copied;
+}
+
+}  // namespace qel

@@ -1,0 +1,427 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <list>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/ArchiveTestSupport.h"
+#include "qel/archive/Archive.h"
+#include "qel/archive/Component.h"
+#include "qel/io/File.h"
+#include "support/FileSystemScope.h"
+#include "support/TempDir.h"
+
+using qel::CArchive;
+using qel::CBaseComponent;
+using qel::CBinaryComponent;
+using qel::CComponent;
+using qel::CComposite;
+using qel::CFile;
+using qel::CTreeFile;
+
+namespace {
+
+const char kTreeFile[] =
+    "0011022001207003box00\n"
+    "0017032001107002id070024200\n"
+    "0009012001300\n"
+    "0016032001407001b09002AB00\n"
+    "0009012001300\n";
+
+std::string storeTree(qel_test::TempDir& dir, CComposite& root, const char* name = "t.arc") {
+  CFile file(dir.wpath(name));
+  {
+    CArchive ar(file, CArchive::STORE);
+    CArchive::RetError code = CArchive::RET_END_OF_DATA;
+    root.serialize(ar, code);
+    EXPECT_EQ(CArchive::RET_OK, code);
+  }
+  return dir.readFile(name);
+}
+
+CArchive::RetError loadTree(qel_test::TempDir& dir, const std::string& content, CComposite& root) {
+  dir.writeFile("l.arc", content);
+  CFile file(dir.wpath("l.arc"));
+  CArchive ar(file, CArchive::LOAD);
+  CArchive::RetError code = CArchive::RET_OK;
+  root.serialize(ar, code);
+  return code;
+}
+
+std::vector<CBaseComponent*> childrenOf(CComposite& composite) {
+  std::list<CBaseComponent*> children;
+  composite.getChildren(children);
+  return std::vector<CBaseComponent*>(children.begin(), children.end());
+}
+
+TEST(Serialization, TheStoredTreeOfTheFormatDescription) {
+  qel_test::TempDir dir;
+  CComposite root;
+  auto* box = new CComposite("box");
+  box->add(new CComponent("id", "42"));
+  root.add(box);
+  auto* b = new CBinaryComponent("b");
+  const unsigned char ab[] = {'A', 'B'};
+  b->setData(ab, 2);
+  root.add(b);
+  EXPECT_EQ(kTreeFile, storeTree(dir, root));
+
+  CComposite loaded;
+  ASSERT_EQ(CArchive::RET_OK, loadTree(dir, kTreeFile, loaded));
+  const auto children = childrenOf(loaded);
+  ASSERT_EQ(2u, children.size());
+  EXPECT_EQ("box", children[0]->getName());
+  EXPECT_EQ("b", children[1]->getName());
+  auto* loadedBox = dynamic_cast<CComposite*>(children[0]);
+  ASSERT_NE(nullptr, loadedBox);
+  auto* id = dynamic_cast<CComponent*>(loadedBox->find("id"));
+  ASSERT_NE(nullptr, id);
+  EXPECT_EQ("42", id->getValue());
+  auto* loadedB = dynamic_cast<CBinaryComponent*>(children[1]);
+  ASSERT_NE(nullptr, loadedB);
+  EXPECT_TRUE(loadedB->isEqual(ab, 2));
+}
+
+TEST(Serialization, EmptyAndUnnamedComposites) {
+  qel_test::TempDir dir;
+  CComposite empty;
+  EXPECT_EQ("0009012001300\n", storeTree(dir, empty));
+  CComposite loaded;
+  EXPECT_EQ(CArchive::RET_OK, loadTree(dir, "0009012001300\n", loaded));
+  EXPECT_FALSE(loaded.hasChildren());
+
+  // An unnamed composite below the root: its children join the parent, and
+  // its end record ends the parent's loading early.
+  CComposite root;
+  auto* unnamed = new CComposite();
+  unnamed->add(new CComponent("inner", "1"));
+  root.add(unnamed);
+  root.add(new CComponent("outer", "2"));
+  const std::string stored = storeTree(dir, root);
+  CComposite back;
+  EXPECT_EQ(CArchive::RET_OK, loadTree(dir, stored, back));
+  const auto children = childrenOf(back);
+  ASSERT_EQ(1u, children.size());
+  EXPECT_EQ("inner", children[0]->getName());
+}
+
+TEST(Serialization, ValuesLoseLineFeedsBinaryEmptyAndDuplicates) {
+  qel_test::TempDir dir;
+  CComposite root;
+  root.add(new CComponent("v", "a\nb"));
+  root.add(new CBinaryComponent("e"));
+  root.add(new CComponent("d", "1"));
+  root.add(new CComponent("d", "2"));
+  const std::string stored = storeTree(dir, root);
+  EXPECT_NE(std::string::npos, stored.find("0014032001407001e0900000\n"));
+  CComposite back;
+  ASSERT_EQ(CArchive::RET_OK, loadTree(dir, stored, back));
+  EXPECT_EQ(4u, back.getChildCount());
+  EXPECT_EQ("ab", static_cast<CComponent*>(back.find("v"))->getValue());
+  unsigned int size = 7;
+  EXPECT_EQ(nullptr, static_cast<CBinaryComponent*>(back.find("e"))->getData(size));
+  EXPECT_EQ(0u, size);
+  std::vector<std::string> values;
+  for (CBaseComponent* child : childrenOf(back)) {
+    if (child->getName() == "d") {
+      values.push_back(static_cast<CComponent*>(child)->getValue());
+    }
+  }
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ((std::vector<std::string>{"1", "2"}), values);
+}
+
+TEST(Serialization, NamedRootUnknownKindsAndTruncation) {
+  qel_test::TempDir dir;
+  CComposite named("cfg");
+  named.add(new CComponent("k", "v"));
+  const std::string stored = storeTree(dir, named);
+  CComposite back;
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, loadTree(dir, stored, back));
+  ASSERT_EQ(1u, back.getChildCount());
+  EXPECT_TRUE(back.find("cfg")->isComposite());
+
+  // Kind 9 ends the nested composite with RET_OK; its parent goes on.
+  CComposite unknown;
+  EXPECT_EQ(CArchive::RET_OK, loadTree(dir,
+                                       "0011022001207003box00\n0009012001900\n"
+                                       "0017032001107002id070024200\n0009012001300\n",
+                                       unknown));
+  EXPECT_EQ(2u, unknown.getChildCount());
+  EXPECT_FALSE(static_cast<CComposite*>(unknown.find("box"))->hasChildren());
+
+  // Cut inside the nested composite's second record.
+  CComposite cut;
+  EXPECT_EQ(CArchive::RET_END_OF_DATA,
+            loadTree(dir, std::string(kTreeFile).substr(0, 22 + 10), cut));
+  ASSERT_EQ(1u, cut.getChildCount());
+  EXPECT_FALSE(static_cast<CComposite*>(cut.find("box"))->hasChildren());
+}
+
+TEST(Serialization, LoadingReplacesBytesHeld) {
+  qel_test::TempDir dir;
+  dir.writeFile("b.arc", "0016032001407001b09002AB00\n");
+  CFile file(dir.wpath("b.arc"));
+  CArchive ar(file, CArchive::LOAD);
+  CArchive::RetError code = CArchive::RET_OK;
+  ar.readStartLine(code);
+  short kind = 0;
+  ar.readShort(kind, code);
+  CBinaryComponent b("old");
+  const unsigned char old[] = {9, 9, 9, 9};
+  b.setData(old, 4);
+  b.serialize(ar, code);
+  ASSERT_EQ(CArchive::RET_OK, code);
+  EXPECT_EQ("b", b.getName());
+  const unsigned char ab[] = {'A', 'B'};
+  EXPECT_TRUE(b.isEqual(ab, 2));
+}
+
+TEST(Serialization, DateRecords) {
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("d.arc"));
+  qel::CDateTime date;
+  date.forceGMT(true);
+  date.setJD(2460341);
+  date.setms(45296789);
+  {
+    CArchive ar(file, CArchive::STORE);
+    ar << date;
+  }
+  EXPECT_EQ("00220310011060072460341060084529678900\n", dir.readFile("d.arc"));
+  CArchive ar(file, CArchive::LOAD);
+  CArchive::RetError code = CArchive::RET_OK;
+  ar.readStartLine(code);
+  qel::CDateTime back;
+  back.encodeDateUsingDashes(true);
+  ar >> back;
+  EXPECT_TRUE(back.isGMTTime());
+  EXPECT_EQ(2460341u, back.getJD());
+  EXPECT_EQ(45296789u, back.getms());
+  EXPECT_TRUE(back.isEncodeDateUsingDashes());
+  ar >> back;  // nothing left: false and zeros
+  EXPECT_FALSE(back.isGMTTime());
+  EXPECT_EQ(0u, back.getJD());
+}
+
+// ---- random trees ---------------------------------------------------------
+
+std::string randomBytes(std::mt19937& random, std::size_t maxLength) {
+  std::string text(random() % (maxLength + 1), '\0');
+  for (char& c : text) {
+    c = static_cast<char>(random() % 256);
+  }
+  return text;
+}
+
+std::string withoutLineFeeds(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+  return text;
+}
+
+void buildRandom(std::mt19937& random, CComposite& parent, int depth) {
+  const int count = static_cast<int>(random() % 6);
+  for (int i = 0; i < count; ++i) {
+    // Names are never empty (an unnamed composite is not a node of its own).
+    std::string name = withoutLineFeeds(randomBytes(random, 6));
+    if (name.empty() || random() % 4 == 0) {
+      name = "dup";
+    }
+    switch (random() % 3) {
+      case 0:
+        parent.add(new CComponent(name, randomBytes(random, 40)));
+        break;
+      case 1: {
+        auto* b = new CBinaryComponent(name);
+        const std::string bytes = randomBytes(random, 40) + "\n";
+        b->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
+                   static_cast<unsigned>(bytes.size()));
+        parent.add(b);
+        break;
+      }
+      default: {
+        auto* c = new CComposite(name);
+        if (depth < 4) {
+          buildRandom(random, *c, depth + 1);
+        }
+        parent.add(c);
+        break;
+      }
+    }
+  }
+}
+
+// A canonical text of a subtree: children in list order, except that runs of
+// equal names (whose relative order is free) are sorted by their text.
+std::string describe(CBaseComponent& node) {
+  std::string text = std::to_string(node.getType()) + ":" + node.getName() + "=";
+  if (auto* c = dynamic_cast<CComponent*>(&node)) {
+    text += withoutLineFeeds(c->getValue());
+  } else if (auto* b = dynamic_cast<CBinaryComponent*>(&node)) {
+    unsigned int size = 0;
+    const unsigned char* data = b->getData(size);
+    text += std::string(reinterpret_cast<const char*>(data), size);
+  } else if (auto* composite = dynamic_cast<CComposite*>(&node)) {
+    std::vector<std::pair<std::string, std::string>> parts;
+    for (CBaseComponent* child : childrenOf(*composite)) {
+      parts.emplace_back(child->getName(), describe(*child));
+    }
+    for (std::size_t i = 0; i < parts.size();) {
+      std::size_t j = i;
+      while (j < parts.size() && parts[j].first == parts[i].first) {
+        ++j;
+      }
+      std::sort(parts.begin() + static_cast<long>(i), parts.begin() + static_cast<long>(j));
+      i = j;
+    }
+    text += "{";
+    for (const auto& part : parts) {
+      text += std::to_string(part.second.size()) + "#" + part.second;
+    }
+    text += "}";
+  }
+  return text;
+}
+
+TEST(SerializationProperty, RandomTreesComeBackEqual) {
+  std::mt19937 random(20240131);
+  qel_test::TempDir dir;
+  for (int round = 0; round < 60; ++round) {
+    CComposite root;
+    buildRandom(random, root, 0);
+    const std::string stored = storeTree(dir, root);
+    CComposite back;
+    ASSERT_EQ(CArchive::RET_OK, loadTree(dir, stored, back)) << "round " << round;
+    EXPECT_EQ(describe(root), describe(back)) << "round " << round;
+    // Storing the loaded tree again gives the same order of names.
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+    for (CBaseComponent* child : childrenOf(root)) {
+      before.push_back(child->getName());
+    }
+    for (CBaseComponent* child : childrenOf(back)) {
+      after.push_back(child->getName());
+    }
+    EXPECT_EQ(before, after);
+  }
+}
+
+TEST(SerializationProperty, TruncationAtEveryOffset) {
+  std::mt19937 random(99);
+  qel_test::TempDir dir;
+  CComposite root;
+  for (int i = 0; i < 6; ++i) {
+    auto* box = new CComposite("box" + std::to_string(i));
+    box->add(new CComponent("k", std::string(static_cast<std::size_t>(i * 300), 'v')));
+    box->add(new CComponent("n", "text"));
+    root.add(box);
+  }
+  const std::string stored = storeTree(dir, root);
+  ASSERT_GT(stored.size(), 4096u);
+  std::size_t previousChildren = 0;
+  for (std::size_t cut = 0; cut < stored.size(); ++cut) {
+    CComposite back;
+    const CArchive::RetError code = loadTree(dir, stored.substr(0, cut), back);
+    // Cutting off exactly a record's line feed leaves a record without it;
+    // every other cut leaves fewer characters than a length announces.
+    const CArchive::RetError expected =
+        stored[cut] == '\n' ? CArchive::RET_BAD_FORMAT : CArchive::RET_END_OF_DATA;
+    ASSERT_EQ(expected, code) << "cut at " << cut;
+    EXPECT_GE(back.getChildCount(), previousChildren);
+    previousChildren = back.getChildCount();
+  }
+  EXPECT_EQ(6u, previousChildren);
+}
+
+TEST(SerializationProperty, ArbitraryContentLoadsToACode) {
+  std::mt19937 random(5);
+  qel_test::TempDir dir;
+  const std::string alphabet = "0123456789ABCDEF\n -+x";
+  for (int round = 0; round < 400; ++round) {
+    std::string content;
+    const std::size_t length = random() % 300;
+    for (std::size_t i = 0; i < length; ++i) {
+      content += random() % 4 == 0 ? static_cast<char>(random() % 256)
+                                   : alphabet[random() % alphabet.size()];
+    }
+    if (round % 3 == 0) {
+      content = "0009012001300\n" + content;
+    }
+    CComposite back;
+    CArchive::RetError code = CArchive::RET_OK;
+    try {
+      code = loadTree(dir, content, back);
+    } catch (const qel::InvalidDateException&) {
+      ADD_FAILURE() << "no date is read while loading components";
+    }
+    EXPECT_GE(code, CArchive::RET_OK);
+    EXPECT_LE(code, CArchive::RET_END_OF_DATA);
+  }
+}
+
+TEST(SerializationProperty, DeepNestingInAFile) {
+  qel_test::TempDir dir;
+  std::string content;
+  for (int i = 0; i < 200000; ++i) {
+    content += "0011022001207003box00\n";
+  }
+  CComposite back;
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, loadTree(dir, content, back));
+  EXPECT_EQ(1u, back.getChildCount());
+}
+
+// ---- whole-tree files ---------------------------------------------------
+
+TEST(TreeFile, StoresCrashSafelyAndLoadsWithAReport) {
+  qel_test::FileSystemScope scope(&qel_test::RecordingFileSystem::create);
+  qel_test::RecordingFileSystem::reset();
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("cfg/settings.arc"));
+  CComposite root;
+  for (int i = 0; i < 400; ++i) {
+    root.add(new CComponent("key" + std::to_string(i), std::string(30, 'x')));
+  }
+  CTreeFile::store(file, root);
+  const std::string good = dir.readFile("cfg/settings.arc");
+  ASSERT_GT(good.size(), 3u * 4096u);
+
+  // A disk that fills up half-way through the next store.
+  root.add(new CComponent("more", "y"));
+  qel_test::RecordingFileSystem::room() = 6000;
+  EXPECT_THROW(CTreeFile::store(file, root), qel::IOException);
+  qel_test::RecordingFileSystem::room() = -1;
+  EXPECT_EQ(good, dir.readFile("cfg/settings.arc"));
+  EXPECT_FALSE(CFile(dir.wpath("cfg/settings.arc.tmp")).exists());
+
+  CComposite back;
+  const CTreeFile::LoadReport report = CTreeFile::load(file, back);
+  EXPECT_TRUE(report.bFound);
+  EXPECT_EQ(CArchive::RET_OK, report.eCode);
+  EXPECT_EQ(401u, report.nRecord);
+  EXPECT_EQ(400u, back.getChildCount());
+}
+
+TEST(TreeFile, ReportsWhereLoadingStopped) {
+  qel_test::TempDir dir;
+  // Record 3 announces one character more than it has.
+  dir.writeFile("bad.arc", std::string("0011022001207003box00\n") +
+                               "0017032001107002id070024200\n" + "0018032001107002id070024200\n" +
+                               "0009012001300\n");
+  CComposite back;
+  const CTreeFile::LoadReport report = CTreeFile::load(CFile(dir.wpath("bad.arc")), back);
+  EXPECT_TRUE(report.bFound);
+  EXPECT_EQ(CArchive::RET_BAD_FORMAT, report.eCode);
+  EXPECT_EQ(3u, report.nRecord);
+  EXPECT_EQ(22u + 28u, report.nOffset);
+  EXPECT_EQ(1u, back.getChildCount());
+
+  const CTreeFile::LoadReport missing = CTreeFile::load(CFile(dir.wpath("none.arc")), back);
+  EXPECT_FALSE(missing.bFound);
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, missing.eCode);
+}
+
+}  // namespace
