@@ -91,14 +91,14 @@ TEST(StreamSkip, EndOfStreamEndsTheSkipWithTheBytesSkipped) {
 
 TEST(StreamSkip, CancellationIsLoggedWhenLogsAreOn) {
   std::vector<std::wstring> lines;
-  qel::MessageLogger::SetSink(
+  MessageLogger::SetSink(
       [&](const std::wstring&, int, const std::wstring& text) { lines.push_back(text); });
   qel::ConsoleLogger::enableLog(true, "test");
   RecordingStream stream(5000);
   std::uint32_t status = 0x21;
   stream.skip(100, &status);
   qel::ConsoleLogger::enableLog(false, "test");
-  qel::MessageLogger::SetSink(nullptr);
+  MessageLogger::SetSink(nullptr);
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ(L"[InputStreamImpl::onSkip]!!!!!!!!!!!!!!!!!!!!!!!!Cancel operation detected",
             lines[0]);

@@ -20,15 +20,15 @@ class CFileDescriptor;
 // chose another kind (CWin32FileSystem, or a test file system).
 class QEL_API CFileSystem : public CRefCountable {
  public:
-  enum AccessMode { ACCESS_READ = 1, ACCESS_WRITE = 2 };
-  enum CreationFlag {
+  enum AccessMode : int { ACCESS_READ = 1, ACCESS_WRITE = 2 };
+  enum CreationFlag : int {
     CF_OPEN_EXISTING = 0,
     CF_OPEN_APPEND = 1,
     CF_CREATE_NEW = 2,
     CF_CREATE_ALWAYS = 3
   };
-  enum FolderType { FOLDER_CURRENT = 0 };
-  enum AttributeFlag {
+  enum FolderType : int { FOLDER_CURRENT = 0 };
+  enum AttributeFlag : int {
     FA_EXISTS = 1,
     FA_FILE = 2,
     FA_DIRECTORY = 4,
