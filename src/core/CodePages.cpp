@@ -67,8 +67,9 @@ std::unique_ptr<SingleBytePage> makeCp1252() {
   auto page = std::make_unique<SingleBytePage>();
   page->codePage = 1252;
   for (int b = 0; b < 256; ++b) {
-    page->toUnicode[static_cast<std::size_t>(b)] =
-        (b >= 0x80 && b < 0xA0) ? static_cast<wchar_t>(kCp1252High[b - 0x80]) : static_cast<wchar_t>(b);
+    page->toUnicode[static_cast<std::size_t>(b)] = (b >= 0x80 && b < 0xA0)
+                                                       ? static_cast<wchar_t>(kCp1252High[b - 0x80])
+                                                       : static_cast<wchar_t>(b);
   }
   page->buildReverse();
   return page;
@@ -76,25 +77,76 @@ std::unique_ptr<SingleBytePage> makeCp1252() {
 
 // Windows code-page numbers and the names the C library's iconv knows them by.
 const char* iconvName(unsigned int codePage) {
-  static const std::map<unsigned int, const char*> kNames = {
-      {1, "CP437"},         {2, "MACINTOSH"},     {37, "IBM037"},       {437, "CP437"},
-      {500, "IBM500"},      {708, "ISO-8859-6"},  {720, "CP720"},       {737, "CP737"},
-      {775, "CP775"},       {850, "CP850"},       {852, "CP852"},       {855, "CP855"},
-      {857, "CP857"},       {858, "CP858"},       {860, "CP860"},       {861, "CP861"},
-      {862, "CP862"},       {863, "CP863"},       {864, "CP864"},       {865, "CP865"},
-      {866, "CP866"},       {869, "CP869"},       {874, "CP874"},       {875, "CP875"},
-      {932, "CP932"},       {936, "CP936"},       {949, "CP949"},       {950, "CP950"},
-      {1026, "IBM1026"},    {1200, "UTF-16LE"},   {1201, "UTF-16BE"},   {1250, "CP1250"},
-      {1251, "CP1251"},     {1252, "CP1252"},     {1253, "CP1253"},     {1254, "CP1254"},
-      {1255, "CP1255"},     {1256, "CP1256"},     {1257, "CP1257"},     {1258, "CP1258"},
-      {1361, "JOHAB"},      {10000, "MACINTOSH"}, {10007, "MAC-CYRILLIC"}, {12000, "UTF-32LE"},
-      {12001, "UTF-32BE"},  {20127, "ASCII"},     {20866, "KOI8-R"},    {20932, "EUC-JP"},
-      {21866, "KOI8-U"},    {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28593, "ISO-8859-3"},
-      {28594, "ISO-8859-4"}, {28595, "ISO-8859-5"}, {28596, "ISO-8859-6"}, {28597, "ISO-8859-7"},
-      {28598, "ISO-8859-8"}, {28599, "ISO-8859-9"}, {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},
-      {38598, "ISO-8859-8"}, {50220, "ISO-2022-JP"}, {50221, "ISO-2022-JP"}, {50222, "ISO-2022-JP"},
-      {50225, "ISO-2022-KR"}, {51932, "EUC-JP"},   {51936, "GB2312"},    {51949, "EUC-KR"},
-      {52936, "HZ-GB-2312"}, {54936, "GB18030"}};
+  static const std::map<unsigned int, const char*> kNames = {{1, "CP437"},
+                                                             {2, "MACINTOSH"},
+                                                             {37, "IBM037"},
+                                                             {437, "CP437"},
+                                                             {500, "IBM500"},
+                                                             {708, "ISO-8859-6"},
+                                                             {720, "CP720"},
+                                                             {737, "CP737"},
+                                                             {775, "CP775"},
+                                                             {850, "CP850"},
+                                                             {852, "CP852"},
+                                                             {855, "CP855"},
+                                                             {857, "CP857"},
+                                                             {858, "CP858"},
+                                                             {860, "CP860"},
+                                                             {861, "CP861"},
+                                                             {862, "CP862"},
+                                                             {863, "CP863"},
+                                                             {864, "CP864"},
+                                                             {865, "CP865"},
+                                                             {866, "CP866"},
+                                                             {869, "CP869"},
+                                                             {874, "CP874"},
+                                                             {875, "CP875"},
+                                                             {932, "CP932"},
+                                                             {936, "CP936"},
+                                                             {949, "CP949"},
+                                                             {950, "CP950"},
+                                                             {1026, "IBM1026"},
+                                                             {1200, "UTF-16LE"},
+                                                             {1201, "UTF-16BE"},
+                                                             {1250, "CP1250"},
+                                                             {1251, "CP1251"},
+                                                             {1252, "CP1252"},
+                                                             {1253, "CP1253"},
+                                                             {1254, "CP1254"},
+                                                             {1255, "CP1255"},
+                                                             {1256, "CP1256"},
+                                                             {1257, "CP1257"},
+                                                             {1258, "CP1258"},
+                                                             {1361, "JOHAB"},
+                                                             {10000, "MACINTOSH"},
+                                                             {10007, "MAC-CYRILLIC"},
+                                                             {12000, "UTF-32LE"},
+                                                             {12001, "UTF-32BE"},
+                                                             {20127, "ASCII"},
+                                                             {20866, "KOI8-R"},
+                                                             {20932, "EUC-JP"},
+                                                             {21866, "KOI8-U"},
+                                                             {28591, "ISO-8859-1"},
+                                                             {28592, "ISO-8859-2"},
+                                                             {28593, "ISO-8859-3"},
+                                                             {28594, "ISO-8859-4"},
+                                                             {28595, "ISO-8859-5"},
+                                                             {28596, "ISO-8859-6"},
+                                                             {28597, "ISO-8859-7"},
+                                                             {28598, "ISO-8859-8"},
+                                                             {28599, "ISO-8859-9"},
+                                                             {28603, "ISO-8859-13"},
+                                                             {28605, "ISO-8859-15"},
+                                                             {38598, "ISO-8859-8"},
+                                                             {50220, "ISO-2022-JP"},
+                                                             {50221, "ISO-2022-JP"},
+                                                             {50222, "ISO-2022-JP"},
+                                                             {50225, "ISO-2022-KR"},
+                                                             {51932, "EUC-JP"},
+                                                             {51936, "GB2312"},
+                                                             {51949, "EUC-KR"},
+                                                             {52936, "HZ-GB-2312"},
+                                                             {54936, "GB18030"}};
   auto it = kNames.find(codePage);
   return it == kNames.end() ? nullptr : it->second;
 }
@@ -115,9 +167,25 @@ std::size_t unitSize(unsigned int codePage) {
 // Pages whose characters may take more than one byte.
 bool isMultiByte(unsigned int codePage) {
   switch (codePage) {
-    case 932: case 936: case 949: case 950: case 1200: case 1201: case 1361: case 12000:
-    case 12001: case 20932: case 50220: case 50221: case 50222: case 50225: case 51932:
-    case 51936: case 51949: case 52936: case 54936:
+    case 932:
+    case 936:
+    case 949:
+    case 950:
+    case 1200:
+    case 1201:
+    case 1361:
+    case 12000:
+    case 12001:
+    case 20932:
+    case 50220:
+    case 50221:
+    case 50222:
+    case 50225:
+    case 51932:
+    case 51936:
+    case 51949:
+    case 52936:
+    case 54936:
       return true;
     default:
       return false;
@@ -214,9 +282,13 @@ void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out) {
   }
 }
 
-bool setAnsiCodePage(unsigned int codePage) { return registry().select(codePage); }
+bool setAnsiCodePage(unsigned int codePage) {
+  return registry().select(codePage);
+}
 
-unsigned int ansiCodePage() { return registry().current().codePage; }
+unsigned int ansiCodePage() {
+  return registry().current().codePage;
+}
 
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,
                     std::wstring& out) {

@@ -37,9 +37,9 @@ long long multiplyAdd33(std::uint64_t hash, const unsigned char* bytes, unsigned
 int CHashCode::combineHash(int first, int second) {
   const auto a = static_cast<std::uint32_t>(first);
   const auto b = static_cast<std::uint32_t>(second);
-  const std::uint32_t terms[8] = {signedByte(a, 0), signedByte(a, 1), signedByte(a, 2),
-                                  signedByte(b, 0), signedByte(b, 1), signedByte(b, 2),
-                                  signedByte(b, 3), second < 0 ? 0xFFFFFFFFu : 0u};
+  const std::uint32_t terms[8] = {
+      signedByte(a, 0), signedByte(a, 1), signedByte(a, 2), signedByte(b, 0),
+      signedByte(b, 1), signedByte(b, 2), signedByte(b, 3), second < 0 ? 0xFFFFFFFFu : 0u};
   std::uint32_t h = 0;
   for (std::uint32_t term : terms) {
     h = 21u * h + term;
@@ -62,9 +62,9 @@ long long CHashCode::addToHashCode(unsigned char* bytes, unsigned int length, lo
   return multiplyAdd33(static_cast<std::uint64_t>(hash), bytes, length);
 }
 
-long long CHashCode::addToHashCodeFinal(unsigned char* bytes, unsigned int length,
-                                        long long hash) {
-  const auto extended = static_cast<std::uint64_t>(multiplyAdd33(static_cast<std::uint64_t>(hash), bytes, length));
+long long CHashCode::addToHashCodeFinal(unsigned char* bytes, unsigned int length, long long hash) {
+  const auto extended =
+      static_cast<std::uint64_t>(multiplyAdd33(static_cast<std::uint64_t>(hash), bytes, length));
   return static_cast<long long>(extended * 33u);
 }
 

@@ -7,9 +7,15 @@ namespace qel {
 
 CLock::CLock() = default;
 CLock::~CLock() = default;
-void CLock::lock() { _mutex.lock(); }
-bool CLock::tryLock() { return _mutex.try_lock(); }
-void CLock::unlock() { _mutex.unlock(); }
+void CLock::lock() {
+  _mutex.lock();
+}
+bool CLock::tryLock() {
+  return _mutex.try_lock();
+}
+void CLock::unlock() {
+  _mutex.unlock();
+}
 
 CMutex::CMutex() {
   std::int32_t error = 0;
@@ -102,7 +108,9 @@ void CRWLock::lockRead() {
   }
 }
 
-void CRWLock::unlockRead() { decrementReaderCount(); }
+void CRWLock::unlockRead() {
+  decrementReaderCount();
+}
 
 void CRWLock::lockWrite() {
   CLockGuard gate(_writerGate);
@@ -111,6 +119,8 @@ void CRWLock::lockWrite() {
   _noReaders.wait();
 }
 
-void CRWLock::unlockWrite() { _noWriter.set(); }
+void CRWLock::unlockWrite() {
+  _noWriter.set();
+}
 
 }  // namespace qel

@@ -53,7 +53,9 @@ std::wstring CWin32Helper::fromUTF8(const std::string& text) {
   return out;
 }
 
-std::string CWin32Helper::toAnsi(const std::wstring& text) { return ws2s(text); }
+std::string CWin32Helper::toAnsi(const std::wstring& text) {
+  return ws2s(text);
+}
 
 std::wstring CWin32Helper::fromANSI(const std::string& text) {
   std::wstring out;
@@ -77,7 +79,9 @@ bool CWin32Helper::setAnsiCodePage(unsigned int codePage) {
   return codec::setAnsiCodePage(codePage);
 }
 
-unsigned int CWin32Helper::getAnsiCodePage() { return codec::ansiCodePage(); }
+unsigned int CWin32Helper::getAnsiCodePage() {
+  return codec::ansiCodePage();
+}
 
 int CStringHelper::compareNoCase(const std::wstring& a, const std::wstring& b) {
   const std::string left = CWin32Helper::ws2s(a);
@@ -154,13 +158,25 @@ void CStringHelper::split(const std::string& text, char separator, std::vector<s
   splitFields(text, separator, out);
 }
 
-void CStringHelper::toUpper(std::wstring& text) { mapAsciiCase<true>(text); }
-void CStringHelper::toLower(std::wstring& text) { mapAsciiCase<false>(text); }
+void CStringHelper::toUpper(std::wstring& text) {
+  mapAsciiCase<true>(text);
+}
+void CStringHelper::toLower(std::wstring& text) {
+  mapAsciiCase<false>(text);
+}
 
-std::string CStringHelper::toUTF8(const std::wstring& text) { return CWin32Helper::toUTF8(text); }
-std::wstring CStringHelper::fromUTF8(const std::string& text) { return CWin32Helper::fromUTF8(text); }
-std::string CStringHelper::toAnsi(const std::wstring& text) { return CWin32Helper::toAnsi(text); }
-std::wstring CStringHelper::fromANSI(const std::string& text) { return CWin32Helper::fromANSI(text); }
+std::string CStringHelper::toUTF8(const std::wstring& text) {
+  return CWin32Helper::toUTF8(text);
+}
+std::wstring CStringHelper::fromUTF8(const std::string& text) {
+  return CWin32Helper::fromUTF8(text);
+}
+std::string CStringHelper::toAnsi(const std::wstring& text) {
+  return CWin32Helper::toAnsi(text);
+}
+std::wstring CStringHelper::fromANSI(const std::string& text) {
+  return CWin32Helper::fromANSI(text);
+}
 
 std::wstring CStringHelper::fromBytes(const unsigned char* bytes, unsigned int offset,
                                       unsigned int length, CodePage codePage) {
@@ -175,12 +191,19 @@ std::wstring CStringHelper::fromBytes(const unsigned char* bytes, unsigned int o
 
 short CStringHelper::toShort(const std::wstring& text) {
   const auto low = static_cast<std::uint16_t>(static_cast<std::uint32_t>(toInt(text)));
-  return static_cast<short>(low >= 0x8000 ? static_cast<int>(low) - 0x10000 : static_cast<int>(low));
+  return static_cast<short>(low >= 0x8000 ? static_cast<int>(low) - 0x10000
+                                          : static_cast<int>(low));
 }
 
-int CStringHelper::toInt(const std::wstring& text) { return parse32(text, 10); }
-std::int32_t CStringHelper::toLong(const std::wstring& text) { return parse32(text, 10); }
-std::int32_t CStringHelper::toLong(const std::wstring& text, int base) { return parse32(text, base); }
+int CStringHelper::toInt(const std::wstring& text) {
+  return parse32(text, 10);
+}
+std::int32_t CStringHelper::toLong(const std::wstring& text) {
+  return parse32(text, 10);
+}
+std::int32_t CStringHelper::toLong(const std::wstring& text, int base) {
+  return parse32(text, base);
+}
 
 unsigned long long CStringHelper::toULongLong(const std::wstring& text, int base) {
   return std::strtoull(CWin32Helper::ws2s(text).c_str(), nullptr, base);

@@ -14,7 +14,9 @@ bool isContinuation(unsigned char byte, unsigned char low = 0x80, unsigned char 
   return byte >= low && byte <= high;
 }
 
-bool isSurrogate(std::uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+bool isSurrogate(std::uint32_t cp) {
+  return cp >= 0xD800 && cp <= 0xDFFF;
+}
 
 }  // namespace
 
@@ -62,8 +64,8 @@ void decodeUtf8(const unsigned char* bytes, std::size_t length, std::wstring& ou
     bool wellFormed = true;
     for (std::size_t k = 0; k < trail; ++k, ++j) {
       // Only the first trail byte has a narrowed range.
-      const bool ok = j < length && (k == 0 ? isContinuation(bytes[j], low, high)
-                                            : isContinuation(bytes[j]));
+      const bool ok =
+          j < length && (k == 0 ? isContinuation(bytes[j], low, high) : isContinuation(bytes[j]));
       if (!ok) {
         wellFormed = false;
         break;

@@ -1,5 +1,6 @@
 #include "qel/io/HostFileSystem.h"
 
+#include <functional>
 #include <vector>
 
 #include "platform/HostFile.h"
@@ -103,27 +104,29 @@ std::uint32_t CHostFileSystem::getLength(const std::wstring& path) const {
   return static_cast<std::uint32_t>(attributes.size);  // the low 32 bits
 }
 
-void CHostFileSystem::setReadOnly(const std::wstring& path, bool readOnly) const {
+void CHostFileSystem::onHostPath(
+    const std::wstring& path,
+    const std::function<std::uint32_t(const std::string&)>& operation) const {
   std::string host;
   std::uint32_t code = toHostPath(path, host);
   if (code == platform::kHostOk) {
-    code = platform::hostSetReadOnly(host, readOnly);
+    code = operation(host);
   }
   if (code != platform::kHostOk) {
     ThrowException(code, path);
   }
 }
 
+void CHostFileSystem::setReadOnly(const std::wstring& path, bool readOnly) const {
+  onHostPath(path, [readOnly](const std::string& host) {
+    return platform::hostSetReadOnly(host, readOnly);
+  });
+}
+
 void CHostFileSystem::deleteFile(const std::wstring& path) const {
   const bool directory = (getFileAttributeFlags(path) & FA_DIRECTORY) != 0;
-  std::string host;
-  std::uint32_t code = toHostPath(path, host);
-  if (code == platform::kHostOk) {
-    code = platform::hostDelete(host, directory);
-  }
-  if (code != platform::kHostOk) {
-    ThrowException(code, path);
-  }
+  onHostPath(
+      path, [directory](const std::string& host) { return platform::hostDelete(host, directory); });
 }
 
 void CHostFileSystem::listDirectory(const std::wstring& path, const std::wstring& filter,
@@ -147,14 +150,7 @@ void CHostFileSystem::listDirectory(const std::wstring& path, const std::wstring
 }
 
 void CHostFileSystem::createDirectory(const std::wstring& path) const {
-  std::string host;
-  std::uint32_t code = toHostPath(path, host);
-  if (code == platform::kHostOk) {
-    code = platform::hostCreateDirectory(host);
-  }
-  if (code != platform::kHostOk) {
-    ThrowException(code, path);
-  }
+  onHostPath(path, [](const std::string& host) { return platform::hostCreateDirectory(host); });
 }
 
 void CHostFileSystem::rename(const std::wstring& from, const std::wstring& to) const {

@@ -16,7 +16,9 @@ namespace qel {
 template <typename T, std::uint32_t N>
 class QEL_API Buffer {
  public:
-  Buffer() : _pData(_aInline), _nCount(0), _nCapacity(N) { std::memset(_aInline, 0, sizeof(_aInline)); }
+  Buffer() : _pData(_aInline), _nCount(0), _nCapacity(N) {
+    std::memset(_aInline, 0, sizeof(_aInline));
+  }
   virtual ~Buffer() { freeHeap(); }
 
   Buffer(const Buffer&) = delete;

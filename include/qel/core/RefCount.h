@@ -76,7 +76,9 @@ class CAtomicLong : public CAtomicValue<std::uint32_t> {
   using CAtomicValue<std::uint32_t>::operator=;
 };
 
-inline bool incrementUnlessZero(CAtomicCounter& counter) { return counter.incrementUnlessZero(); }
+inline bool incrementUnlessZero(CAtomicCounter& counter) {
+  return counter.incrementUnlessZero();
+}
 inline bool incrementUnlessZero(std::uint32_t& counter) {
   if (counter == 0) {
     return false;

@@ -2,6 +2,7 @@
 #define QEL_IO_HOSTFILESYSTEM_H_
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <string>
 
@@ -72,6 +73,10 @@ class QEL_API CHostFileSystem : public CFileSystem {
   virtual const wchar_t* className() const = 0;
 
  private:
+  // Runs operation on the host form of path and throws the mapped exception,
+  // carrying path, when either step fails.
+  void onHostPath(const std::wstring& path,
+                  const std::function<std::uint32_t(const std::string&)>& operation) const;
   platform::HostFile* hostFileOf(CFileDescriptor* descriptor, const wchar_t* operation) const;
   std::wstring label(const wchar_t* operation) const;
   CDateTime timeStamp(const std::wstring& path, bool creation) const;
