@@ -1,0 +1,352 @@
+// End-to-end tests of the qel command-line tool.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/TempDir.h"
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quote(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) {
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return out + "'";
+}
+
+class QelTool : public ::testing::Test {
+ protected:
+  // Runs qel with the given (already quoted) arguments.
+  Result run(const std::string& args, const std::string& stdinFile = "") {
+    const std::string errFile = (dir.path() / "stderr.txt").string();
+    std::string command = std::string(QEL_TOOL_PATH) + " " + args + " 2>" + quote(errFile);
+    if (!stdinFile.empty()) {
+      command += " <" + quote(stdinFile);
+    }
+    Result result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+      return result;
+    }
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+      result.out.append(buffer, got);
+    }
+    const int raw = pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.err = dir.readFile("stderr.txt");
+    return result;
+  }
+
+  std::string path(const std::string& name) const { return (dir.path() / name).string(); }
+  std::string q(const std::string& name) const { return quote(path(name)); }
+
+  static std::string example() {
+    return quote(std::string(QEL_SOURCE_DIR) + "/examples/settings.qel");
+  }
+
+  static int lineCount(const std::string& text) {
+    int count = 0;
+    for (const char c : text) {
+      count += c == '\n' ? 1 : 0;
+    }
+    return count;
+  }
+
+  // A one-line diagnostic naming the file.
+  static void expectOneLineError(const Result& r, int status, const std::string& name,
+                                 const std::string& what) {
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(lineCount(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(what), std::string::npos) << r.err;
+  }
+
+  qel_test::TempDir dir;
+};
+
+const char kTree[] =
+    "0012022001207004user00\n"
+    "001A032001107004name07003Ann00\n"
+    "0013022001207005prefs00\n"
+    "001B032001107005color07003red00\n"
+    "0009012001300\n"
+    "001B032001407004icon09004\x01\x02\n\x7f"
+    "00\n"
+    "0009012001300\n"
+    "0009012001300\n";
+
+TEST_F(QelTool, ShowPrintsTheOutlineOfTheExample) {
+  const Result r = run("show " + example());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_NE(r.out.find("[network]\n  [proxy]\n    host = proxy.example.org\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("title = Qel Demo\\tSettings\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("avatar = <binary, 24 bytes> 89 50 4e 47"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  server = alpha\n  server = beta\n"), std::string::npos) << r.out;
+}
+
+TEST_F(QelTool, ShowEscapesControlCharactersAndPreviewsBinaries) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  const Result r = run("show " + q("t.qel"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "[user]\n"
+            "  name = Ann\n"
+            "  [prefs]\n"
+            "    color = red\n"
+            "  icon = <binary, 4 bytes> 01 02 0a 7f\n");
+}
+
+TEST_F(QelTool, ShowJsonPrintsTheTree) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  const Result r = run("show --json " + q("t.qel"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"format\": \"qel-tree\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"base64\": \"AQIKfw==\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"value\": \"red\""), std::string::npos) << r.out;
+}
+
+TEST_F(QelTool, CheckAcceptsAGoodTree) {
+  const Result r = run("check " + example());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("OK, 15 components"), std::string::npos) << r.out;
+}
+
+TEST_F(QelTool, CheckRejectsATruncatedTree) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree.substr(0, 40));
+  const Result r = run("check " + q("t.qel"));
+  expectOneLineError(r, 1, "t.qel", "RET_END_OF_DATA at record 2, byte offset 23");
+}
+
+TEST_F(QelTool, CheckRejectsATreeWithoutItsEnd) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree.substr(0, tree.size() - 14));
+  const Result r = run("check " + q("t.qel"));
+  expectOneLineError(r, 1, "t.qel", "RET_END_OF_DATA");
+}
+
+TEST_F(QelTool, CheckRejectsRecordsAfterTheEndOfTheTree) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1) + "0009012001300\n");
+  const Result r = run("check " + q("t.qel"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("t.qel"), std::string::npos) << r.err;
+}
+
+TEST_F(QelTool, BadInputsGiveOneLineAndStatusOne) {
+  dir.writeFile("empty.qel", "");
+  dir.writeFile("junk.qel", "hello, this is not an archive\n");
+  std::filesystem::create_directory(dir.path() / "sub");
+  for (const char* command : {"show", "check", "export"}) {
+    SCOPED_TRACE(command);
+    expectOneLineError(run(std::string(command) + " " + q("missing.qel")), 1, "missing.qel",
+                       "no such file");
+    expectOneLineError(run(std::string(command) + " " + q("sub")), 1, "sub", "directory");
+    expectOneLineError(run(std::string(command) + " " + q("empty.qel")), 1, "empty.qel", "empty");
+    expectOneLineError(run(std::string(command) + " " + q("junk.qel")), 1, "junk.qel",
+                       "RET_BAD_FORMAT");
+  }
+  expectOneLineError(run("records " + q("junk.qel")), 1, "junk.qel",
+                     "malformed record 1 at byte offset 0: RET_BAD_FORMAT");
+  expectOneLineError(run("records " + q("sub")), 1, "sub", "directory");
+}
+
+TEST_F(QelTool, UsageErrorsGiveStatusTwo) {
+  EXPECT_EQ(run("").status, 2);
+  EXPECT_EQ(run("show").status, 2);
+  EXPECT_EQ(run("frobnicate x").status, 2);
+  EXPECT_EQ(run("show --no-such-flag " + example()).status, 2);
+  EXPECT_EQ(run("encode hello").status, 2);  // no key
+  EXPECT_EQ(run("encode --key k --iv 12 hello").status, 2);
+}
+
+TEST_F(QelTool, RecordsListsEveryRecord) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  const Result r = run("records " + q("t.qel"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("record 1 offset 0 length 18 fields 2\n"
+                       "  field 1: short 2\n"
+                       "  field 2: string \"user\"\n"
+                       "record 2 offset 23 length 26 fields 3\n"),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("record 6 offset 124 length 27 fields 3\n"
+                       "  field 1: short 4\n"
+                       "  field 2: string \"icon\"\n"
+                       "  field 3: data <4 bytes> 01 02 0a 7f\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("record 8 offset"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("record 9"), std::string::npos) << r.out;
+}
+
+TEST_F(QelTool, RecordsStopsAtAMalformedRecord) {
+  std::string tree(kTree, sizeof kTree - 1);
+  tree[23 + 4 + 2] = 'x';  // the type of the first field of record 2
+  dir.writeFile("t.qel", tree);
+  const Result r = run("records " + q("t.qel"));
+  expectOneLineError(r, 1, "t.qel", "malformed record 2 at byte offset 23: RET_BAD_FORMAT");
+  EXPECT_NE(r.out.find("record 1 offset 0"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("record 2"), std::string::npos) << r.out;
+}
+
+TEST_F(QelTool, RecordsReadsAnyArchiveAndReportsTruncation) {
+  dir.writeFile("a.qel", "00100240010070021200\n0006");
+  const Result r = run("records " + q("a.qel"));
+  expectOneLineError(r, 1, "a.qel", "malformed record 2 at byte offset 21: RET_END_OF_DATA");
+  EXPECT_NE(r.out.find("record 1 offset 0 length 16 fields 2\n"
+                       "  field 1: integer 0\n"
+                       "  field 2: string \"12\"\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(QelTool, ExportThenImportGivesTheSameBytes) {
+  for (const std::string& source :
+       {std::string(QEL_SOURCE_DIR) + "/examples/settings.qel", path("t.qel")}) {
+    SCOPED_TRACE(source);
+    dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+    ASSERT_EQ(run("export " + quote(source) + " -o " + q("out.json")).status, 0);
+    const Result r = run("import " + q("out.json") + " " + q("back.qel"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream in(source, std::ios::binary);
+    const std::string original((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    EXPECT_EQ(dir.readFile("back.qel"), original);
+  }
+}
+
+TEST_F(QelTool, ExportKeepsDuplicatesAndEncodesBytesOutsideTheCodePage) {
+  dir.writeFile("in.json", R"({"format":"qel-tree","version":1,"children":[)"
+                           R"({"type":"text","name":"k","value":"Zo\u00eb"},)"
+                           R"({"type":"text","name":"k","value":"two"},)"
+                           R"({"type":"binary","name":"b","base64":""}]})");
+  ASSERT_EQ(run("import " + q("in.json") + " " + q("a.qel")).status, 0);
+  // 0xeb is e with diaeresis in the default page: one byte in the archive.
+  EXPECT_NE(dir.readFile("a.qel").find("07003Zo\xeb"), std::string::npos);
+  const Result shown = run("show " + q("a.qel"));
+  EXPECT_NE(shown.out.find("k = Zo\xc3\xab\nk = two\n"), std::string::npos) << shown.out;
+  ASSERT_EQ(run("export " + q("a.qel") + " -o " + q("a.json")).status, 0);
+  ASSERT_EQ(run("import " + q("a.json") + " " + q("b.qel")).status, 0);
+  EXPECT_EQ(dir.readFile("a.qel"), dir.readFile("b.qel"));
+}
+
+TEST_F(QelTool, FailedImportLeavesTheTargetAsItWas) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  dir.writeFile("bad.json", "{\"format\": \"qel-tree\", \"children\": [ {\"type\": ");
+  dir.writeFile("wrong.json", R"({"format":"qel-tree","children":[{"type":"text","name":""}]})");
+  expectOneLineError(run("import " + q("bad.json") + " " + q("t.qel")), 1, "bad.json",
+                     "invalid JSON");
+  expectOneLineError(run("import " + q("wrong.json") + " " + q("t.qel")), 1, "wrong.json", "name");
+  EXPECT_EQ(dir.readFile("t.qel"), std::string(kTree, sizeof kTree - 1));
+  EXPECT_FALSE(std::filesystem::exists(path("t.qel.tmp")));
+}
+
+TEST_F(QelTool, GetReadsValuesByPath) {
+  Result r = run("get " + example() + " network/proxy/host");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "proxy.example.org\n");
+  r = run("get " + example() + " user/name");
+  EXPECT_EQ(r.out, "Zo\xc3\xab\n");
+  expectOneLineError(run("get " + example() + " network/nothing"), 1, "settings.qel",
+                     "no component at network/nothing");
+  expectOneLineError(run("get " + example() + " network"), 1, "settings.qel", "composite");
+}
+
+TEST_F(QelTool, SetChangesAndAddsValues) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  ASSERT_EQ(run("set " + q("t.qel") + " user/prefs/color blue").status, 0);
+  ASSERT_EQ(run("set " + q("t.qel") + " other/deep/key " + quote("a b\tc")).status, 0);
+  EXPECT_EQ(run("get " + q("t.qel") + " user/prefs/color").out, "blue\n");
+  EXPECT_EQ(run("get " + q("t.qel") + " other/deep/key").out, "a b\tc\n");
+  EXPECT_EQ(run("check " + q("t.qel")).status, 0);
+  EXPECT_EQ(run("get " + q("t.qel") + " user/name").out, "Ann\n");
+  expectOneLineError(run("set " + q("t.qel") + " user/icon x"), 1, "t.qel", "not a text value");
+}
+
+TEST_F(QelTool, SetOnAReadOnlyFileFailsAndLeavesItIntact) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree);
+  std::filesystem::permissions(path("t.qel"), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::others_read);
+  expectOneLineError(run("set " + q("t.qel") + " user/name Bob"), 1, "t.qel", "read-only");
+  EXPECT_EQ(dir.readFile("t.qel"), tree);
+  expectOneLineError(run("set " + q("missing.qel") + " a/b c"), 1, "missing.qel", "no such file");
+}
+
+TEST_F(QelTool, SetOnAMalformedFileLeavesItIntact) {
+  const std::string tree = std::string(kTree, sizeof kTree - 1).substr(0, 60);
+  dir.writeFile("t.qel", tree);
+  EXPECT_EQ(run("set " + q("t.qel") + " user/name Bob").status, 1);
+  EXPECT_EQ(dir.readFile("t.qel"), tree);
+}
+
+TEST_F(QelTool, EncodeAndDecodeRoundTrip) {
+  const Result enc = run("encode --key secret --iv 0102030405060708 " + quote("hello world"));
+  ASSERT_EQ(enc.status, 0) << enc.err;
+  const std::string hex = enc.out.substr(0, enc.out.size() - 1);
+  EXPECT_EQ(hex.size(), 32u);  // 11 bytes and 5 spaces: two blocks
+  EXPECT_EQ(hex.find_first_not_of("0123456789abcdef"), std::string::npos) << hex;
+  EXPECT_EQ(run("decode --key secret --iv 0102030405060708 " + hex).out, "hello world\n");
+  // "secret" in hexadecimal is the same key.
+  EXPECT_EQ(run("decode --key-hex 736563726574 --iv 0102030405060708 " + hex).out, "hello world\n");
+  EXPECT_NE(run("decode --key other --iv 0102030405060708 " + hex).out, "hello world\n");
+  EXPECT_NE(run("encode --key secret " + quote("hello world")).out, enc.out);
+  EXPECT_EQ(run("decode --key secret 0a1b").status, 1);
+}
+
+TEST_F(QelTool, Md5OutputIsAcceptedByMd5sum) {
+  dir.writeFile("a.txt", "abc");
+  dir.writeFile("b.txt", "");
+  const Result r = run("md5 " + q("a.txt") + " " + q("b.txt"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "900150983cd24fb0d6963f7d28e17f72  " + path("a.txt") + "\n" +
+                       "d41d8cd98f00b204e9800998ecf8427e  " + path("b.txt") + "\n");
+  dir.writeFile("sums", r.out);
+  EXPECT_EQ(std::system(("md5sum --status -c " + q("sums")).c_str()), 0);
+  const Result piped = run("md5", path("a.txt"));
+  EXPECT_EQ(piped.out, "900150983cd24fb0d6963f7d28e17f72  -\n");
+  const Result missing = run("md5 " + q("nope") + " " + q("a.txt"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("900150983cd24fb0d6963f7d28e17f72"), std::string::npos);
+  EXPECT_NE(missing.err.find("nope"), std::string::npos);
+}
+
+TEST_F(QelTool, DeviceHelpAndVersion) {
+  const Result device = run("device");
+  EXPECT_EQ(device.status, 0);
+  EXPECT_NE(device.out.find("device key: "), std::string::npos) << device.out;
+  EXPECT_NE(device.out.find("x-key: Brantelle - "), std::string::npos) << device.out;
+  const Result help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* command : {"show", "check", "records", "export", "import", "get", "set",
+                              "encode", "decode", "md5", "device"}) {
+    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+  }
+  const Result showHelp = run("show --help");
+  EXPECT_EQ(showHelp.status, 0);
+  EXPECT_NE(showHelp.out.find("--json"), std::string::npos) << showHelp.out;
+  const Result version = run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("qel ", 0), 0u) << version.out;
+}
+
+}  // namespace
