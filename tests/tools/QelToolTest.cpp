@@ -91,6 +91,24 @@ const char kTree[] =
     "0009012001300\n"
     "0009012001300\n";
 
+TEST_F(QelTool, DatePrintsFieldsJulianDayAndEveryTextForm) {
+  // 5 March 2013 was a Tuesday, Julian day 2456357 (2451545 for 1 January
+  // 2000 plus 4812 days).
+  const Result r = run("date 20130305T101500.250Z");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("date: 2013-03-05 10:15:00.250 UTC\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("julian day: 2456357\n"), std::string::npos);
+  EXPECT_NE(r.out.find("day of week: Tuesday\n"), std::string::npos);
+  EXPECT_NE(r.out.find("local: 20130305T101500\n"), std::string::npos);
+  EXPECT_NE(r.out.find("utc with milliseconds: 20130305T101500.250Z\n"), std::string::npos);
+  EXPECT_NE(r.out.find("date only with dashes: 2013-03-05\n"), std::string::npos);
+  EXPECT_EQ(run("date now").status, 0);
+  const Result bad = run("date 2013-02-30");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("2013-02-30"), std::string::npos) << bad.err;
+  EXPECT_EQ(run("date").status, 2);
+}
+
 TEST_F(QelTool, ShowPrintsTheOutlineOfTheExample) {
   const Result r = run("show " + example());
   ASSERT_EQ(r.status, 0) << r.err;

@@ -25,6 +25,7 @@
 #include "qel/core/StringHelper.h"
 #include "qel/crypto/BlowFish.h"
 #include "qel/crypto/Hash.h"
+#include "qel/datetime/DateTime.h"
 #include "qel/io/File.h"
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/DeviceTools.h"
@@ -860,6 +861,41 @@ int cmdDevice() {
   return kExitOk;
 }
 
+// The fields, Julian day, day of week and every text form of a date.
+int cmdDate(const std::string& text) {
+  const qel::CDateTime value =
+      text == "now" ? qel::CDateTime::GetSystemTime()
+                    : qel::CDateTime::CDateTimeFromString(qel::CWin32Helper::fromUTF8(text));
+  static const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                      "Thursday", "Friday", "Saturday"};
+  unsigned short year, month, day, dayOfWeek, hour, minute, second, millisecond;
+  value.getDate(year, month, day, dayOfWeek);
+  value.getTime(hour, minute, second, millisecond);
+  char fields[64];
+  std::snprintf(fields, sizeof(fields), "%04u-%02u-%02u %02u:%02u:%02u.%03u", year, month, day,
+                hour, minute, second, millisecond);
+  std::cout << "date: " << fields << (value.isGMTTime() ? " UTC" : "") << "\n"
+            << "julian day: " << value.getJD() << "\n"
+            << "milliseconds of the day: " << value.getms() << "\n"
+            << "day of week: " << (dayOfWeek < 7 ? kDays[dayOfWeek] : "?") << "\n";
+  for (bool gmt : {false, true}) {
+    qel::CDateTime form = value;
+    form.forceGMT(gmt);
+    std::cout << (gmt ? "utc" : "local") << ": " << form.toByteString(false) << "\n"
+              << (gmt ? "utc" : "local") << " with milliseconds: " << form.toByteString(true)
+              << "\n";
+  }
+  for (bool dashes : {false, true}) {
+    qel::CDateTime dateOnly = value;
+    dateOnly.setms(0);
+    dateOnly.forceGMT(false);
+    dateOnly.encodeDateUsingDashes(dashes);
+    std::cout << (dashes ? "date only with dashes: " : "date only: ")
+              << dateOnly.toByteString(false) << "\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -934,6 +970,10 @@ int main(int argc, char** argv) {
   md5->add_option("FILE", md5Files, "files");
 
   CLI::App* device = app.add_subcommand("device", "Print the device facts and keys");
+  std::string dateText;
+  CLI::App* date = app.add_subcommand(
+      "date", "Print the fields, Julian day, day of week and text forms of a date");
+  date->add_option("TEXT", dateText, "a date text such as 20130305T101500Z, or now")->required();
 
   try {
     app.parse(argc, argv);
@@ -971,6 +1011,8 @@ int main(int argc, char** argv) {
       return cmdMd5(md5Files);
     if (*device)
       return cmdDevice();
+    if (*date)
+      return cmdDate(dateText);
   } catch (const UsageError& e) {
     std::cerr << "qel: " << e.what() << "\n";
     return kExitUsage;
