@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Progress.h"
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
 #include "qel/core/Exception.h"
@@ -794,9 +795,11 @@ int cmdDecode(const CipherOptions& options) {
   return kExitOk;
 }
 
-std::string md5Of(std::istream& in) {
+std::string md5Of(std::istream& in, const std::string& name, std::uint64_t total) {
   qel::CMD5 md5;
   md5.init();
+  Progress progress(name, total);
+  std::uint64_t done = 0;
   std::vector<char> block(1 << 16);
   while (in) {
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
@@ -804,6 +807,8 @@ std::string md5Of(std::istream& in) {
     if (got > 0) {
       md5.update(reinterpret_cast<const unsigned char*>(block.data()),
                  static_cast<unsigned int>(got));
+      done += static_cast<std::uint64_t>(got);
+      progress.update(done);
     }
   }
   if (in.bad()) {
@@ -823,11 +828,13 @@ int cmdMd5(const std::vector<std::string>& files) {
     std::string digest;
     try {
       if (name == "-") {
-        digest = md5Of(std::cin);
+        digest = md5Of(std::cin, "-", 0);
       } else {
         requireReadableFile(name);
         std::ifstream in(name, std::ios::binary);
-        digest = md5Of(in);
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(name, ec);
+        digest = md5Of(in, name, ec ? 0 : static_cast<std::uint64_t>(size));
       }
     } catch (const Failure& e) {
       std::cerr << "qel: " << e.what() << "\n";

@@ -1,0 +1,61 @@
+#ifndef QEL_TOOLS_QEL_PROGRESS_H_
+#define QEL_TOOLS_QEL_PROGRESS_H_
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// A progress bar on standard error for work that runs longer than a second,
+// shown only when standard error is a terminal.
+class Progress {
+ public:
+  Progress(std::string label, std::uint64_t total)
+      : _label(std::move(label)),
+        _total(total),
+        _enabled(::isatty(STDERR_FILENO) == 1),
+        _start(std::chrono::steady_clock::now()),
+        _last(_start) {}
+  ~Progress() {
+    if (_shown) {
+      std::fprintf(stderr, "\r%*s\r", 78, "");
+    }
+  }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  void update(std::uint64_t done) {
+    if (!_enabled) {
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - _start < std::chrono::seconds(1) || now - _last < std::chrono::milliseconds(100)) {
+      return;
+    }
+    _last = now;
+    _shown = true;
+    if (_total == 0) {
+      std::fprintf(stderr, "\r%s %llu bytes", _label.c_str(),
+                   static_cast<unsigned long long>(done));
+      return;
+    }
+    constexpr int kWidth = 40;
+    const std::uint64_t clamped = done < _total ? done : _total;
+    const int filled = static_cast<int>(clamped * kWidth / _total);
+    std::fprintf(stderr, "\r%.30s %3d%% [%s%s]", _label.c_str(),
+                 static_cast<int>(clamped * 100 / _total), std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, '.').c_str());
+  }
+
+ private:
+  std::string _label;
+  std::uint64_t _total;
+  bool _enabled;
+  bool _shown = false;
+  std::chrono::steady_clock::time_point _start;
+  std::chrono::steady_clock::time_point _last;
+};
+
+#endif  // QEL_TOOLS_QEL_PROGRESS_H_
