@@ -353,10 +353,17 @@ TEST_F(QelTool, DeviceHelpAndVersion) {
   EXPECT_EQ(device.status, 0);
   EXPECT_NE(device.out.find("device key: "), std::string::npos) << device.out;
   EXPECT_NE(device.out.find("x-key: Brantelle - "), std::string::npos) << device.out;
+  // Every fact has its line; the application version is the library's.
+  for (const char* fact :
+       {"firmware version: ", "hardware version: ", "manufacturer: ", "device name: ",
+        "product type: ", "OS major version: ", "OS minor version: ", "unique identifier: "}) {
+    EXPECT_NE(("\n" + device.out).find(std::string("\n") + fact), std::string::npos) << fact;
+  }
+  EXPECT_NE(device.out.find("application version: 1.0.0\n"), std::string::npos) << device.out;
   const Result help = run("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* command : {"show", "check", "records", "export", "import", "get", "set",
-                              "encode", "decode", "md5", "device"}) {
+                              "encode", "decode", "md5", "device", "date"}) {
     EXPECT_NE(help.out.find(command), std::string::npos) << command;
   }
   const Result showHelp = run("show --help");

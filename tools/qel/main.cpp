@@ -30,6 +30,7 @@
 #include "qel/io/File.h"
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/DeviceTools.h"
+#include "qel/platform/Orvane.h"
 
 namespace {
 
@@ -861,7 +862,14 @@ int cmdMd5(const std::vector<std::string>& files) {
 }
 
 int cmdDevice() {
-  // Only these facts are public; the raw device facts stay inside the library.
+  static const char* const kFacts[] = {
+      "firmware version", "hardware version",  "manufacturer",
+      "device name",      "product type",      "OS major version",
+      "OS minor version", "unique identifier", "application version"};
+  const DeviceUtils utils;
+  for (int i = 0; i < DeviceUtils::DEVICE_INFO_COUNT; ++i) {
+    std::cout << kFacts[i] << ": " << qel::CWin32Helper::toUTF8(utils.GetDeviceInfo(i)) << "\n";
+  }
   std::cout << "device key: " << qel::DeviceTools::getDeviceKey() << "\n"
             << "x-key: " << qel::DeviceTools::getXQelKey() << "\n"
             << "software version: " << qel::DeviceTools::getSwV() << "\n";
