@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 
+#include "core/CharClass.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 #include "qel/platform/ConsoleLogger.h"
@@ -16,22 +17,8 @@ namespace {
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
-bool isCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int digitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'z') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'Z') {
-    return c - 'A' + 10;
-  }
-  return 99;
-}
+using chars::digitValue;
+using chars::isCSpace;
 
 // The C library's strtol/strtoul reading of n bytes: leading white space, an
 // optional sign, in base 16 an optional 0x prefix, then digits up to the

@@ -3,27 +3,18 @@
 
 #include <cstdint>
 
+#include "core/CharClass.h"
+
 namespace qel {
 namespace crypto_detail {
 
 // Value of a hexadecimal digit, or -1.
 inline int hexDigit(unsigned char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
+  const int value = chars::digitValue(c);
+  return value < 16 ? value : -1;
 }
 
-// White space as the C library's isspace sees it in the "C" locale.
-inline bool isCSpace(unsigned char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
+using chars::isCSpace;
 
 // The low 8 bits of what strtol(text, nullptr, 16) gives for the two
 // characters c0 c1 taken as a string: leading white space and one sign are

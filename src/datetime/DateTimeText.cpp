@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/CharClass.h"
 #include "core/Codecs.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -82,10 +83,6 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, wchar_t* b
   return static_cast<std::size_t>(out - buffer);
 }
 
-bool isSpace(wchar_t c) {
-  return c == L' ' || (c >= L'\t' && c <= L'\r');
-}
-
 // The number at text[begin, begin + count) as the C library's wcstol reads a
 // decimal number: leading white space, an optional sign, then digits up to
 // the first character that is not one (a NUL included); 0 when there are no
@@ -93,7 +90,7 @@ bool isSpace(wchar_t c) {
 short readField(const wchar_t* text, std::size_t begin, std::size_t count) {
   std::size_t i = begin;
   const std::size_t end = begin + count;
-  while (i < end && isSpace(text[i])) {
+  while (i < end && chars::isCSpace(text[i])) {
     ++i;
   }
   bool negative = false;
