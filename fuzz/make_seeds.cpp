@@ -218,6 +218,13 @@ void roundTripSeeds() {
   // 4097 line feeds store as an empty name.
   writeSeed("fuzz_tree_roundtrip", "line-feeds",
             unnamed + leaf + std::string("\xF3\n\0", 3) + text("v"));
+  // Bytes replaced from their own array, a value changed, a leaf removed,
+  // a composite copied into itself, the whole tree stored as a copy.
+  const std::string storeCopy(1, '\2');
+  writeSeed("fuzz_tree_roundtrip", "edits",
+            storeCopy + binary + text("b") + text("abcdef") + std::string("\x09\x02", 2) + leaf +
+                text("x") + text("y") + std::string(1, '\x0a') + text("z") + leaf + text("w") +
+                text("gone") + std::string(1, '\x08') + std::string(1, '\x0b') + text("copy"));
   writeSeed("fuzz_tree_roundtrip", "unnamed-inner",
             unnamed + open + text("") + leaf + text("a") + text("b") + close + leaf + text("c") +
                 text("d"));

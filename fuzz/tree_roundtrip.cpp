@@ -55,14 +55,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CComposite root(rootFlags & 1 ? "root" : "");
   std::vector<CComposite*> open(1, &root);
   std::string lastName;
+  // The last leaf added (and its composite), and the last binary one.
+  qel::CBaseComponent* lastLeaf = nullptr;
+  CComposite* lastLeafParent = nullptr;
+  qel::CBinaryComponent* lastBinary = nullptr;
+  int copies = 0;
+  const auto addLeaf = [&](qel::CBaseComponent* leaf) {
+    open.back()->add(leaf);
+    lastLeaf = leaf;
+    lastLeafParent = open.back();
+    lastName = leaf->getName();
+  };
   for (int step = 0; step < 400 && !in.empty(); ++step) {
     const std::uint8_t op = in.byte();
-    switch (op % 8) {
+    switch (op % 12) {
       case 0:
       case 1: {
         const std::string name = makeText(in);
-        open.back()->add(new qel::CComponent(name, makeText(in)));
-        lastName = name;
+        addLeaf(new qel::CComponent(name, makeText(in)));
         break;
       }
       case 2: {
@@ -70,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string bytes = makeText(in);
         binary->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
                         static_cast<unsigned int>(bytes.size()));
-        open.back()->add(binary);
-        lastName = binary->getName();
+        addLeaf(binary);
+        lastBinary = binary;
         break;
       }
       case 3: {
@@ -88,19 +98,67 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 5:
         // A second child of the same name.
-        open.back()->add(new qel::CComponent(lastName, makeText(in)));
+        addLeaf(new qel::CComponent(lastName, makeText(in)));
         break;
       case 6:
-        open.back()->add(new qel::CBinaryComponent(lastName));
+        addLeaf(new qel::CBinaryComponent(lastName));
         break;
-      default:
+      case 7:
         // A lookup sorts the last added child in.
         open.back()->find(makeText(in));
         break;
+      case 8:
+        if (lastLeaf != nullptr) {
+          const std::size_t before = lastLeafParent->getChildCount();
+          lastLeafParent->remove(lastLeaf);
+          QEL_FUZZ_CHECK(lastLeafParent->getChildCount() == before - 1);
+          if (lastBinary == lastLeaf) {
+            lastBinary = nullptr;
+          }
+          lastLeaf = nullptr;
+        }
+        break;
+      case 9:
+        // New bytes taken from the bytes the component holds.
+        if (lastBinary != nullptr) {
+          unsigned int size = 0;
+          const unsigned char* bytes = lastBinary->getData(size);
+          const unsigned int offset = size == 0 ? 0 : in.byte() % size;
+          const std::string expected(reinterpret_cast<const char*>(bytes) + offset, size - offset);
+          lastBinary->setData(bytes + offset, size - offset);
+          const unsigned char* now = lastBinary->getData(size);
+          QEL_FUZZ_CHECK(std::string(reinterpret_cast<const char*>(now), size) == expected);
+        }
+        break;
+      case 10:
+        if (auto* text = dynamic_cast<qel::CComponent*>(lastLeaf)) {
+          text->setValue(makeText(in));
+        }
+        break;
+      default: {
+        // A copy of the open composite, added to it (a few times only: each
+        // copy may double the tree).
+        if (++copies > 3) {
+          break;
+        }
+        auto* copy = new CComposite(makeText(in));
+        *copy = *open.back();
+        open.back()->add(copy);
+        break;
+      }
     }
   }
 
-  const std::unique_ptr<qel_fuzz::Node> built = qel_fuzz::snapshot(root);
+  // Storing a copy instead must make no difference.
+  std::unique_ptr<CComposite> copy;
+  if ((rootFlags & 2) != 0) {
+    copy.reset(new CComposite("other"));
+    *copy = root;
+    QEL_FUZZ_CHECK(qel_fuzz::sameTree(*qel_fuzz::snapshot(root), *qel_fuzz::snapshot(*copy)));
+  }
+  CComposite& stored = copy ? *copy : root;
+
+  const std::unique_ptr<qel_fuzz::Node> built = qel_fuzz::snapshot(stored);
   static const std::string path = ScratchDir::instance().file("tree.qel");
   static const std::string marker = "previous content\n";
   ScratchDir::instance().write(path, reinterpret_cast<const std::uint8_t*>(marker.data()),
@@ -110,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!qel_fuzz::fitsFields(*built)) {
     bool refused = false;
     try {
-      CTreeFile::store(file, root);
+      CTreeFile::store(file, stored);
     } catch (const qel::IOException&) {
       refused = true;
     }
@@ -119,11 +177,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QEL_FUZZ_CHECK(ScratchDir::instance().read(path, content) && content == marker);
     QEL_FUZZ_CHECK(!ScratchDir::instance().read(path + ".tmp", content));
     // The tree itself is untouched by the failed store.
-    QEL_FUZZ_CHECK(qel_fuzz::sameTree(*built, *qel_fuzz::snapshot(root)));
+    QEL_FUZZ_CHECK(qel_fuzz::sameTree(*built, *qel_fuzz::snapshot(stored)));
     return 0;
   }
 
-  CTreeFile::store(file, root);
+  CTreeFile::store(file, stored);
   CComposite loaded;
   const CTreeFile::LoadReport report = CTreeFile::load(file, loaded);
   CArchive::RetError expectedCode = CArchive::RET_OK;
