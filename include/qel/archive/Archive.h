@@ -146,6 +146,10 @@ class QEL_API CArchive {
   // in the file at which that record starts.
   std::uint32_t getRecordNumber() const { return _nRecordNumber; }
   std::uint64_t getRecordOffset() const { return _nRecordOffset; }
+  // The length and field count that record declares in its framing (the
+  // field count is meaningful only once readStartLine returned RET_OK).
+  std::int32_t getRecordLength() const { return _nLineLen; }
+  std::int32_t getFieldCount() const { return _nFieldCount; }
 
  protected:
   void appendValue(const unsigned char* bytes, unsigned int count);
