@@ -76,14 +76,14 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   // Disarms, clears the counts and lifts the disk limit.
   static void reset() { plan() = Plan(); }
 
-  // Makes call number n (1-based, counted from the last reset) of the kind
-  // fail.  A host error of 0 picks a realistic one for the kind.
+  // Makes the n-th call of the kind from now on (1 is the next one) fail.
+  // A host error of 0 picks a realistic one for the kind.
   static void arm(FileCall call, unsigned n, Fault fault = Fault::kFail,
                   std::uint32_t hostError = 0, bool sticky = false) {
     Plan& p = plan();
     p.armed = true;
     p.call = call;
-    p.from = n;
+    p.from = p.counts[static_cast<int>(call)] + n;
     p.fault = fault;
     p.sticky = sticky;
     p.hostError = hostError != 0 ? hostError : defaultError(call);
