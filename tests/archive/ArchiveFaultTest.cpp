@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include "archive/ArchiveTestSupport.h"
@@ -323,6 +324,59 @@ TEST_F(CrashSafeStoreFaults, ShortWritesStillReplaceTheFileWhole) {
     EXPECT_TRUE(qel_test::sameBytes(newBytes, _dir.readFile("tree.arc")));
     EXPECT_FALSE(temporaryLeft());
   }
+}
+
+// A leaf whose storing fails, by its code or by an exception that is not
+// the library's.
+class FailingComponent : public qel::CComponent {
+ public:
+  enum class How { kCode, kThrow };
+  explicit FailingComponent(How how) : CComponent("zz-failing", "value"), _how(how) {}
+  CBaseComponent* clone() const override { return new FailingComponent(*this); }
+  void serialize(CArchive& ar, CArchive::RetError& code) override {
+    if (!ar.isStoring()) {
+      CComponent::serialize(ar, code);
+    } else if (_how == How::kThrow) {
+      throw std::bad_alloc();
+    } else {
+      code = CArchive::RET_WRONG_TYPE;
+    }
+  }
+
+ private:
+  How _how;
+};
+
+TEST_F(CrashSafeStoreFaults, AFailingComponentLeavesThePreviousFileIntact) {
+  const std::wstring path = _dir.wpath("tree.arc");
+  _newTree.add(new FailingComponent(FailingComponent::How::kCode));
+  const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
+  ASSERT_TRUE(failure.thrown);
+  EXPECT_EQ(L"IOException", failure.type);
+  EXPECT_EQ(L"Storing the tree into " + path + L" failed with code 2", failure.message);
+  EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
+  EXPECT_FALSE(temporaryLeft());
+
+  CComposite throwing;
+  qel_test::buildSampleTree(throwing, "throwing", 100);
+  throwing.add(new FailingComponent(FailingComponent::How::kThrow));
+  EXPECT_THROW(CTreeFile::store(CFile(path), throwing), std::bad_alloc);
+  EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
+  EXPECT_FALSE(temporaryLeft());
+}
+
+TEST_F(CrashSafeStoreFaults, AForeignEntryInTheTemporarysPlaceIsNotRemoved) {
+  // A directory that happens to have the temporary name is not the store's
+  // to remove: the store fails and leaves it, and the target, alone.
+  const std::filesystem::path foreign = _dir.path() / "tree.arc.tmp";
+  std::filesystem::create_directory(foreign);
+  const std::wstring path = _dir.wpath("tree.arc");
+  const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
+  ASSERT_TRUE(failure.thrown);
+  EXPECT_EQ(L"IOException", failure.type);
+  EXPECT_EQ(path + L".tmp is a directory", failure.message);
+  EXPECT_TRUE(std::filesystem::is_directory(foreign));
+  EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
 }
 
 // ---- a full disk --------------------------------------------------------------

@@ -76,14 +76,10 @@ class FileFaults : public ::testing::Test {
 TEST_F(FileFaults, InjectedFailuresLookLikeTheHostsOwn) {
   // A missing directory on the way: the real host and the injection agree.
   const std::wstring missing = _dir.wpath("none/f.bin");
-  const Failure real = qel_test::failureOf([&] {
-    CFileOutputStream out(missing, false);
-  });
+  const Failure real = qel_test::failureOf([&] { CFileOutputStream out(missing, false); });
   FaultyFileSystem::arm(FileCall::kOpen, 1, Fault::kFail, 3);
   const std::wstring present = _dir.wpath("f.bin");
-  const Failure injected = qel_test::failureOf([&] {
-    CFileOutputStream out(present, false);
-  });
+  const Failure injected = qel_test::failureOf([&] { CFileOutputStream out(present, false); });
   ASSERT_TRUE(real.thrown);
   ASSERT_TRUE(injected.thrown);
   EXPECT_EQ(L"FileNotFoundException", real.type);
