@@ -100,8 +100,8 @@ class QEL_API CArchive {
   // the file in blocks of BLOCK_SIZE bytes.  A block that the file system
   // takes only in part is continued with further writes; a write that takes
   // nothing throws IOException, a failed one the file system's exception.
-  // A record longer than MAX_RECORD_LENGTH throws IOException and is dropped whole; so does a
-  // record written after close().
+  // A record longer than MAX_RECORD_LENGTH throws IOException and is
+  // dropped whole; so does a record written after close().
   void writeEndLine(RetError& code);
 
   // Building blocks for composing fields by hand.
