@@ -116,7 +116,7 @@ TEST_F(ArchiveFaults, EveryFailedCallOfAStoreIsThrownAndClosesTheFile) {
       const Failure failure = qel_test::failureOf([&] { storeThroughArchive(path, _newTree); });
       EXPECT_EQ(1u, FaultyFileSystem::fired());
       ASSERT_TRUE(failure.thrown);
-      EXPECT_EQ(qel_test::exceptionTypeFor(FaultyFileSystem::plan().hostError), failure.type);
+      EXPECT_EQ(qel_test::exceptionTypeFor(FaultyFileSystem::defaultError(call)), failure.type);
       const std::wstring where =
           call == FileCall::kCreateDirectory ? CFile(path).getParent() : path;
       EXPECT_EQ(FaultyFileSystem::messageFor(call, where), failure.message);
@@ -151,6 +151,7 @@ TEST_F(ArchiveFaults, AShortWriteAnywhereInAStoreLosesNothing) {
     EXPECT_TRUE(qel_test::sameBytes(expected, describeFile(path, &code)));
     EXPECT_EQ(CArchive::RET_OK, code);
   }
+  std::printf("[ fault    ] archive store, short writes: %u points\n", writes + 1);
 }
 
 // ---- loading ----------------------------------------------------------------
@@ -236,6 +237,7 @@ TEST_F(ArchiveFaults, ShortReadsAnywhereLoadTheWholeTree) {
     EXPECT_EQ(CArchive::RET_OK, code);
     EXPECT_GE(FaultyFileSystem::fired(), 1u);
   }
+  std::printf("[ fault    ] tree load, short reads: %u points\n", reads + 1);
 }
 
 // ---- the crash-safe store ---------------------------------------------------
@@ -296,6 +298,32 @@ TEST_F(CrashSafeStoreFaults, EveryFailedCallLeavesThePreviousFileIntact) {
   EXPECT_FALSE(temporaryLeft());
 }
 
+TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenTheCloseFailsToo) {
+  qel_test::FaultScope faults;
+  const std::wstring path = _dir.wpath("tree.arc");
+  const unsigned writes =
+      measure([&] { CTreeFile::store(CFile(path), _newTree); })[static_cast<int>(FileCall::kWrite)];
+  for (unsigned n = 1; n <= writes; ++n) {
+    SCOPED_TRACE("writeFile #" + std::to_string(n) + " and closeFile #1");
+    _dir.writeFile("tree.arc", _oldBytes);
+    const int descriptors = qel_test::openDescriptorCount();
+    // The close runs where it cannot throw; its failure becomes a notice.
+    qel_test::LogCapture log;
+    FaultyFileSystem::reset();
+    FaultyFileSystem::arm(FileCall::kWrite, n);
+    FaultyFileSystem::arm(FileCall::kClose, 1);
+    const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
+    EXPECT_EQ(2u, FaultyFileSystem::fired());
+    ASSERT_TRUE(failure.thrown);
+    EXPECT_EQ(L"CPosixFileSystem::writeFile", failure.message);
+    EXPECT_EQ(qel::DISPLAY_ERROR_LOGS ? 1u : 0u, log.messages().size());
+    EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
+    EXPECT_FALSE(temporaryLeft());
+    EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
+  }
+  std::printf("[ fault    ] crash-safe store, failed write and close: %u points\n", writes);
+}
+
 TEST_F(CrashSafeStoreFaults, AFailedDirectoryCreationLeavesNothingBehind) {
   qel_test::FaultScope faults;
   const std::wstring path = _dir.wpath("sub/tree.arc");
@@ -324,6 +352,7 @@ TEST_F(CrashSafeStoreFaults, ShortWritesStillReplaceTheFileWhole) {
     EXPECT_TRUE(qel_test::sameBytes(newBytes, _dir.readFile("tree.arc")));
     EXPECT_FALSE(temporaryLeft());
   }
+  std::printf("[ fault    ] crash-safe store, short writes: %u points\n", writes + 1);
 }
 
 // A leaf whose storing fails, by its code or by an exception that is not

@@ -222,6 +222,7 @@ TEST_F(FileFaults, ShortWritesReportTheirCountAndLoseNothing) {
     EXPECT_GE(FaultyFileSystem::fired(), 1u);
     EXPECT_TRUE(qel_test::sameBytes(content, _dir.readFile("short.bin")));
   }
+  std::printf("[ fault    ] file output stream, short writes: 8 points\n");
 }
 
 // ---- input stream -------------------------------------------------------------------
@@ -286,6 +287,7 @@ TEST_F(FileFaults, ShortReadsDeliverEveryByte) {
     EXPECT_TRUE(qel_test::sameBytes(content, readAll(in, 4096)));
     EXPECT_GE(FaultyFileSystem::fired(), 1u);
   }
+  std::printf("[ fault    ] file input stream, short reads: 7 points\n");
 }
 
 TEST_F(FileFaults, SkipPassesReadFailuresOnAndSurvivesShortReads) {

@@ -53,14 +53,18 @@ enum class Fault {
 // system is made by a factory, which takes no arguments.
 class FaultyFileSystem : public qel::CPosixFileSystem {
  public:
-  struct Plan {
-    std::array<unsigned, kFileCallKinds> counts{};
+  // One armed kind of call.
+  struct Arm {
     bool armed = false;
-    FileCall call = FileCall::kOpen;
-    unsigned from = 0;    // 1-based index of the first call that fails
+    unsigned from = 0;    // the count of the kind at the first call that fails
     bool sticky = false;  // every later call of the kind fails too
     Fault fault = Fault::kFail;
     std::uint32_t hostError = 0;
+  };
+
+  struct Plan {
+    std::array<unsigned, kFileCallKinds> counts{};
+    std::array<Arm, kFileCallKinds> arms{};
     unsigned fired = 0;
     // Bytes the disk still takes; negative for no limit.  A write that does
     // not fit writes what fits and reports the short count; with no room
@@ -76,17 +80,18 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   // Disarms, clears the counts and lifts the disk limit.
   static void reset() { plan() = Plan(); }
 
-  // Makes the n-th call of the kind from now on (1 is the next one) fail.
-  // A host error of 0 picks a realistic one for the kind.
+  // Makes the n-th call of the kind from now on (1 is the next one) fail;
+  // each kind has its own arming.  A host error of 0 picks a realistic one
+  // for the kind.
   static void arm(FileCall call, unsigned n, Fault fault = Fault::kFail,
                   std::uint32_t hostError = 0, bool sticky = false) {
     Plan& p = plan();
-    p.armed = true;
-    p.call = call;
-    p.from = p.counts[static_cast<int>(call)] + n;
-    p.fault = fault;
-    p.sticky = sticky;
-    p.hostError = hostError != 0 ? hostError : defaultError(call);
+    Arm& a = p.arms[static_cast<int>(call)];
+    a.armed = true;
+    a.from = p.counts[static_cast<int>(call)] + n;
+    a.fault = fault;
+    a.sticky = sticky;
+    a.hostError = hostError != 0 ? hostError : defaultError(call);
   }
 
   static void setRoom(long long bytes) { plan().room = bytes; }
@@ -142,10 +147,10 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
                                                CreationFlag creation, int attributes) override {
     if (hit(FileCall::kOpen) == Action::kFail) {
       // As on the host, a file that is not there opens as nothing.
-      if (creation == CF_OPEN_EXISTING && plan().hostError == kFileNotFound) {
+      if (creation == CF_OPEN_EXISTING && errorOf(FileCall::kOpen) == kFileNotFound) {
         return qel::SmartPtr<qel::CFileDescriptor>();
       }
-      ThrowException(plan().hostError, path);
+      ThrowException(errorOf(FileCall::kOpen), path);
     }
     return CPosixFileSystem::openFile(path, access, creation, attributes);
   }
@@ -154,7 +159,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
                          std::uint32_t size) const override {
     const auto action = hit(FileCall::kRead);
     if (action == Action::kFail) {
-      ThrowException(plan().hostError, label(L"readFile"));
+      ThrowException(errorOf(FileCall::kRead), label(L"readFile"));
     }
     if (action == Action::kShort && size > 1) {
       size /= 2;
@@ -166,7 +171,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
                           std::uint32_t size) const override {
     const auto action = hit(FileCall::kWrite);
     if (action == Action::kFail) {
-      ThrowException(plan().hostError, label(L"writeFile"));
+      ThrowException(errorOf(FileCall::kWrite), label(L"writeFile"));
     }
     if (action == Action::kShort && size > 1) {
       size /= 2;
@@ -192,20 +197,20 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     // A failing close still releases the handle, as the host's close does.
     CPosixFileSystem::closeFile(descriptor);
     if (action == Action::kFail) {
-      ThrowException(plan().hostError, label(L"closeFile"));
+      ThrowException(errorOf(FileCall::kClose), label(L"closeFile"));
     }
   }
 
   void createDirectory(const std::wstring& path) const override {
     if (hit(FileCall::kCreateDirectory) == Action::kFail) {
-      ThrowException(plan().hostError, path);
+      ThrowException(errorOf(FileCall::kCreateDirectory), path);
     }
     CPosixFileSystem::createDirectory(path);
   }
 
   void rename(const std::wstring& from, const std::wstring& to) const override {
     if (hit(FileCall::kRename) == Action::kFail) {
-      ThrowException(plan().hostError, label(L"rename"));
+      ThrowException(errorOf(FileCall::kRename), label(L"rename"));
     }
     CPosixFileSystem::rename(from, to);
   }
@@ -217,11 +222,16 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   static Action hit(FileCall call) {
     Plan& p = plan();
     const unsigned index = ++p.counts[static_cast<int>(call)];
-    if (!p.armed || p.call != call || index < p.from || (!p.sticky && index != p.from)) {
+    const Arm& a = p.arms[static_cast<int>(call)];
+    if (!a.armed || index < a.from || (!a.sticky && index != a.from)) {
       return Action::kNormal;
     }
     ++p.fired;
-    return p.fault == Fault::kShort ? Action::kShort : Action::kFail;
+    return a.fault == Fault::kShort ? Action::kShort : Action::kFail;
+  }
+
+  static std::uint32_t errorOf(FileCall call) {
+    return plan().arms[static_cast<int>(call)].hostError;
   }
 
   std::wstring label(const wchar_t* operation) const {
