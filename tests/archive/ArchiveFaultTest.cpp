@@ -79,6 +79,13 @@ std::string describeFile(const std::wstring& path, CArchive::RetError* code = nu
   return qel_test::describeTree(back);
 }
 
+// Error notices on for the lifetime of the object.
+struct ErrorNotices {
+  bool previous = qel::DISPLAY_ERROR_LOGS;
+  ErrorNotices() { qel::DISPLAY_ERROR_LOGS = true; }
+  ~ErrorNotices() { qel::DISPLAY_ERROR_LOGS = previous; }
+};
+
 class ArchiveFaults : public ::testing::Test {
  protected:
   ArchiveFaults() {
@@ -158,11 +165,7 @@ TEST_F(ArchiveFaults, AShortWriteAnywhereInAStoreLosesNothing) {
 
 TEST_F(ArchiveFaults, EveryFailedCallOfALoadIsThrownOrHarmless) {
   qel_test::FaultScope faults;
-  struct ErrorNotices {
-    bool previous = qel::DISPLAY_ERROR_LOGS;
-    ErrorNotices() { qel::DISPLAY_ERROR_LOGS = true; }
-    ~ErrorNotices() { qel::DISPLAY_ERROR_LOGS = previous; }
-  } notices;
+  ErrorNotices notices;
   const std::wstring path = _dir.wpath("load.arc");
   CTreeFile::store(CFile(path), _newTree);
   const std::string expected = describeTree(_newTree);
@@ -300,6 +303,7 @@ TEST_F(CrashSafeStoreFaults, EveryFailedCallLeavesThePreviousFileIntact) {
 
 TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenTheCloseFailsToo) {
   qel_test::FaultScope faults;
+  ErrorNotices notices;
   const std::wstring path = _dir.wpath("tree.arc");
   const unsigned writes =
       measure([&] { CTreeFile::store(CFile(path), _newTree); })[static_cast<int>(FileCall::kWrite)];
@@ -316,7 +320,10 @@ TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenTheCloseFailsToo) {
     EXPECT_EQ(2u, FaultyFileSystem::fired());
     ASSERT_TRUE(failure.thrown);
     EXPECT_EQ(L"CPosixFileSystem::writeFile", failure.message);
-    EXPECT_EQ(qel::DISPLAY_ERROR_LOGS ? 1u : 0u, log.messages().size());
+    // The last block goes out in the explicit close, which reports the
+    // write and drops the close failure; an earlier block fails while the
+    // tree is written, and the archive's destructor logs the failed close.
+    EXPECT_EQ(n < writes ? 1u : 0u, log.messages().size());
     EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
     EXPECT_FALSE(temporaryLeft());
     EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
