@@ -50,11 +50,15 @@ constexpr int kKills = 200;
 constexpr int kLeaves = kSanitized ? 700 : 1500;
 
 // Stores the two trees in turn, first, second, first, ..., telling the
-// parent through the pipe when it starts.  Never returns.
+// parent through the pipe when it starts.  Never returns.  A store of the
+// tree the target already holds comes first: a fresh fork runs slowly while
+// it copies the pages it touches, and the kills are meant for stores that
+// run at full speed.
 [[noreturn]] void storeForever(const std::wstring& path, CComposite& first, CComposite& second,
                                int readyFd) {
   int status = 0;
   try {
+    CTreeFile::store(CFile(path), second);
     const char ready = 'r';
     if (::write(readyFd, &ready, 1) != 1) {
       ::_exit(3);
@@ -103,7 +107,7 @@ TEST_F(CrashSafeStoreKillTest, TheTargetIsAlwaysOneWholeTreeAfterAKill) {
   const std::string described[2] = {qel_test::describeTree(_trees[0]),
                                     qel_test::describeTree(_trees[1])};
   ASSERT_NE(bytes[0], bytes[1]);
-  ASSERT_GT(bytes[0].size(), 16u * CArchive::BLOCK_SIZE);
+  ASSERT_GT(bytes[0].size(), 8u * CArchive::BLOCK_SIZE);
 
   const std::wstring path = _dir.wpath("tree.arc");
   const std::filesystem::path target = _dir.path() / "tree.arc";
