@@ -382,17 +382,26 @@ void CArchive::flushBlock(CFileDescriptor* descriptor) {
     throw IOException(L"An earlier write to the archive failed");
   }
   const std::uint32_t size = _buffer.size();
+  SmartPtr<CFileSystem> fileSystem = descriptor->getFileSystem();
+  // A write may take fewer bytes than it was given (a signal, or a disk
+  // that has just filled up); the rest goes in further writes, and a disk
+  // that is really full then reports its error.  Only a write that takes
+  // nothing at all ends the block.
   std::uint32_t written = 0;
-  try {
-    written = descriptor->getFileSystem()->writeFile(descriptor, _buffer.data(), size);
-  } catch (...) {
-    _bWriteFailed = true;
-    throw;
-  }
-  if (written != size) {
-    _bWriteFailed = true;
-    throw IOException(L"Only " + std::to_wstring(written) + L" of " + std::to_wstring(size) +
-                      L" bytes reached the archive file");
+  while (written < size) {
+    std::uint32_t count = 0;
+    try {
+      count = fileSystem->writeFile(descriptor, _buffer.data() + written, size - written);
+    } catch (...) {
+      _bWriteFailed = true;
+      throw;
+    }
+    if (count == 0 || count > size - written) {
+      _bWriteFailed = true;
+      throw IOException(L"Only " + std::to_wstring(written) + L" of " + std::to_wstring(size) +
+                        L" bytes reached the archive file");
+    }
+    written += count;
   }
   _buffer.clear();
 }

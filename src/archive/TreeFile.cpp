@@ -34,7 +34,9 @@ void CTreeFile::store(const CFile& file, CComposite& root) {
     fileSystem->rename(temporaryFile.getPath(), target);
   } catch (...) {
     try {
-      if ((fileSystem->getFileAttributeFlags(temporaryFile.getPath()) & CFileSystem::FA_EXISTS) !=
+      // Only a file is the store's own: a directory that happens to carry
+      // the temporary name is what made the store fail, and it stays.
+      if ((fileSystem->getFileAttributeFlags(temporaryFile.getPath()) & CFileSystem::FA_FILE) !=
           0) {
         fileSystem->deleteFile(temporaryFile.getPath());
       }

@@ -14,10 +14,11 @@ namespace qel_test {
 // everything in it when the object goes.
 class TempDir {
  public:
-  TempDir() {
+  TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+  // A fresh directory under base instead.
+  explicit TempDir(const std::filesystem::path& base) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
     for (;;) {
       _path = base / ("qel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
       std::error_code ec;

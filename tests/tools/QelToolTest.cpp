@@ -1,7 +1,9 @@
 // End-to-end tests of the qel command-line tool.
 
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -236,6 +238,17 @@ TEST_F(QelTool, RecordsReadsAnyArchiveAndReportsTruncation) {
       << r.out;
 }
 
+TEST_F(QelTool, RecordsShowsTheDeclaredFieldCountAndWhatIsPresent) {
+  // The record declares five fields but holds two.
+  dir.writeFile("a.qel", "00100540010070021200\n");
+  const Result r = run("records " + q("a.qel"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "record 1 offset 0 length 16 fields 5 (2 present)\n"
+            "  field 1: integer 0\n"
+            "  field 2: string \"12\"\n");
+}
+
 TEST_F(QelTool, ExportThenImportGivesTheSameBytes) {
   for (const std::string& source :
        {std::string(QEL_SOURCE_DIR) + "/examples/settings.qel", path("t.qel")}) {
@@ -372,6 +385,122 @@ TEST_F(QelTool, DeviceHelpAndVersion) {
   const Result version = run("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("qel ", 0), 0u) << version.out;
+}
+
+// A chain of depth composites named "abcd", the innermost holding one value.
+std::string deepTree(int depth) {
+  std::string tree;
+  for (int i = 0; i < depth; ++i) {
+    tree += "0012022001207004abcd00\n";
+  }
+  tree += "001A032001107004name07003Ann00\n";
+  for (int i = 0; i <= depth; ++i) {
+    tree += "0009012001300\n";
+  }
+  return tree;
+}
+
+TEST_F(QelTool, DeepTreesPrintButDoNotBecomeJson) {
+  // Deep enough that walking it by recursion would exhaust the stack.
+  constexpr int kVeryDeep = 300000;
+  dir.writeFile("deeper.qel", deepTree(kVeryDeep));
+  EXPECT_EQ(run("check " + q("deeper.qel")).out,
+            path("deeper.qel") + ": OK, " + std::to_string(kVeryDeep + 1) + " components\n");
+
+  constexpr int kDepth = 3000;
+  dir.writeFile("deep.qel", deepTree(kDepth));
+  const Result shown = run("show " + q("deep.qel"));
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  EXPECT_NE(shown.out.find("\n" + std::string(2 * kDepth, ' ') + "name = Ann\n"),
+            std::string::npos);
+  expectOneLineError(run("export " + q("deep.qel") + " -o " + q("deep.json")), 1, "deep.qel",
+                     "nested deeper than 1000 levels");
+  EXPECT_FALSE(std::filesystem::exists(path("deep.json")));
+  EXPECT_FALSE(std::filesystem::exists(path("deep.json.tmp")));
+  expectOneLineError(run("show --json " + q("deep.qel")), 1, "deep.qel",
+                     "nested deeper than 1000 levels");
+
+  // A value 1000 levels down is at the limit; the round trip still holds.
+  dir.writeFile("limit.qel", deepTree(999));
+  ASSERT_EQ(run("export " + q("limit.qel") + " -o " + q("limit.json")).status, 0);
+  ASSERT_EQ(run("import " + q("limit.json") + " " + q("back.qel")).status, 0);
+  EXPECT_EQ(dir.readFile("back.qel"), deepTree(999));
+}
+
+TEST_F(QelTool, ImportRefusesJsonNestedTooDeep) {
+  std::string json = R"({"format":"qel-tree","version":1,"children":[)";
+  for (int i = 0; i < 1001; ++i) {
+    json += R"({"type":"composite","name":"n","children":[)";
+  }
+  for (int i = 0; i < 1001; ++i) {
+    json += "]}";
+  }
+  json += "]}";
+  dir.writeFile("deep.json", json);
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  expectOneLineError(run("import " + q("deep.json") + " " + q("t.qel")), 1, "deep.json",
+                     "nested deeper than 1000 levels");
+  EXPECT_EQ(dir.readFile("t.qel"), std::string(kTree, sizeof kTree - 1));
+}
+
+// Runs qel with standard error on a pseudo-terminal and standard output in a
+// file; returns what the terminal received.
+std::string runOnTerminal(const std::vector<std::string>& args, const std::string& outFile) {
+  int master = -1;
+  const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+  if (child < 0) {
+    return "forkpty failed";
+  }
+  if (child == 0) {
+    std::FILE* out = std::freopen(outFile.c_str(), "w", stdout);
+    (void)out;
+    ::setenv("QEL_PROGRESS_DELAY_MS", "0", 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(QEL_TOOL_PATH));
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(QEL_TOOL_PATH, argv.data());
+    ::_exit(127);
+  }
+  std::string seen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(master, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;  // EIO once the child has closed the terminal
+    }
+    seen.append(buffer, static_cast<std::size_t>(got));
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(master);
+  return seen;
+}
+
+TEST_F(QelTool, ProgressBarsAppearOnlyOnATerminal) {
+  // Large enough that reading it takes many blocks.
+  std::string tree;
+  for (int i = 0; i < 20000; ++i) {
+    tree += "001A032001107004name07003Ann00\n";
+  }
+  tree += "0009012001300\n";
+  dir.writeFile("big.qel", tree);
+  const std::string onTerminal =
+      runOnTerminal({"export", path("big.qel"), "-o", path("big.json")}, path("stdout.txt"));
+  EXPECT_NE(onTerminal.find("/big.qel "), std::string::npos) << onTerminal;
+  EXPECT_NE(onTerminal.find("% ["), std::string::npos) << onTerminal;
+  EXPECT_TRUE(std::filesystem::exists(path("big.json")));
+
+  const std::string md5 = runOnTerminal({"md5", path("big.qel")}, path("md5.txt"));
+  EXPECT_NE(md5.find("% ["), std::string::npos) << md5;
+  EXPECT_NE(dir.readFile("md5.txt").find("  " + path("big.qel") + "\n"), std::string::npos);
+
+  // Not a terminal: standard error stays empty.
+  const Result quiet = run("export " + q("big.qel") + " -o " + q("quiet.json"));
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
 }
 
 }  // namespace

@@ -97,9 +97,11 @@ class QEL_API CArchive {
   void writeData(unsigned char* data, unsigned int size, RetError& code);
 
   // Closes the open record and hands it to the block buffer, which reaches
-  // the file in blocks of BLOCK_SIZE bytes.  A record longer than
-  // MAX_RECORD_LENGTH throws IOException and is dropped whole; so does a
-  // record written after close().
+  // the file in blocks of BLOCK_SIZE bytes.  A block that the file system
+  // takes only in part is continued with further writes; a write that takes
+  // nothing throws IOException, a failed one the file system's exception.
+  // A record longer than MAX_RECORD_LENGTH throws IOException and is
+  // dropped whole; so does a record written after close().
   void writeEndLine(RetError& code);
 
   // Building blocks for composing fields by hand.
@@ -146,6 +148,10 @@ class QEL_API CArchive {
   // in the file at which that record starts.
   std::uint32_t getRecordNumber() const { return _nRecordNumber; }
   std::uint64_t getRecordOffset() const { return _nRecordOffset; }
+  // The length and field count that record declares in its framing (the
+  // field count is meaningful only once readStartLine returned RET_OK).
+  std::int32_t getRecordLength() const { return _nLineLen; }
+  std::int32_t getFieldCount() const { return _nFieldCount; }
 
  protected:
   void appendValue(const unsigned char* bytes, unsigned int count);
@@ -219,8 +225,8 @@ class QEL_API CTreeFile {
   // Stores root crash-safely: the tree is written to a temporary file
   // beside the target ("<name>.tmp"), closed (the file system writes through
   // to the disk) and renamed over the target.  On any failure the previous
-  // target is untouched, the temporary file is removed and the exception
-  // passes to the caller.
+  // target is untouched, the temporary file is removed (a directory of that
+  // name is left alone) and the exception passes to the caller.
   static void store(const CFile& file, CComposite& root);
 
   // Loads the records of file into root (children are added to those it

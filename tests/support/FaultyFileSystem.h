@@ -1,0 +1,308 @@
+#ifndef QEL_TESTS_SUPPORT_FAULTYFILESYSTEM_H_
+#define QEL_TESTS_SUPPORT_FAULTYFILESYSTEM_H_
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+#include "qel/core/Exception.h"
+#include "qel/io/PosixFileSystem.h"
+#include "support/FileSystemScope.h"
+
+namespace qel_test {
+
+// The disk operations that a fault can be injected into.
+enum class FileCall : int { kOpen = 0, kRead, kWrite, kClose, kCreateDirectory, kRename };
+constexpr int kFileCallKinds = 6;
+
+inline const char* fileCallName(FileCall call) {
+  switch (call) {
+    case FileCall::kOpen:
+      return "openFile";
+    case FileCall::kRead:
+      return "readFile";
+    case FileCall::kWrite:
+      return "writeFile";
+    case FileCall::kClose:
+      return "closeFile";
+    case FileCall::kCreateDirectory:
+      return "createDirectory";
+    case FileCall::kRename:
+      return "rename";
+  }
+  return "?";
+}
+
+// What an armed call does instead of its normal work.
+enum class Fault {
+  // Throws what the host layer throws for the host error given at arming.
+  kFail,
+  // Transfers about half of what was asked (reads and writes of more than
+  // one byte only; other calls run normally).
+  kShort,
+};
+
+// The native file system with faults on demand.  Every openFile, readFile,
+// writeFile, closeFile, createDirectory and rename is counted per kind since
+// the last reset(), so a test can first measure how many calls an operation
+// makes and then fail each one in turn.  The plan is process-wide: the file
+// system is made by a factory, which takes no arguments.
+class FaultyFileSystem : public qel::CPosixFileSystem {
+ public:
+  // One armed kind of call.
+  struct Arm {
+    bool armed = false;
+    unsigned from = 0;    // the count of the kind at the first call that fails
+    bool sticky = false;  // every later call of the kind fails too
+    Fault fault = Fault::kFail;
+    std::uint32_t hostError = 0;
+  };
+
+  struct Plan {
+    std::array<unsigned, kFileCallKinds> counts{};
+    std::array<Arm, kFileCallKinds> arms{};
+    unsigned fired = 0;
+    // Bytes the disk still takes; negative for no limit.  A write that does
+    // not fit writes what fits and reports the short count; with no room
+    // left it fails with the disk-full error, as a POSIX write does.
+    long long room = -1;
+  };
+
+  static Plan& plan() {
+    static Plan state;
+    return state;
+  }
+
+  // Disarms, clears the counts and lifts the disk limit.
+  static void reset() { plan() = Plan(); }
+
+  // Makes the n-th call of the kind from now on (1 is the next one) fail;
+  // each kind has its own arming.  A host error of 0 picks a realistic one
+  // for the kind.
+  static void arm(FileCall call, unsigned n, Fault fault = Fault::kFail,
+                  std::uint32_t hostError = 0, bool sticky = false) {
+    Plan& p = plan();
+    Arm& a = p.arms[static_cast<int>(call)];
+    a.armed = true;
+    a.from = p.counts[static_cast<int>(call)] + n;
+    a.fault = fault;
+    a.sticky = sticky;
+    a.hostError = hostError != 0 ? hostError : defaultError(call);
+  }
+
+  static void setRoom(long long bytes) { plan().room = bytes; }
+
+  static unsigned calls(FileCall call) { return plan().counts[static_cast<int>(call)]; }
+  static unsigned fired() { return plan().fired; }
+
+  // The host error numbers (the Windows numbering of the host layer).
+  static constexpr std::uint32_t kFileNotFound = 2;
+  static constexpr std::uint32_t kTooManyOpenFiles = 4;
+  static constexpr std::uint32_t kAccessDenied = 5;
+  static constexpr std::uint32_t kDiskFull = 112;
+  static constexpr std::uint32_t kIoDevice = 1117;
+
+  static std::uint32_t defaultError(FileCall call) {
+    switch (call) {
+      case FileCall::kOpen:
+        return kTooManyOpenFiles;
+      case FileCall::kWrite:
+        return kDiskFull;
+      case FileCall::kCreateDirectory:
+      case FileCall::kRename:
+        return kAccessDenied;
+      case FileCall::kRead:
+      case FileCall::kClose:
+        return kIoDevice;
+    }
+    return kIoDevice;
+  }
+
+  // The message of the exception that a failed call carries: the path for
+  // calls that take one, else the operation's label.
+  static std::wstring messageFor(FileCall call, const std::wstring& path) {
+    switch (call) {
+      case FileCall::kOpen:
+      case FileCall::kCreateDirectory:
+        return path;
+      case FileCall::kRead:
+        return L"CPosixFileSystem::readFile";
+      case FileCall::kWrite:
+        return L"CPosixFileSystem::writeFile";
+      case FileCall::kClose:
+        return L"CPosixFileSystem::closeFile";
+      case FileCall::kRename:
+        return L"CPosixFileSystem::rename";
+    }
+    return std::wstring();
+  }
+
+  static qel::CFileSystem* create() { return new FaultyFileSystem(); }
+
+  qel::SmartPtr<qel::CFileDescriptor> openFile(const std::wstring& path, int access,
+                                               CreationFlag creation, int attributes) override {
+    if (hit(FileCall::kOpen) == Action::kFail) {
+      // As on the host, a file that is not there opens as nothing.
+      if (creation == CF_OPEN_EXISTING && errorOf(FileCall::kOpen) == kFileNotFound) {
+        return qel::SmartPtr<qel::CFileDescriptor>();
+      }
+      ThrowException(errorOf(FileCall::kOpen), path);
+    }
+    return CPosixFileSystem::openFile(path, access, creation, attributes);
+  }
+
+  std::uint32_t readFile(qel::CFileDescriptor* descriptor, unsigned char* buffer,
+                         std::uint32_t size) const override {
+    const auto action = hit(FileCall::kRead);
+    if (action == Action::kFail) {
+      ThrowException(errorOf(FileCall::kRead), label(L"readFile"));
+    }
+    if (action == Action::kShort && size > 1) {
+      size /= 2;
+    }
+    return CPosixFileSystem::readFile(descriptor, buffer, size);
+  }
+
+  std::uint32_t writeFile(qel::CFileDescriptor* descriptor, const unsigned char* buffer,
+                          std::uint32_t size) const override {
+    const auto action = hit(FileCall::kWrite);
+    if (action == Action::kFail) {
+      ThrowException(errorOf(FileCall::kWrite), label(L"writeFile"));
+    }
+    if (action == Action::kShort && size > 1) {
+      size /= 2;
+    }
+    Plan& p = plan();
+    if (p.room >= 0 && size != 0) {
+      if (p.room == 0) {
+        ThrowException(kDiskFull, label(L"writeFile"));
+      }
+      if (static_cast<long long>(size) > p.room) {
+        size = static_cast<std::uint32_t>(p.room);
+      }
+    }
+    const std::uint32_t written = CPosixFileSystem::writeFile(descriptor, buffer, size);
+    if (p.room >= 0) {
+      p.room -= written;
+    }
+    return written;
+  }
+
+  void closeFile(qel::CFileDescriptor* descriptor) const override {
+    const auto action = hit(FileCall::kClose);
+    // A failing close still releases the handle, as the host's close does.
+    CPosixFileSystem::closeFile(descriptor);
+    if (action == Action::kFail) {
+      ThrowException(errorOf(FileCall::kClose), label(L"closeFile"));
+    }
+  }
+
+  void createDirectory(const std::wstring& path) const override {
+    if (hit(FileCall::kCreateDirectory) == Action::kFail) {
+      ThrowException(errorOf(FileCall::kCreateDirectory), path);
+    }
+    CPosixFileSystem::createDirectory(path);
+  }
+
+  void rename(const std::wstring& from, const std::wstring& to) const override {
+    if (hit(FileCall::kRename) == Action::kFail) {
+      ThrowException(errorOf(FileCall::kRename), label(L"rename"));
+    }
+    CPosixFileSystem::rename(from, to);
+  }
+
+ private:
+  enum class Action { kNormal, kShort, kFail };
+
+  // Counts the call and tells what it does.
+  static Action hit(FileCall call) {
+    Plan& p = plan();
+    const unsigned index = ++p.counts[static_cast<int>(call)];
+    const Arm& a = p.arms[static_cast<int>(call)];
+    if (!a.armed || index < a.from || (!a.sticky && index != a.from)) {
+      return Action::kNormal;
+    }
+    ++p.fired;
+    return a.fault == Fault::kShort ? Action::kShort : Action::kFail;
+  }
+
+  static std::uint32_t errorOf(FileCall call) {
+    return plan().arms[static_cast<int>(call)].hostError;
+  }
+
+  std::wstring label(const wchar_t* operation) const {
+    return std::wstring(className()) + L"::" + operation;
+  }
+};
+
+// Installs the faulty file system as the shared one, with a fresh plan, for
+// the lifetime of the scope.
+class FaultScope {
+ public:
+  FaultScope() : _scope(&FaultyFileSystem::create) { FaultyFileSystem::reset(); }
+  ~FaultScope() { FaultyFileSystem::reset(); }
+  FaultScope(const FaultScope&) = delete;
+  FaultScope& operator=(const FaultScope&) = delete;
+
+ private:
+  FileSystemScope _scope;
+};
+
+// What an operation threw: the library's exception type name and message,
+// or nothing.
+struct Failure {
+  bool thrown = false;
+  std::wstring type;
+  std::wstring message;
+};
+
+template <typename Operation>
+Failure failureOf(Operation&& operation) {
+  try {
+    operation();
+  } catch (const qel::CException& e) {
+    return Failure{true, e.getExceptionType(), e.getMessage()};
+  }
+  return Failure{};
+}
+
+// The exception type that the host layer's mapping gives for a host error.
+inline std::wstring exceptionTypeFor(std::uint32_t hostError) {
+  return hostError == 2 || hostError == 3 || hostError == 161 ? L"FileNotFoundException"
+                                                              : L"IOException";
+}
+
+// Equal byte strings, or where they part (large contents stay out of the
+// failure message).
+inline ::testing::AssertionResult sameBytes(const std::string& expected,
+                                            const std::string& actual) {
+  if (expected == actual) {
+    return ::testing::AssertionSuccess();
+  }
+  std::size_t at = 0;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) {
+    ++at;
+  }
+  return ::testing::AssertionFailure() << "contents differ at byte " << at << " (expected "
+                                       << expected.size() << " bytes, got " << actual.size() << ")";
+}
+
+// The number of file descriptors the process holds, to catch files that a
+// failure path leaves open.
+inline int openDescriptorCount() {
+  int count = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end;
+       it.increment(ec)) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace qel_test
+
+#endif  // QEL_TESTS_SUPPORT_FAULTYFILESYSTEM_H_

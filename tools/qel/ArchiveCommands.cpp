@@ -1,0 +1,161 @@
+// show, check, records, export, import, get and set: the commands that read
+// or write settings archives.
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "Commands.h"
+#include "Common.h"
+#include "FileProgress.h"
+#include "Inspect.h"
+#include "TextForms.h"
+#include "TreeJson.h"
+
+namespace qeltool {
+
+namespace {
+
+// A path such as "network/proxy/host" as ANSI names; empty parts are skipped.
+std::vector<std::string> splitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(path);
+  while (std::getline(in, part, '/')) {
+    if (!part.empty()) {
+      parts.push_back(utf8ToAnsi(part));
+    }
+  }
+  if (parts.empty()) {
+    throw Failure("", "empty component path \"" + path + "\"");
+  }
+  return parts;
+}
+
+// Loading reads the file twice: once as a tree, once to check that no
+// record follows the tree.
+void loadTreeWithProgress(const std::string& path, qel::CComposite& root) {
+  const FileProgress progress(path, 2 * fileSize(path));
+  loadTree(path, root);
+}
+
+}  // namespace
+
+int cmdShow(const std::string& path, bool json) {
+  qel::CComposite root;
+  loadTreeWithProgress(path, root);
+  if (json) {
+    std::cout << treeToJson(root, path).dump(2) << "\n";
+  } else {
+    printOutline(root, std::cout);
+  }
+  return kExitOk;
+}
+
+int cmdCheck(const std::string& path) {
+  qel::CComposite root;
+  loadTreeWithProgress(path, root);
+  std::cout << path << ": OK, " << countComponents(root) << " components\n";
+  return kExitOk;
+}
+
+int cmdRecords(const std::string& path) {
+  walkRecords(path, &std::cout);
+  return kExitOk;
+}
+
+int cmdExport(const std::string& path, const std::string& output) {
+  qel::CComposite root;
+  loadTreeWithProgress(path, root);
+  const std::string text = treeToJson(root, path).dump(2) + "\n";
+  if (output.empty() || output == "-") {
+    std::cout << text;
+  } else {
+    replaceFile(output, text);
+  }
+  return kExitOk;
+}
+
+int cmdImport(const std::string& jsonPath, const std::string& path) {
+  requireReadableFile(jsonPath);
+  requireWritableTarget(path, false);
+  Json document;
+  {
+    std::ifstream in(jsonPath, std::ios::binary);
+    try {
+      document = Json::parse(in);
+    } catch (const Json::parse_error& e) {
+      throw Failure(jsonPath, std::string("invalid JSON: ") + e.what());
+    }
+  }
+  qel::CComposite root;
+  jsonToTree(document, root, jsonPath);
+  qel::CTreeFile::store(toFile(path), root);
+  return kExitOk;
+}
+
+int cmdGet(const std::string& path, const std::string& componentPath) {
+  qel::CComposite root;
+  loadTreeWithProgress(path, root);
+  qel::CBaseComponent* current = &root;
+  for (const std::string& part : splitPath(componentPath)) {
+    if (!current->isComposite()) {
+      current = nullptr;
+      break;
+    }
+    current = static_cast<qel::CComposite*>(current)->find(part);
+    if (current == nullptr) {
+      break;
+    }
+  }
+  if (current == nullptr) {
+    throw Failure(path, "no component at " + componentPath);
+  }
+  switch (current->getType()) {
+    case qel::CBaseComponent::TYPE_COMPOSITE:
+      throw Failure(path, componentPath + " is a composite, not a value");
+    case qel::CBaseComponent::TYPE_BINARY: {
+      unsigned int size = 0;
+      const unsigned char* data = static_cast<qel::CBinaryComponent*>(current)->getData(size);
+      std::cout << toHex(data, data == nullptr ? 0 : size, "") << "\n";
+      break;
+    }
+    default:
+      std::cout << ansiToUtf8(static_cast<qel::CComponent*>(current)->getValue()) << "\n";
+      break;
+  }
+  return kExitOk;
+}
+
+int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value) {
+  requireWritableTarget(path, true);
+  qel::CComposite root;
+  loadTreeWithProgress(path, root);
+  const std::vector<std::string> parts = splitPath(componentPath);
+  qel::CComposite* parent = &root;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    qel::CBaseComponent* next = parent->find(parts[i]);
+    if (next == nullptr) {
+      auto* created = new qel::CComposite(parts[i]);
+      parent->add(created);
+      next = created;
+    } else if (!next->isComposite()) {
+      throw Failure(path, "\"" + ansiToUtf8(parts[i]) + "\" in " + componentPath +
+                              " is a value, not a composite");
+    }
+    parent = static_cast<qel::CComposite*>(next);
+  }
+  const std::string encoded = utf8ToAnsi(value);
+  qel::CBaseComponent* leaf = parent->find(parts.back());
+  if (leaf == nullptr) {
+    parent->add(new qel::CComponent(parts.back(), encoded));
+  } else if (leaf->getType() == qel::CBaseComponent::TYPE_COMPONENT) {
+    static_cast<qel::CComponent*>(leaf)->setValue(encoded);
+  } else {
+    throw Failure(path, componentPath + " is not a text value");
+  }
+  qel::CTreeFile::store(toFile(path), root);
+  return kExitOk;
+}
+
+}  // namespace qeltool

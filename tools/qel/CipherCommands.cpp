@@ -1,0 +1,126 @@
+// encode, decode and md5: the value cipher and file digests.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <vector>
+
+#include "Commands.h"
+#include "Common.h"
+#include "Progress.h"
+#include "TextForms.h"
+#include "qel/crypto/BlowFish.h"
+#include "qel/crypto/Hash.h"
+
+namespace qeltool {
+
+namespace {
+
+qel::CBlowFish makeCipher(const CipherOptions& options) {
+  std::string key = options.key;
+  if (!options.keyHex.empty() && !parseHex(options.keyHex, key)) {
+    throw UsageError("--key-hex: not an even number of hexadecimal digits");
+  }
+  if (key.empty()) {
+    throw UsageError("a key is needed: --key TEXT or --key-hex HEX");
+  }
+  std::string iv(8, '\0');
+  if (!options.iv.empty() && (!parseHex(options.iv, iv) || iv.size() != 8)) {
+    throw UsageError("--iv: 16 hexadecimal digits needed");
+  }
+  auto word = [&iv](std::size_t at) {
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      n = (n << 8) | static_cast<unsigned char>(iv[at + i]);
+    }
+    return n;
+  };
+  return qel::CBlowFish(reinterpret_cast<const unsigned char*>(key.data()),
+                        static_cast<unsigned int>(key.size()), qel::SBlock(word(0), word(4)));
+}
+
+std::string md5Of(std::istream& in, const std::string& name, std::uint64_t total) {
+  qel::CMD5 md5;
+  md5.init();
+  Progress progress(name, total);
+  std::uint64_t done = 0;
+  std::vector<char> block(1 << 16);
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const std::streamsize got = in.gcount();
+    if (got > 0) {
+      md5.update(reinterpret_cast<const unsigned char*>(block.data()),
+                 static_cast<unsigned int>(got));
+      done += static_cast<std::uint64_t>(got);
+      progress.update(done);
+    }
+  }
+  if (in.bad()) {
+    throw std::runtime_error("read error");
+  }
+  md5.finish();
+  return toHex(md5.getResult(), md5.getSize(), "");
+}
+
+}  // namespace
+
+int cmdEncode(const CipherOptions& options) {
+  qel::CBlowFish cipher = makeCipher(options);
+  std::cout << cipher.encodeValue(options.value) << "\n";
+  return kExitOk;
+}
+
+int cmdDecode(const CipherOptions& options) {
+  std::string bytes;
+  if (!parseHex(options.value, bytes) || bytes.empty() || bytes.size() % 8 != 0) {
+    throw Failure("", "not an encoded value: a non-zero multiple of 16 hexadecimal digits needed");
+  }
+  qel::CBlowFish cipher = makeCipher(options);
+  std::cout << cipher.decodeValue(options.value) << "\n";
+  return kExitOk;
+}
+
+int cmdMd5(const std::vector<std::string>& files) {
+  std::vector<std::string> names = files;
+  if (names.empty()) {
+    names.push_back("-");
+  }
+  int status = kExitOk;
+  for (const std::string& name : names) {
+    std::string digest;
+    try {
+      if (name == "-") {
+        digest = md5Of(std::cin, "-", 0);
+      } else {
+        requireReadableFile(name);
+        std::ifstream in(name, std::ios::binary);
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(name, ec);
+        digest = md5Of(in, name, ec ? 0 : static_cast<std::uint64_t>(size));
+      }
+    } catch (const Failure& e) {
+      std::cerr << "qel: " << e.what() << "\n";
+      status = kExitFailure;
+      continue;
+    } catch (const std::exception& e) {
+      std::cerr << "qel: " << name << ": " << e.what() << "\n";
+      status = kExitFailure;
+      continue;
+    }
+    // md5sum marks names holding a backslash or line feed with a leading
+    // backslash and escapes them.
+    if (name.find_first_of("\\\n") != std::string::npos) {
+      std::string escaped;
+      for (const char c : name) {
+        escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+      }
+      std::cout << "\\" << digest << "  " << escaped << "\n";
+    } else {
+      std::cout << digest << "  " << name << "\n";
+    }
+  }
+  return status;
+}
+
+}  // namespace qeltool

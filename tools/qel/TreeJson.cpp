@@ -1,0 +1,156 @@
+#include "TreeJson.h"
+
+#include <list>
+#include <memory>
+
+#include "Common.h"
+#include "Inspect.h"
+#include "TextForms.h"
+
+namespace qeltool {
+
+namespace {
+
+std::string tooDeep() {
+  return "tree nested deeper than " + std::to_string(kMaxJsonDepth) +
+         " levels cannot be converted to JSON";
+}
+
+void addText(Json& node, const char* key, const char* rawKey, const std::string& text) {
+  bool exact = false;
+  const std::string utf8 = ansiToUtf8(text, exact);
+  if (exact) {
+    node[key] = utf8;
+  } else {
+    node[rawKey] = base64Encode(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  }
+}
+
+Json toJson(qel::CBaseComponent& component, std::size_t depth, const std::string& where) {
+  if (depth > kMaxJsonDepth) {
+    throw Failure(where, tooDeep());
+  }
+  Json node = Json::object();
+  switch (component.getType()) {
+    case qel::CBaseComponent::TYPE_COMPOSITE: {
+      node["type"] = "composite";
+      addText(node, "name", "nameBase64", component.getName());
+      Json children = Json::array();
+      for (qel::CBaseComponent* child : childrenOf(static_cast<qel::CComposite&>(component))) {
+        children.push_back(toJson(*child, depth + 1, where));
+      }
+      node["children"] = std::move(children);
+      break;
+    }
+    case qel::CBaseComponent::TYPE_BINARY: {
+      node["type"] = "binary";
+      addText(node, "name", "nameBase64", component.getName());
+      unsigned int size = 0;
+      const unsigned char* data = static_cast<qel::CBinaryComponent&>(component).getData(size);
+      node["base64"] = base64Encode(data, data == nullptr ? 0 : size);
+      break;
+    }
+    default: {
+      node["type"] = "text";
+      addText(node, "name", "nameBase64", component.getName());
+      addText(node, "value", "valueBase64", static_cast<qel::CComponent&>(component).getValue());
+      break;
+    }
+  }
+  return node;
+}
+
+std::string jsonText(const Json& node, const char* key, const char* rawKey,
+                     const std::string& where) {
+  if (node.contains(key)) {
+    if (!node[key].is_string()) {
+      throw Failure(where, std::string("\"") + key + "\" must be a string");
+    }
+    return utf8ToAnsi(node[key].get<std::string>());
+  }
+  if (node.contains(rawKey)) {
+    std::string bytes;
+    if (!node[rawKey].is_string() || !base64Decode(node[rawKey].get<std::string>(), bytes)) {
+      throw Failure(where, std::string("\"") + rawKey + "\" must be base64 text");
+    }
+    return bytes;
+  }
+  throw Failure(where, std::string("missing \"") + key + "\"");
+}
+
+void addJsonChildren(const Json& children, qel::CComposite& parent, const std::string& where,
+                     std::size_t depth);
+
+std::unique_ptr<qel::CBaseComponent> fromJson(const Json& node, const std::string& where,
+                                              std::size_t depth) {
+  if (depth > kMaxJsonDepth) {
+    throw Failure(where, tooDeep());
+  }
+  if (!node.is_object() || !node.contains("type") || !node["type"].is_string()) {
+    throw Failure(where, "each node must be an object with a \"type\"");
+  }
+  const std::string type = node["type"].get<std::string>();
+  const std::string name = jsonText(node, "name", "nameBase64", where);
+  if (name.empty()) {
+    throw Failure(where, "a component name must not be empty");
+  }
+  if (type == "composite") {
+    auto composite = std::make_unique<qel::CComposite>(name);
+    if (!node.contains("children")) {
+      throw Failure(where, "a composite needs \"children\"");
+    }
+    addJsonChildren(node["children"], *composite, where, depth + 1);
+    return composite;
+  }
+  if (type == "binary") {
+    std::string bytes;
+    if (!node.contains("base64") || !node["base64"].is_string() ||
+        !base64Decode(node["base64"].get<std::string>(), bytes)) {
+      throw Failure(where, "a binary component needs \"base64\" text");
+    }
+    auto binary = std::make_unique<qel::CBinaryComponent>(name);
+    binary->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
+                    static_cast<unsigned int>(bytes.size()));
+    return binary;
+  }
+  if (type == "text") {
+    return std::make_unique<qel::CComponent>(name, jsonText(node, "value", "valueBase64", where));
+  }
+  throw Failure(where, "unknown node type \"" + type + "\"");
+}
+
+void addJsonChildren(const Json& children, qel::CComposite& parent, const std::string& where,
+                     std::size_t depth) {
+  if (!children.is_array()) {
+    throw Failure(where, "\"children\" must be an array");
+  }
+  for (const Json& child : children) {
+    std::unique_ptr<qel::CBaseComponent> component = fromJson(child, where, depth);
+    parent.add(component.get());
+    component.release();
+  }
+}
+
+}  // namespace
+
+Json treeToJson(qel::CComposite& root, const std::string& where) {
+  Json document = Json::object();
+  document["format"] = kJsonFormat;
+  document["version"] = 1;
+  Json children = Json::array();
+  for (qel::CBaseComponent* child : childrenOf(root)) {
+    children.push_back(toJson(*child, 1, where));
+  }
+  document["children"] = std::move(children);
+  return document;
+}
+
+void jsonToTree(const Json& document, qel::CComposite& root, const std::string& where) {
+  if (!document.is_object() || !document.contains("format") || document["format"] != kJsonFormat ||
+      !document.contains("children")) {
+    throw Failure(where, std::string("not a ") + kJsonFormat + " document");
+  }
+  addJsonChildren(document["children"], root, where, 1);
+}
+
+}  // namespace qeltool
