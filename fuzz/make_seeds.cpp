@@ -195,6 +195,37 @@ std::string text(const std::string& bytes) {
   return std::string(1, static_cast<char>(bytes.size())) + '-' + bytes;
 }
 
+void printSeeds() {
+  CComposite root;
+  auto* box = new CComposite("box");
+  root.add(box);
+  box->add(new CComponent("name", "caf\xE9\tline\x01"));
+  auto* bytes = new CBinaryComponent("bytes");
+  const unsigned char some[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  bytes->setData(some, sizeof(some));
+  box->add(bytes);
+  root.add(new CComponent("top", ""));
+  const std::string tree = treeBytes(root);
+  writeSeed("fuzz_qel_print", "tree", tree);
+  writeSeed("fuzz_qel_print", "tree-then-record", tree + "0009012001300\n");
+  writeSeed("fuzz_qel_print", "tree-truncated", tree.substr(0, tree.size() - 9));
+  CArchive::RetError code = CArchive::RET_OK;
+  writeSeed("fuzz_qel_print", "every-field", archiveBytes([&](CArchive& ar) {
+              ar.writeBoolean(false, code);
+              ar.writeShort(7, code);
+              ar.writeUShort(8, code);
+              ar.writeInteger(-9, code);
+              ar.writeLong(10, code);
+              ar.writeULong(11, code);
+              ar.writeULongLong(12, code);
+              ar.writeString("text", code);
+              ar.writeDate(CDateTime(1999, 12, 31), code);
+              ar.writeData(const_cast<unsigned char*>(some), sizeof(some), code);
+              ar.writeEndLine(code);
+              ar << CDateTime(2000, 1, 1, 1, 2, 3, 4);
+            }));
+}
+
 void roundTripSeeds() {
   // Flags, then per instruction an op byte and its texts.
   const std::string named(1, '\1');
@@ -359,6 +390,7 @@ int main(int argc, char** argv) {
   archiveSeeds();
   treeSeeds();
   roundTripSeeds();
+  printSeeds();
   dateSeeds();
   hexSeeds();
   codecSeeds();
