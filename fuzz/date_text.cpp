@@ -4,7 +4,7 @@
 //
 // Input: one mode byte, then the text (mode 0 narrow bytes, mode 1 one
 // character per byte, modes 2 and 3 one character per four bytes, any
-// value).
+// value), or for mode 4 a raw day number, milliseconds, flags and shifts.
 
 #include <cstddef>
 #include <cstdint>
@@ -75,6 +75,35 @@ void checkTextForms(const CDateTime& parsed) {
   }
 }
 
+// Raw day numbers and milliseconds set directly, written as text, split
+// into fields and shifted: defined results for any value.
+void rawValue(const std::uint8_t* data, std::size_t size) {
+  qel_fuzz::ByteReader in(data, size);
+  CDateTime date;
+  date.setJD(in.u32());
+  date.setms(in.u32());
+  const std::uint8_t flags = in.byte();
+  date.forceGMT((flags & 1) != 0);
+  date.encodeDateUsingDashes((flags & 2) != 0);
+  for (int round = 0; round < 2; ++round) {
+    for (bool withMilliseconds : {false, true}) {
+      const std::wstring wide = date.toString(withMilliseconds);
+      QEL_FUZZ_CHECK(wide.empty() == !date.isValid());
+      QEL_FUZZ_CHECK(wide.size() <= 29);
+      QEL_FUZZ_CHECK(qel::CStringHelper::fromANSI(date.toByteString(withMilliseconds)) == wide);
+    }
+    unsigned short year, month, day, dayOfWeek, hour, minute, second, millisecond;
+    date.getDate(year, month, day, dayOfWeek);
+    date.getTime(hour, minute, second, millisecond);
+    QEL_FUZZ_CHECK(minute < 60 && second < 60 && millisecond < 1000);
+    const auto s16 = [&in]() { return static_cast<short>(in.u16()); };
+    const short days = s16(), hours = s16(), minutes = s16(), seconds = s16(), ms = s16();
+    const bool gmt = date.isGMTTime();
+    date.adjust(days, hours, minutes, seconds, ms);
+    QEL_FUZZ_CHECK(date.isGMTTime() == gmt);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -86,7 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) {
     return 0;
   }
-  const std::uint8_t mode = data[0] % 4;
+  const std::uint8_t mode = data[0] % 5;
+  if (mode == 4) {
+    rawValue(data + 1, size - 1);
+    return 0;
+  }
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   std::wstring wide;
   if (mode == 1) {

@@ -293,6 +293,18 @@ void dateSeeds() {
   }
 }
 
+// Raw values: day number, milliseconds (big-endian), flags, five shifts.
+void rawDateSeeds() {
+  writeSeed("fuzz_date_text", "raw-largest",
+            std::string("\x04\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\x7F\xFF\x80\x00\x7F\xFF"
+                        "\x80\x00\x7F\xFF",
+                        20));
+  writeSeed("fuzz_date_text", "raw-ordinary",
+            std::string("\x04\x00\x25\x8A\x35\x02\xB3\x2E\x95\x01\x00\x01\xFF\xE8\x00"
+                        "\x3C\x00\x00\x03\xE8",
+                        20));
+}
+
 void hexSeeds() {
   const std::string key = "secret key";
   const SBlock iv(0x01234567u, 0x89ABCDEFu);
@@ -392,6 +404,7 @@ int main(int argc, char** argv) {
   roundTripSeeds();
   printSeeds();
   dateSeeds();
+  rawDateSeeds();
   hexSeeds();
   codecSeeds();
   pathSeeds();
