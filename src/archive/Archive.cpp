@@ -157,16 +157,18 @@ CArchive::~CArchive() {
   if (_bClosed) {
     return;
   }
+  // Only a storing archive can lose data here: its last block is written by
+  // close().  A loading one merely failed to release its file.
+  const char* what = isStoring() ? "last block lost" : "file not closed";
   try {
     close();
   } catch (const std::exception& e) {
     if (DISPLAY_ERROR_LOGS) {
-      ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::~CArchive ERROR - last block lost: %s",
-                                e.what());
+      ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::~CArchive ERROR - %s: %s", what, e.what());
     }
   } catch (...) {
     if (DISPLAY_ERROR_LOGS) {
-      ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::~CArchive ERROR - last block lost!!!");
+      ConsoleLogger::LogMessage(LOG_ERROR, "CArchive::~CArchive ERROR - %s!!!", what);
     }
   }
 }

@@ -197,6 +197,9 @@ TEST_F(ArchiveFaults, EveryFailedCallOfALoadIsThrownOrHarmless) {
         EXPECT_TRUE(qel_test::sameBytes(expected, loaded));
         ASSERT_EQ(1u, log.messages().size());
         EXPECT_EQ(L"1:", log.messages()[0].substr(0, 2));
+        // Nothing was lost, and the notice does not claim otherwise.
+        EXPECT_NE(std::wstring::npos, log.messages()[0].find(L"file not closed"))
+            << log.messages()[0];
       } else {
         ASSERT_TRUE(failure.thrown);
         EXPECT_EQ(L"IOException", failure.type);
