@@ -151,6 +151,72 @@ TEST(Utf8, EveryTwoByteInputDecodesSafely) {
   }
 }
 
+// Long ASCII runs are converted in blocks; a character that is not ASCII
+// must come out the same wherever it falls relative to a block, also when
+// it is cut short by the end of the input.
+TEST(Utf8, DecodesTheSameAtEveryOffsetInAsciiText) {
+  const std::string ascii = "The quick brown fox jumps over";
+  struct Case {
+    std::string bytes;
+    std::wstring wide;
+  };
+  const std::wstring r(1, kFffd);
+  const Case cases[] = {
+      {"\xC3\xA9", L"\u00e9"},
+      {"\xD0\x9F", L"\u041f"},
+      {"\xE2\x82\xAC", L"\u20ac"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {bytes({0x80}), r},
+      {bytes({0xFF}), r},
+      {bytes({0xC0, 0xAF}), r + r},
+      {bytes({0xE0, 0x80}), r + r},
+      {bytes({0xED, 0xA0, 0x80}), r + r + r},
+      {bytes({0xC3, 0xC3, 0xA9}), r + L"\u00e9"},
+      {bytes({0xE2, 0x82}), r},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at <= ascii.size(); ++at) {
+      const std::string head = ascii.substr(0, at);
+      const std::string tail = ascii.substr(at);
+      const std::wstring wideHead(head.begin(), head.end());
+      const std::wstring wideTail(tail.begin(), tail.end());
+      EXPECT_EQ(wideHead + c.wide + wideTail, CWin32Helper::fromUTF8(head + c.bytes + tail))
+          << "at " << at;
+      // The same sequence as the last bytes of the input.
+      EXPECT_EQ(wideHead + c.wide, CWin32Helper::fromUTF8(head + c.bytes)) << "at " << at;
+    }
+  }
+}
+
+TEST(Utf8, EncodesTheSameAtEveryOffsetInAsciiText) {
+  const std::wstring ascii = L"jumps over the lazy dog";
+  const std::string replacement = "\xEF\xBF\xBD";
+  struct Case {
+    wchar_t character;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {L'\u00e9', "\xC3\xA9"},
+      {L'\u07ff', "\xDF\xBF"},
+      {L'\u20ac', "\xE2\x82\xAC"},
+      {static_cast<wchar_t>(0x1F600), "\xF0\x9F\x98\x80"},
+      {static_cast<wchar_t>(0xDC00), replacement},
+      {static_cast<wchar_t>(0x110000), replacement},
+      {static_cast<wchar_t>(-1), replacement},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at <= ascii.size(); ++at) {
+      const std::wstring head = ascii.substr(0, at);
+      const std::wstring tail = ascii.substr(at);
+      const std::string narrowHead(head.begin(), head.end());
+      const std::string narrowTail(tail.begin(), tail.end());
+      EXPECT_EQ(narrowHead + c.bytes + narrowTail,
+                CWin32Helper::toUTF8(head + std::wstring(1, c.character) + tail))
+          << "at " << at;
+    }
+  }
+}
+
 // The examples of RFC 2152.
 TEST(Utf7, DecodesTheRfcExamples) {
   EXPECT_EQ(L"Hi Mom -\u263A-!", utf7("Hi Mom -+Jjo--!"));
