@@ -34,6 +34,9 @@ struct SingleBytePage {
   std::array<wchar_t, 256> toUnicode{};
   std::vector<std::pair<wchar_t, unsigned char>> fromUnicode;
   bool asciiCompatible = true;
+  // asciiCompatible, and no byte from 0x80 up stands for an ASCII character:
+  // a byte is then an ASCII character exactly when its code point is one.
+  bool keepsAscii = true;
 
   void buildReverse() {
     for (int b = 0; b < 256; ++b) {
@@ -45,6 +48,11 @@ struct SingleBytePage {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (int b = 0; b < 128; ++b) {
       asciiCompatible = asciiCompatible && toUnicode[static_cast<std::size_t>(b)] == b;
+    }
+    keepsAscii = asciiCompatible;
+    for (int b = 128; b < 256; ++b) {
+      const wchar_t c = toUnicode[static_cast<std::size_t>(b)];
+      keepsAscii = keepsAscii && !(c >= 0 && c < 0x80);
     }
   }
 
@@ -280,6 +288,29 @@ void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out) {
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.encode(text[i]));
   }
+}
+
+void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out) {
+  const SingleBytePage& page = registry().current();
+  for (std::size_t i = 0; i < length; ++i) {
+    out[i] = page.toUnicode[bytes[i]];
+  }
+}
+
+std::string asciiToAnsi(const char* text, std::size_t length) {
+  const SingleBytePage& page = registry().current();
+  if (page.asciiCompatible) {
+    return std::string(text, length);
+  }
+  std::string out(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) {
+    out[i] = page.encode(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
+  }
+  return out;
+}
+
+bool ansiKeepsAscii() {
+  return registry().current().keepsAscii;
 }
 
 bool setAnsiCodePage(unsigned int codePage) {

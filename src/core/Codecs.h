@@ -15,6 +15,15 @@ void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out);
 void decodeUtf7(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out);
+// decodeAnsi into length characters at out.
+void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out);
+// ASCII text (every character below 0x80) in the ANSI page: the same bytes
+// as encodeAnsi gives for the widened text.
+std::string asciiToAnsi(const char* text, std::size_t length);
+// True when, in the ANSI page, the bytes below 0x80 are ASCII and no other
+// byte is: text that only looks for ASCII characters may then read the bytes
+// as they are, taking every byte from 0x80 up as "some other character".
+bool ansiKeepsAscii();
 
 // The single-byte page behind code page 0; 1252 by default.
 bool setAnsiCodePage(unsigned int codePage);
