@@ -235,17 +235,21 @@ std::unique_ptr<SingleBytePage> makePageWithIconv(unsigned int codePage) {
   return page;
 }
 
+// The page that code page 0 means; null until the registry is first used.
+// Constant-initialised, so a reader needs no guard once it is set.
+std::atomic<const SingleBytePage*> g_currentPage{nullptr};
+
 // Tables are built once and kept for the life of the process, so a reader
 // never sees a table freed under it.
 class PageRegistry {
  public:
   PageRegistry() {
     auto cp1252 = makeCp1252();
-    _current.store(cp1252.get());
+    g_currentPage.store(cp1252.get(), std::memory_order_release);
     _pages.emplace(1252u, std::move(cp1252));
   }
 
-  const SingleBytePage& current() const { return *_current.load(std::memory_order_acquire); }
+  const SingleBytePage& current() const { return *g_currentPage.load(std::memory_order_acquire); }
 
   bool select(unsigned int codePage) {
     std::lock_guard<std::mutex> guard(_mutex);
@@ -257,14 +261,13 @@ class PageRegistry {
       }
       it = _pages.emplace(codePage, std::move(page)).first;
     }
-    _current.store(it->second.get(), std::memory_order_release);
+    g_currentPage.store(it->second.get(), std::memory_order_release);
     return true;
   }
 
  private:
   std::mutex _mutex;
   std::map<unsigned int, std::unique_ptr<SingleBytePage>> _pages;
-  std::atomic<const SingleBytePage*> _current{nullptr};
 };
 
 PageRegistry& registry() {
@@ -272,10 +275,15 @@ PageRegistry& registry() {
   return instance;
 }
 
+const SingleBytePage& currentPage() {
+  const SingleBytePage* page = g_currentPage.load(std::memory_order_acquire);
+  return page != nullptr ? *page : registry().current();
+}
+
 }  // namespace
 
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out) {
-  const SingleBytePage& page = registry().current();
+  const SingleBytePage& page = currentPage();
   out.reserve(out.size() + length);
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.toUnicode[bytes[i]]);
@@ -283,7 +291,7 @@ void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& ou
 }
 
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out) {
-  const SingleBytePage& page = registry().current();
+  const SingleBytePage& page = currentPage();
   out.reserve(out.size() + length);
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.encode(text[i]));
@@ -291,14 +299,14 @@ void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out) {
 }
 
 void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out) {
-  const SingleBytePage& page = registry().current();
+  const SingleBytePage& page = currentPage();
   for (std::size_t i = 0; i < length; ++i) {
     out[i] = page.toUnicode[bytes[i]];
   }
 }
 
 std::string asciiToAnsi(const char* text, std::size_t length) {
-  const SingleBytePage& page = registry().current();
+  const SingleBytePage& page = currentPage();
   if (page.asciiCompatible) {
     return std::string(text, length);
   }
@@ -310,7 +318,7 @@ std::string asciiToAnsi(const char* text, std::size_t length) {
 }
 
 bool ansiKeepsAscii() {
-  return registry().current().keepsAscii;
+  return currentPage().keepsAscii;
 }
 
 bool setAnsiCodePage(unsigned int codePage) {
@@ -318,7 +326,7 @@ bool setAnsiCodePage(unsigned int codePage) {
 }
 
 unsigned int ansiCodePage() {
-  return registry().current().codePage;
+  return currentPage().codePage;
 }
 
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,

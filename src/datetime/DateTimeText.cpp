@@ -78,10 +78,12 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buff
   calendar::dateOf(value.getJD(), year, month, day, dayOfWeek);
   // Unsigned division: even the largest raw value gives hour 1193.
   const std::uint32_t ms = value.getms();
-  const std::uint32_t hour = ms / 3600000u;
-  const std::uint32_t minute = (ms % 3600000u) / 60000u;
-  const std::uint32_t second = (ms % 60000u) / 1000u;
-  const std::uint32_t millisecond = ms % 1000u;
+  const std::uint32_t seconds = ms / 1000u;
+  const std::uint32_t millisecond = ms - seconds * 1000u;
+  const std::uint32_t hour = seconds / 3600u;
+  const std::uint32_t secondOfHour = seconds - hour * 3600u;
+  const std::uint32_t minute = secondOfHour / 60u;
+  const std::uint32_t second = secondOfHour - minute * 60u;
 
   char* out = buffer;
   // A time of 00:00:00 is a date-only value, whatever the milliseconds and
