@@ -244,11 +244,9 @@ QEL_UTF_TARGET inline std::size_t encodeBlock(const wchar_t* text, char* dst) {
   const __m128i second =
       _mm_slli_epi16(_mm_or_si128(_mm_and_si128(w, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80)), 8);
   const __m128i pairs = _mm_blendv_epi8(_mm_or_si128(first, second), w, isAscii);
-  // One bit per lane: the even bits of the byte mask.
-  unsigned int ascii = 0;
-  for (int lane = 0; lane < 8; ++lane) {
-    ascii |= ((asciiBytes >> (2 * lane)) & 1u) << lane;
-  }
+  // One bit per lane.
+  const auto ascii =
+      static_cast<unsigned int>(_mm_movemask_epi8(_mm_packs_epi16(isAscii, _mm_setzero_si128())));
   const __m128i packed = _mm_shuffle_epi8(
       pairs, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kByteCompaction.mask[ascii])));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), packed);
@@ -259,13 +257,18 @@ QEL_UTF_TARGET inline std::size_t encodeBlock(const wchar_t* text, char* dst) {
 // path takes them; i and dst move past what was done.
 QEL_UTF_TARGET void decodeBlocks(const unsigned char* bytes, std::size_t length, std::size_t& i,
                                  wchar_t*& dst) {
-  while (i + 16 <= length) {
-    const std::size_t used = decodeBlock(bytes + i, dst);
+  // Local copies: stores through dst cannot then alias them.
+  std::size_t at = i;
+  wchar_t* to = dst;
+  while (at + 16 <= length) {
+    const std::size_t used = decodeBlock(bytes + at, to);
     if (used == 0) {
-      return;
+      break;
     }
-    i += used;
+    at += used;
   }
+  i = at;
+  dst = to;
 }
 
 // Encodes blocks of eight characters from text[i] while they remain, there
@@ -273,15 +276,21 @@ QEL_UTF_TARGET void decodeBlocks(const unsigned char* bytes, std::size_t length,
 // Returns false when it stopped at a block it cannot take.
 QEL_UTF_TARGET bool encodeBlocks(const wchar_t* text, std::size_t length, std::size_t& i,
                                  char*& dst, const char* end) {
-  while (i + 8 <= length && end - dst >= 16) {
-    const std::size_t written = encodeBlock(text + i, dst);
+  std::size_t at = i;
+  char* to = dst;
+  bool taken = true;
+  while (at + 8 <= length && end - to >= 16) {
+    const std::size_t written = encodeBlock(text + at, to);
     if (written == 0) {
-      return false;
+      taken = false;
+      break;
     }
-    dst += written;
-    i += 8;
+    to += written;
+    at += 8;
   }
-  return true;
+  i = at;
+  dst = to;
+  return taken;
 }
 
 }  // namespace
