@@ -47,23 +47,25 @@ inline std::uint32_t julianDay(unsigned int year, unsigned int month, unsigned i
 constexpr std::uint32_t kFirstValidDay = 1721426;
 constexpr std::uint32_t kLastValidDay = 5373484;
 
-// The date of a Julian day number of a valid date, by the method of Neri
-// and Schneider: days are counted from 0000-03-01, so that the leap day
-// ends each year, and every step is an unsigned multiplication, shift or
+// The date of a Julian day number of a valid date.  Days are counted from
+// 0000-03-01, so that the leap day ends each year; the count is carried over
+// to the Julian calendar (every fourth year a leap year) by adding back the
+// leap days that the Gregorian rule drops, three in four centuries, and the
+// year, month and day then come out of fixed-point products in the manner
+// of Neri and Schneider: every step is an unsigned multiplication, shift or
 // division by a constant.
 inline void validDateOf(std::uint32_t julianDay, unsigned int& year, unsigned int& month,
                         unsigned int& day) {
   const std::uint32_t n = julianDay - 1721120u;  // days since 0000-03-01
-  const std::uint32_t n1 = 4 * n + 3;
-  const std::uint32_t century = n1 / 146097;
-  const std::uint32_t dayOfCentury = n1 % 146097 / 4;
-  const std::uint64_t p2 = std::uint64_t{2939745} * (4 * dayOfCentury + 3);
-  const auto yearOfCentury = static_cast<std::uint32_t>(p2 >> 32);
-  const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p2) / 2939745 / 4;
+  const std::uint32_t centuries = (4 * n + 3) / 146097;
+  const std::uint32_t julian = n + centuries - centuries / 4;
+  const std::uint64_t p = std::uint64_t{2939745} * (4 * julian + 3);
+  const auto yearFromMarch = static_cast<std::uint32_t>(p >> 32);
+  const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p) / 2939745 / 4;
   const std::uint32_t n3 = 2141 * dayOfYear + 197913;
   const std::uint32_t monthFromMarch = n3 >> 16;  // 3 (March) to 14 (February)
   const bool nextYear = dayOfYear >= 306;         // January or February
-  year = 100 * century + yearOfCentury + (nextYear ? 1 : 0);
+  year = yearFromMarch + (nextYear ? 1 : 0);
   month = nextYear ? monthFromMarch - 12 : monthFromMarch;
   day = (n3 & 0xFFFFu) / 2141 + 1;
 }
