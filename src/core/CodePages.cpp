@@ -246,6 +246,7 @@ class PageRegistry {
   PageRegistry() {
     auto cp1252 = makeCp1252();
     g_currentPage.store(cp1252.get(), std::memory_order_release);
+    g_ansiAsciiCompatible.store(cp1252->asciiCompatible, std::memory_order_relaxed);
     _pages.emplace(1252u, std::move(cp1252));
   }
 
@@ -262,6 +263,7 @@ class PageRegistry {
       it = _pages.emplace(codePage, std::move(page)).first;
     }
     g_currentPage.store(it->second.get(), std::memory_order_release);
+    g_ansiAsciiCompatible.store(it->second->asciiCompatible, std::memory_order_relaxed);
     return true;
   }
 
@@ -281,6 +283,9 @@ const SingleBytePage& currentPage() {
 }
 
 }  // namespace
+
+// Windows-1252, the page in force before any other is chosen, keeps ASCII.
+std::atomic<bool> g_ansiAsciiCompatible{true};
 
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out) {
   const SingleBytePage& page = currentPage();

@@ -235,6 +235,9 @@ std::string CDateTime::toByteString(bool withMilliseconds) const {
   char buffer[kMaxText];
   const std::size_t length = formatText(*this, withMilliseconds, buffer);
   // Through the ANSI page, as any text leaves the library narrow.
+  if (codec::ansiAsciiCompatible()) {
+    return std::string(buffer, length);
+  }
   return codec::asciiToAnsi(buffer, length);
 }
 
