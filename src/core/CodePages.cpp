@@ -247,6 +247,7 @@ class PageRegistry {
     auto cp1252 = makeCp1252();
     g_currentPage.store(cp1252.get(), std::memory_order_release);
     g_ansiAsciiCompatible.store(cp1252->asciiCompatible, std::memory_order_relaxed);
+    g_ansiKeepsAscii.store(cp1252->keepsAscii, std::memory_order_relaxed);
     _pages.emplace(1252u, std::move(cp1252));
   }
 
@@ -264,6 +265,7 @@ class PageRegistry {
     }
     g_currentPage.store(it->second.get(), std::memory_order_release);
     g_ansiAsciiCompatible.store(it->second->asciiCompatible, std::memory_order_relaxed);
+    g_ansiKeepsAscii.store(it->second->keepsAscii, std::memory_order_relaxed);
     return true;
   }
 
@@ -286,6 +288,7 @@ const SingleBytePage& currentPage() {
 
 // Windows-1252, the page in force before any other is chosen, keeps ASCII.
 std::atomic<bool> g_ansiAsciiCompatible{true};
+std::atomic<bool> g_ansiKeepsAscii{true};
 
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out) {
   const SingleBytePage& page = currentPage();
@@ -320,10 +323,6 @@ std::string asciiToAnsi(const char* text, std::size_t length) {
     out[i] = page.encode(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
   }
   return out;
-}
-
-bool ansiKeepsAscii() {
-  return currentPage().keepsAscii;
 }
 
 bool setAnsiCodePage(unsigned int codePage) {

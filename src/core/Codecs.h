@@ -30,10 +30,15 @@ extern std::atomic<bool> g_ansiAsciiCompatible;
 inline bool ansiAsciiCompatible() {
   return g_ansiAsciiCompatible.load(std::memory_order_relaxed);
 }
+
 // True when, in the ANSI page, the bytes below 0x80 are ASCII and no other
 // byte is: text that only looks for ASCII characters may then read the bytes
 // as they are, taking every byte from 0x80 up as "some other character".
-bool ansiKeepsAscii();
+// Kept beside the page in the same way.
+extern std::atomic<bool> g_ansiKeepsAscii;
+inline bool ansiKeepsAscii() {
+  return g_ansiKeepsAscii.load(std::memory_order_relaxed);
+}
 
 // The single-byte page behind code page 0; 1252 by default.
 bool setAnsiCodePage(unsigned int codePage);

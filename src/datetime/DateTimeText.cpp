@@ -21,6 +21,12 @@ namespace {
 // seconds, the point, the milliseconds and Z: 29 characters.
 constexpr std::size_t kMaxText = 32;
 
+#if defined(__GNUC__) || defined(__clang__)
+#define QEL_TEXT_INLINE inline __attribute__((always_inline))
+#else
+#define QEL_TEXT_INLINE inline
+#endif
+
 // "00" to "99", two characters each.
 constexpr char kPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
@@ -124,7 +130,7 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buff
 // digits.  At most four characters: the value always fits in 16 bits.
 // C is wchar_t, or unsigned char for bytes of a page that keeps ASCII.
 template <typename C>
-short readField(const C* text, std::size_t begin, std::size_t count) {
+QEL_TEXT_INLINE short readField(const C* text, std::size_t begin, std::size_t count) {
   const C* p = text + begin;
   // The usual field: digits only.
   unsigned int digits = 0;
@@ -268,7 +274,8 @@ bool CDateTime::parseChars(const wchar_t* text, std::size_t length) {
   return true;
 }
 
-CDateTime::CDateTime(const std::string& text) : CDateTime() {
+CDateTime::CDateTime(const std::string& text)
+    : _bGMT(false), _nJulianDay(0), _nMilliseconds(0), _bDashes(false) {
   // A single-byte page gives one character per byte, so the length decides
   // before any conversion.  Where the page keeps ASCII the bytes are read as
   // they are; otherwise their characters are.
