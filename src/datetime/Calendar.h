@@ -30,17 +30,15 @@ inline bool isValidTime(unsigned int hour, unsigned int minute, unsigned int sec
   return hour < 24 && minute < 60 && second < 60 && millisecond < 1000;
 }
 
-// The Fliegel and Van Flandern conversion of a valid date.  Every
-// intermediate stays far inside 32 bits; only (month - 14) is negative, and
-// its quotient by 12 is -1 for January and February, 0 otherwise.
+// The Julian day number of a valid date: the days since 0000-03-01 (the
+// leap day then ends each year, and the months from March on have the
+// lengths 31 30 31 30 31 31 30 31 30 31 31 28/29, which (153 m + 2) / 5
+// adds up) plus the Julian day number of that day, 1721120.
 inline std::uint32_t julianDay(unsigned int year, unsigned int month, unsigned int day) {
-  const auto y = static_cast<std::int32_t>(year);
-  const auto m = static_cast<std::int32_t>(month);
-  const auto d = static_cast<std::int32_t>(day);
-  const std::int32_t a = (m - 14) / 12;
-  const std::int32_t jd = (1461 * (y + 4800 + a)) / 4 + (367 * (m - 2 - 12 * a)) / 12 -
-                          (3 * ((y + 4900 + a) / 100)) / 4 + d - 32075;
-  return static_cast<std::uint32_t>(jd);
+  const bool early = month <= 2;  // January and February end the year before
+  const std::uint32_t y = year - (early ? 1 : 0);
+  const std::uint32_t m = early ? month + 9 : month - 3;
+  return 365 * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1 + 1721120u;
 }
 
 // Julian day numbers of 0001-01-01 and 9999-12-31, the valid dates.

@@ -3,6 +3,7 @@
 // the digits are formatted and parsed directly into the fixed layouts.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "core/CharClass.h"
@@ -176,6 +177,67 @@ bool isTextLength(std::size_t length) {
   }
 }
 
+// The date and time fields of a compact text (every length but 10) whose
+// field characters are all digits, read eight bytes at a time; false, with
+// nothing read, for any other text, which the general field reader takes.
+// Only bytes of a page that keeps ASCII are read this way.
+template <typename C>
+bool readCompactFields(const C*, std::size_t, short&, short&, short&, short&, short&, short&) {
+  return false;
+}
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// The eight bytes at p, the first in the low byte, as four numbers of two
+// digits each in the even bytes (the first two digits in byte 0); false
+// unless the bytes whose bits are set in mask are all '0' to '9'.  The
+// other bytes are taken as '0'.
+inline bool digitPairs(const unsigned char* p, std::uint64_t mask, std::uint64_t& pairs) {
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
+  constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0u;
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  v = (v & mask) | (kZeros & ~mask);
+  // '0' to '9' are 0x30 to 0x39: high nibble 3, and still 3 after adding 6.
+  if ((v & kHighNibbles) != kZeros || ((v + 0x0606060606060606u) & kHighNibbles) != kZeros) {
+    return false;
+  }
+  v -= kZeros;
+  // Byte k becomes 10 * digit k + digit k + 1; no byte overflows.
+  pairs = v * 10 + (v >> 8);
+  return true;
+}
+
+inline unsigned int pairAt(std::uint64_t pairs, int byte) {
+  return static_cast<unsigned int>(pairs >> (8 * byte)) & 0xFFu;
+}
+
+template <>
+bool readCompactFields(const unsigned char* text, std::size_t length, short& year, short& month,
+                       short& day, short& hour, short& minute, short& second) {
+  if (length == 10) {
+    return false;
+  }
+  std::uint64_t date;
+  if (!digitPairs(text, ~std::uint64_t{0}, date)) {
+    return false;
+  }
+  if (length >= 15) {
+    // The bytes "DThhmmss" from position 7: the digits are bytes 2 to 7.
+    std::uint64_t time;
+    if (!digitPairs(text + 7, 0xFFFFFFFFFFFF0000u, time)) {
+      return false;
+    }
+    hour = static_cast<short>(pairAt(time, 2));
+    minute = static_cast<short>(pairAt(time, 4));
+    second = static_cast<short>(pairAt(time, 6));
+  }
+  year = static_cast<short>(pairAt(date, 0) * 100 + pairAt(date, 2));
+  month = static_cast<short>(pairAt(date, 4));
+  day = static_cast<short>(pairAt(date, 6));
+  return true;
+}
+#endif
+
 // What a text of a recognised length says.
 struct TextValue {
   bool gmt = false;
@@ -192,17 +254,22 @@ template <typename C>
 bool readText(const C* text, std::size_t length, TextValue& value) {
   value.gmt = length == 16 || length == 20;
   const bool dashes = length == 10;
-  const short year = readField(text, 0, 4);
-  const short month = readField(text, dashes ? 5 : 4, 2);
-  const short day = readField(text, dashes ? 8 : 6, 2);
+  short year;
+  short month;
+  short day;
   short hour = 0;
   short minute = 0;
   short second = 0;
   short millisecond = 0;
-  if (length >= 15) {
-    hour = readField(text, 9, 2);
-    minute = readField(text, 11, 2);
-    second = readField(text, 13, 2);
+  if (!readCompactFields(text, length, year, month, day, hour, minute, second)) {
+    year = readField(text, 0, 4);
+    month = readField(text, dashes ? 5 : 4, 2);
+    day = readField(text, dashes ? 8 : 6, 2);
+    if (length >= 15) {
+      hour = readField(text, 9, 2);
+      minute = readField(text, 11, 2);
+      second = readField(text, 13, 2);
+    }
   }
   if (length >= 19) {
     millisecond = readField(text, 16, 3);

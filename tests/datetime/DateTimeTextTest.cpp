@@ -394,7 +394,8 @@ TEST(DateTimeText, MutatedTextsReadAsWcstolReads) {
 // characters of those bytes, high bytes (no digits, no white space in the
 // page) included.
 TEST(DateTimeText, NarrowTextsReadAsTheirWideForms) {
-  const std::string alphabet = std::string("0123456789 +-\t/TZ.\xB2\xA0\xB9\xF0\x85", 23) + '\0';
+  // Next to the digits: '/' and ':' (0x2F, 0x3A), '?' and '@' (0x3F, 0x40).
+  const std::string alphabet = std::string("0123456789 +-\t/:?@TZ.\xB2\xA0\xB9\xF0\x85", 26) + '\0';
   const std::string seeds[] = {"20130305",
                                "2013-03-05",
                                "20130305T140709",
