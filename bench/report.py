@@ -24,6 +24,8 @@ def load_runs(json_dir):
         except (OSError, ValueError) as error:
             print(f"report: cannot read {path}: {error}", file=sys.stderr)
             continue
+        if not isinstance(data, dict):
+            continue
         for entry in data.get("benchmarks", []):
             name = entry.get("run_name", entry["name"])
             if entry.get("run_type") == "aggregate":
@@ -50,17 +52,24 @@ def figure(entry, field):
     return float(entry[field]), field
 
 
-def throughput_figure(entry):
+def throughput_figure(entry, counter):
     """The figure shown for a throughput row: MiB/s or millions of items per
-    second when the benchmark counts them, else the time per iteration.
-    Google Benchmark divides the counts by CPU time; they are brought back
-    to wall-clock time, on which the ratios are based."""
+    second when both sides count them, else the time per iteration.  Google
+    Benchmark divides the counts by CPU time; they are brought back to
+    wall-clock time, on which the ratios are based."""
+    if counter is None:
+        return real_time_ns(entry), "ns"
     scale = entry["cpu_time"] / entry["real_time"] if entry.get("real_time") else 1.0
-    if "bytes_per_second" in entry:
-        return entry["bytes_per_second"] * scale / (1 << 20), "MiB/s"
-    if "items_per_second" in entry:
-        return entry["items_per_second"] * scale / 1e6, "M items/s"
-    return real_time_ns(entry), "ns"
+    if counter == "bytes_per_second":
+        return entry[counter] * scale / (1 << 20), "MiB/s"
+    return entry[counter] * scale / 1e6, "M items/s"
+
+
+def shared_counter(a, b):
+    for counter in ("bytes_per_second", "items_per_second"):
+        if counter in a and counter in b:
+            return counter
+    return None
 
 
 def evaluate(row, runs):
@@ -72,8 +81,9 @@ def evaluate(row, runs):
     target = float(row["target"])
     if kind == "throughput":
         ratio = real_time_ns(peer) / real_time_ns(qel)
-        qel_value, unit = throughput_figure(qel)
-        peer_value, _ = throughput_figure(peer)
+        counter = shared_counter(qel, peer)
+        qel_value, unit = throughput_figure(qel, counter)
+        peer_value, _ = throughput_figure(peer, counter)
         met = ratio >= target
     elif kind == "at_most":
         qel_value, unit = figure(qel, row.get("qel_field", "real_time"))
