@@ -35,9 +35,11 @@ inline bool isValidTime(unsigned int hour, unsigned int minute, unsigned int sec
 // lengths 31 30 31 30 31 31 30 31 30 31 31 28/29, which (153 m + 2) / 5
 // adds up) plus the Julian day number of that day, 1721120.
 inline std::uint32_t julianDay(unsigned int year, unsigned int month, unsigned int day) {
-  const bool early = month <= 2;  // January and February end the year before
-  const std::uint32_t y = year - (early ? 1 : 0);
-  const std::uint32_t m = early ? month + 9 : month - 3;
+  // 1 for January and February, which end the year before (arithmetic
+  // rather than a branch, as in validDateOf).
+  const auto early = static_cast<std::uint32_t>(month <= 2);
+  const std::uint32_t y = year - early;
+  const std::uint32_t m = month + 12 * early - 3;
   return 365 * y + y / 4 - y / 100 + y / 400 + (153 * m + 2) / 5 + day - 1 + 1721120u;
 }
 
@@ -62,9 +64,11 @@ inline void validDateOf(std::uint32_t julianDay, unsigned int& year, unsigned in
   const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p) / 2939745 / 4;
   const std::uint32_t n3 = 2141 * dayOfYear + 197913;
   const std::uint32_t monthFromMarch = n3 >> 16;  // 3 (March) to 14 (February)
-  const bool nextYear = dayOfYear >= 306;         // January or February
-  year = yearFromMarch + (nextYear ? 1 : 0);
-  month = nextYear ? monthFromMarch - 12 : monthFromMarch;
+  // 1 for January and February, in arithmetic rather than a branch, which
+  // dates in no particular order would often mispredict.
+  const auto nextYear = static_cast<std::uint32_t>(dayOfYear >= 306);
+  year = yearFromMarch + nextYear;
+  month = monthFromMarch - 12 * nextYear;
   day = (n3 & 0xFFFFu) / 2141 + 1;
 }
 
