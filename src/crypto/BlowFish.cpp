@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "crypto/HexPair.h"
-#include "qel/core/Buffer.h"
 #include "qel/core/Exception.h"
 
 namespace qel {
@@ -60,6 +59,19 @@ bool overlapsPartly(const unsigned char* a, const unsigned char* b, unsigned int
   const std::less<const unsigned char*> before;
   return before(a, b + n) && before(b, a + n);
 }
+
+// The bytes of one value while it is enciphered or deciphered: inside the
+// object up to 512 bytes, on the heap beyond; left uninitialised, as every
+// byte is written before it is read.
+class ValueBytes {
+ public:
+  explicit ValueBytes(std::size_t n) : _heap(n > sizeof(_local) ? new unsigned char[n] : nullptr) {}
+  unsigned char* data() { return _heap ? _heap.get() : _local; }
+
+ private:
+  unsigned char _local[512];
+  std::unique_ptr<unsigned char[]> _heap;
+};
 
 }  // namespace
 
@@ -349,15 +361,17 @@ std::string CBlowFish::encodeValue(const std::string& value) {
   const auto length = static_cast<std::uint32_t>(value.size());
   const std::uint32_t padding = 8 - length % 8;
 
-  Buffer<unsigned char, 512> bytes;
-  bytes.reserve(length + padding);
-  bytes.append(reinterpret_cast<const unsigned char*>(value.data()), length);
-  bytes.append(kSpaces, padding);
-  encrypt(bytes.data(), bytes.size(), CBC);
+  const std::uint32_t size = length + padding;
+  ValueBytes bytes(size);
+  unsigned char* p = bytes.data();
+  if (length != 0) {
+    std::memcpy(p, value.data(), length);
+  }
+  std::memcpy(p + length, kSpaces, padding);
+  encrypt(p, size, CBC);
 
-  const unsigned char* p = bytes.data();
-  std::string text(2 * static_cast<std::size_t>(bytes.size()), '\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
+  std::string text(2 * static_cast<std::size_t>(size), '\0');
+  for (std::size_t i = 0; i < size; ++i) {
     text[2 * i] = kDigits[p[i] >> 4];
     text[2 * i + 1] = kDigits[p[i] & 0x0F];
   }
@@ -371,20 +385,14 @@ std::string CBlowFish::decodeValue(const std::string& text) {
   }
   const auto count = static_cast<std::uint32_t>(pairs);
 
-  Buffer<unsigned char, 512> bytes;
-  bytes.reserve(count);
+  ValueBytes bytes(count);
+  unsigned char* p = bytes.data();
   const auto* digits = reinterpret_cast<const unsigned char*>(text.data());
-  unsigned char chunk[256];
-  for (std::uint32_t i = 0; i < count;) {
-    std::uint32_t filled = 0;
-    for (; filled < sizeof(chunk) && i < count; ++filled, ++i) {
-      chunk[filled] = crypto_detail::hexPairByte(digits[2 * i], digits[2 * i + 1]);
-    }
-    bytes.append(chunk, filled);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    p[i] = crypto_detail::hexPairByte(digits[2 * i], digits[2 * i + 1]);
   }
-  decrypt(bytes.data(), bytes.size(), CBC);
+  decrypt(p, count, CBC);
 
-  const unsigned char* p = bytes.data();
   std::uint32_t end = count;
   while (end > 0 && p[end - 1] == ' ') {
     --end;
