@@ -47,6 +47,10 @@ struct HostOpenRequest {
   bool createReadOnly = false;
   bool createHidden = false;
   bool appendAtEnd = false;
+  // Writing: instead of each write reaching the disk before it returns,
+  // the writes go to the system's cache and close returns only once all of
+  // them are on the disk.  For files that are complete only when closed.
+  bool durableAtClose = false;
 };
 
 // A calendar time stamp in UTC.
@@ -81,15 +85,19 @@ class HostFile {
   // One read or write; *count may be short.  0 bytes read means end of file.
   std::uint32_t read(void* buffer, std::uint32_t size, std::uint32_t* count);
   std::uint32_t write(const void* buffer, std::uint32_t size, std::uint32_t* count);
-  // Closing twice reports kInvalidHandle.
+  // Closing twice reports kInvalidHandle.  A file opened durable at close
+  // is flushed to the disk first; the descriptor is released even when
+  // that fails, and the failure is reported.
   std::uint32_t close();
   bool isOpen() const { return _fd >= 0; }
 
  private:
-  HostFile(int fd, bool read, bool write) : _fd(fd), _bRead(read), _bWrite(write) {}
+  HostFile(int fd, bool read, bool write, bool syncAtClose)
+      : _fd(fd), _bRead(read), _bWrite(write), _bSyncAtClose(syncAtClose) {}
   int _fd;
   bool _bRead;
   bool _bWrite;
+  bool _bSyncAtClose;
 };
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);

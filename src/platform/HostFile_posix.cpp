@@ -166,7 +166,8 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
   } else {
     flags |= O_RDONLY;
   }
-  if (request.write) {
+  const bool syncAtClose = request.write && request.durableAtClose;
+  if (request.write && !syncAtClose) {
     flags |= O_DSYNC;  // write-through
   }
   switch (request.disposition) {
@@ -204,7 +205,7 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
   if (fd < 0) {
     return lastError(path);
   }
-  std::unique_ptr<HostFile> opened(new HostFile(fd, request.read, request.write));
+  std::unique_ptr<HostFile> opened(new HostFile(fd, request.read, request.write, syncAtClose));
   struct stat now;
   if (::fstat(fd, &now) != 0) {
     return lastError(path);
@@ -229,6 +230,9 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
 
 HostFile::~HostFile() {
   if (_fd >= 0) {
+    if (_bSyncAtClose) {
+      (void)::fdatasync(_fd);
+    }
     ::close(_fd);
   }
 }
@@ -277,12 +281,20 @@ std::uint32_t HostFile::close() {
   }
   const int fd = _fd;
   _fd = -1;
+  int syncError = 0;
+  if (_bSyncAtClose) {
+    int result;
+    do {
+      result = ::fdatasync(fd);
+    } while (result != 0 && errno == EINTR);
+    syncError = result != 0 ? errno : 0;
+  }
   // The descriptor is released even when close reports an error; retrying
   // could close a descriptor another thread has been given meanwhile.
   if (::close(fd) != 0 && errno != EINTR) {
-    return mapErrno(errno, std::string());
+    return mapErrno(syncError != 0 ? syncError : errno, std::string());
   }
-  return kHostOk;
+  return syncError != 0 ? mapErrno(syncError, std::string()) : kHostOk;
 }
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes) {

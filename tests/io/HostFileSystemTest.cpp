@@ -1,12 +1,15 @@
 // Disk operations through the native front end, inside a temporary directory.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
 
 #include "qel/core/Exception.h"
 #include "qel/io/PosixFileSystem.h"
+#include "support/OpenFlags.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -238,6 +241,39 @@ TEST_F(HostFileSystem, DescriptorClosesOnceAndReportsUseAfterClose) {
   EXPECT_EQ(L"CPosixFileSystem::readFile",
             messageOf<IOException>([&] { fs->readFile(d.get(), buffer, 4); }));
   EXPECT_EQ(L"CPosixFileSystem::closeFile", messageOf<IOException>([&] { d->close(); }));
+}
+
+TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
+  // A plain writing descriptor writes every block through; one opened
+  // durable at close does not, and its data is complete after close.
+  SmartPtr<CFileDescriptor> plain =
+      fs->openFile(path("plain"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+  const int plainFlags = qel_test::openFlagsOf(dir.path() / "plain");
+  ASSERT_NE(-1, plainFlags);
+  EXPECT_EQ(O_DSYNC, plainFlags & O_DSYNC);
+  plain->close();
+
+  SmartPtr<CFileDescriptor> later =
+      fs->openFile(path("later"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+                   CFileSystem::OF_DURABLE_AT_CLOSE | CFileSystem::FA_READONLY);
+  const int laterFlags = qel_test::openFlagsOf(dir.path() / "later");
+  ASSERT_NE(-1, laterFlags);
+  EXPECT_EQ(0, laterFlags & O_DSYNC);
+  write(later, "first ");
+  write(later, "second");
+  later->close();
+  EXPECT_EQ(-1, qel_test::openFlagsOf(dir.path() / "later"));
+  EXPECT_EQ("first second", dir.readFile("later"));
+  // The attributes given with the flag still apply.
+  EXPECT_NE(0, fs->getFileAttributeFlags(path("later")) & CFileSystem::FA_READONLY);
+  EXPECT_EQ(L"CPosixFileSystem::closeFile", messageOf<IOException>([&] { later->close(); }));
+
+  // Reading is unaffected by the flag.
+  SmartPtr<CFileDescriptor> reader =
+      fs->openFile(path("later"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+                   CFileSystem::OF_DURABLE_AT_CLOSE);
+  unsigned char buffer[16];
+  EXPECT_EQ(12u, fs->readFile(reader.get(), buffer, sizeof(buffer)));
 }
 
 TEST_F(HostFileSystem, ReadingAWriteOnlyFileAndWritingAReadOnlyOneFail) {
