@@ -86,20 +86,25 @@ std::uint32_t parseULong(const char* s, std::size_t n) {
   return p.bNegative ? static_cast<std::uint32_t>(0U - magnitude) : magnitude;
 }
 
-// Upper-case hexadecimal of value, filled with '0' to width digits.
+// Upper-case hexadecimal of value, filled with '0' to width digits, into
+// text; returns the number of characters (width, or more for a value that
+// needs more digits).
+int formatHex(char* text, std::uint32_t value, int width) {
+  int digits = 1;
+  while (digits < 8 && (value >> (4 * digits)) != 0) {
+    ++digits;
+  }
+  const int length = digits > width ? digits : width;
+  for (int i = length - 1; i >= 0; --i) {
+    text[i] = kHexDigits[value & 0xF];
+    value >>= 4;
+  }
+  return length;
+}
+
 void appendHex(std::string& out, std::uint32_t value, int width) {
   char text[8];
-  int length = 0;
-  do {
-    text[length++] = kHexDigits[value & 0xF];
-    value >>= 4;
-  } while (value != 0 && length < 8);
-  for (int i = length; i < width; ++i) {
-    out += '0';
-  }
-  while (length > 0) {
-    out += text[--length];
-  }
+  out.append(text, static_cast<std::size_t>(formatHex(text, value, width)));
 }
 
 }  // namespace
@@ -135,8 +140,11 @@ CArchive::CArchive(CFile& file, Mode mode)
     _pFileDescriptor =
         fileSystem->openFile(path, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
   } else {
+    // The file is complete only when the archive closes it, so its blocks
+    // need to be on the disk only then: all of them before close returns.
     _pFileDescriptor =
-        fileSystem->openFile(path, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+        fileSystem->openFile(path, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+                             CFileSystem::OF_DURABLE_AT_CLOSE);
   }
   if (!_pFileDescriptor) {
     return;
@@ -222,8 +230,9 @@ void CArchive::beginField(FieldType type, std::size_t valueLength) {
     throw IOException(L"A record cannot hold more than 255 fields");
   }
   ++_nFieldCount;
-  _sLine += kHexDigits[type & 0xF];
-  appendHex(_sLine, static_cast<std::uint32_t>(valueLength), 3);
+  const char head[4] = {kHexDigits[type & 0xF], kHexDigits[(valueLength >> 8) & 0xF],
+                        kHexDigits[(valueLength >> 4) & 0xF], kHexDigits[valueLength & 0xF]};
+  _sLine.append(head, sizeof(head));
 }
 
 void CArchive::writeField(FieldType type, const char* value, std::size_t length) {
@@ -274,7 +283,16 @@ void CArchive::writeNumber(long long value, RetError& code, FieldType type) {
 }
 
 void CArchive::writeString(std::string value, RetError& code) {
+  writeText(value.data(), value.size(), code);
+}
+
+void CArchive::writeText(const char* text, std::size_t length, RetError& code) {
   code = RET_OK;
+  if (length == 0 || std::memchr(text, '\n', length) == nullptr) {
+    writeField(FIELD_STRING, text, length);
+    return;
+  }
+  std::string value(text, length);
   value.erase(std::remove(value.begin(), value.end(), '\n'), value.end());
   writeField(FIELD_STRING, value.data(), value.size());
 }
@@ -344,13 +362,12 @@ void CArchive::writeEndLine(RetError& code) {
     throw IOException(L"The record of " + std::to_wstring(length) +
                       L" characters exceeds the limit of 65535 characters");
   }
-  std::string head;
-  head.reserve(6);
-  appendHex(head, static_cast<std::uint32_t>(length), 4);
-  appendHex(head, static_cast<std::uint32_t>(_nFieldCount), 2);
+  char head[6];
+  formatHex(head, static_cast<std::uint32_t>(length), 4);
+  formatHex(head + 4, static_cast<std::uint32_t>(_nFieldCount), 2);
   _sLine += '\n';
   try {
-    appendValue(reinterpret_cast<const unsigned char*>(head.data()), 6);
+    appendValue(reinterpret_cast<const unsigned char*>(head), 6);
     appendValue(reinterpret_cast<const unsigned char*>(_sLine.data()),
                 static_cast<unsigned int>(_sLine.size()));
   } catch (...) {
@@ -361,6 +378,10 @@ void CArchive::writeEndLine(RetError& code) {
 }
 
 void CArchive::appendValue(const unsigned char* bytes, unsigned int count) {
+  if (count <= BLOCK_SIZE - _buffer.size()) {
+    _buffer.append(bytes, count);
+    return;
+  }
   while (count != 0) {
     const std::uint32_t room = BLOCK_SIZE - _buffer.size();
     if (room == 0) {

@@ -47,8 +47,8 @@ CBaseComponent* CComponent::clone() const {
 void CComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   if (ar.isStoring()) {
     ar.writeShort(TYPE_COMPONENT, code);
-    ar.writeString(_sName, code);
-    ar.writeString(_sValue, code);
+    ar.writeText(_sName.data(), _sName.size(), code);
+    ar.writeText(_sValue.data(), _sValue.size(), code);
     ar.writeEndLine(code);
     return;
   }
@@ -161,7 +161,7 @@ CBaseComponent* CBinaryComponent::clone() const {
 void CBinaryComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   if (ar.isStoring()) {
     ar.writeShort(TYPE_BINARY, code);
-    ar.writeString(_sName, code);
+    ar.writeText(_sName.data(), _sName.size(), code);
     ar.writeData(_pData, _nSize, code);
     ar.writeEndLine(code);
     return;
@@ -225,14 +225,29 @@ void CComposite::forEachChild(F f) const {
 void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
   forEachChild([&out](CBaseComponent* child) { out.push_back(child); });
   _children.clear();
-  _index.clear();
   _pLast = nullptr;
 }
 
 void CComposite::swapChildren(CComposite& other) {
   _children.swap(other._children);
-  _index.swap(other._index);
   std::swap(_pLast, other._pLast);
+}
+
+CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
+  // A child is filed under its name, unless it was renamed (by assignment)
+  // after it was added; then only a walk through the list finds it.
+  const auto range = _children.equal_range(child->getName());
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == child) {
+      return it;
+    }
+  }
+  for (auto it = _children.begin(); it != _children.end(); ++it) {
+    if (it->second == child) {
+      return it;
+    }
+  }
+  return _children.end();
 }
 
 void CComposite::settle() {
@@ -242,13 +257,7 @@ void CComposite::settle() {
   CBaseComponent* child = _pLast;
   // Children mostly come in name order (loading a stored list), so the end
   // is tried first.
-  const auto position = _children.emplace_hint(_children.end(), child->getName(), child);
-  try {
-    _index.emplace(child, position);
-  } catch (...) {
-    _children.erase(position);
-    throw;
-  }
+  _children.emplace_hint(_children.end(), child->getName(), child);
   _pLast = nullptr;
 }
 
@@ -259,6 +268,11 @@ void CComposite::getChildren(std::list<CBaseComponent*>& out) {
 
 CBaseComponent* CComposite::find(const std::string& name) {
   settle();
+  // A name after every present one (the usual case while a stored list is
+  // loaded) needs no search.
+  if (_children.empty() || _children.rbegin()->first < name) {
+    return nullptr;
+  }
   const auto position = _children.lower_bound(name);
   if (position == _children.end() || position->first != name) {
     return nullptr;
@@ -274,9 +288,14 @@ void CComposite::add(CBaseComponent* child) {
   if (present && DISPLAY_ERROR_LOGS) {
     ConsoleLogger::LogMessage(LOG_ERROR, "CComposite::add ERROR - Already exist!!!");
   }
-  if (present && _index.count(child) != 0) {
+  if (present) {
     // Owning a child twice would destroy it twice.
-    return;
+    const auto range = _children.equal_range(child->getName());
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == child) {
+        return;
+      }
+    }
   }
   _pLast = child;
 }
@@ -288,12 +307,11 @@ void CComposite::remove(CBaseComponent* child) {
   if (child == _pLast) {
     _pLast = nullptr;
   } else {
-    const auto entry = _index.find(child);
-    if (entry == _index.end()) {
+    const auto entry = locate(child);
+    if (entry == _children.end()) {
       return;
     }
-    _children.erase(entry->second);
-    _index.erase(entry);
+    _children.erase(entry);
   }
   std::vector<CBaseComponent*> nodes(1, child);
   destroyAll(nodes);
@@ -349,7 +367,7 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
     // by its parent's records.
     if (!composite->_sName.empty()) {
       ar.writeShort(TYPE_COMPOSITE, code);
-      ar.writeString(composite->_sName, code);
+      ar.writeText(composite->_sName.data(), composite->_sName.size(), code);
       ar.writeEndLine(code);
     }
     stack.push_back(Frame{composite, composite->_children.begin(), false});

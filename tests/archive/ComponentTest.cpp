@@ -128,6 +128,37 @@ TEST(Composite, RemoveAndClearDestroyOwnChildrenOnly) {
   EXPECT_FALSE(root.hasChildren());
 }
 
+TEST(Composite, RemoveTellsSameNamedChildrenApartAndFindsRenamedOnes) {
+  Tracked::destroyed() = 0;
+  CComposite root;
+  auto* first = new Tracked("d");
+  auto* second = new Tracked("d");
+  auto* renamed = new Tracked("b");
+  root.add(first);
+  root.add(renamed);
+  root.add(second);
+  root.add(new Tracked("a"));
+  EXPECT_EQ(4u, root.getChildCount());
+  // A child renamed by assignment while in the list is still its child.
+  static_cast<CBaseComponent&>(*renamed) = CComponent("x", "");
+  Tracked stranger("d");
+  root.remove(&stranger);
+  EXPECT_EQ(0, Tracked::destroyed());
+  root.remove(second);
+  EXPECT_EQ(1, Tracked::destroyed());
+  EXPECT_EQ(first, root.find("d"));
+  root.remove(renamed);
+  EXPECT_EQ(2, Tracked::destroyed());
+  EXPECT_EQ((std::vector<std::string>{"a", "d"}), namesOf(root));
+  // Adding a child that is already there, among others of its name, keeps
+  // one entry.
+  root.add(new Tracked("d"));
+  root.add(first);
+  EXPECT_EQ(3u, root.getChildCount());
+  root.clear();
+  EXPECT_EQ(5, Tracked::destroyed());
+}
+
 TEST(Composite, GetChildrenGoesBeforeWhatTheListHolds) {
   CComposite root;
   root.add(new CComponent("a", ""));

@@ -72,8 +72,9 @@ class QEL_API CArchive {
   bool isLoaded() const { return _bLoaded; }
 
   // Store: writes the bytes still waiting in the block buffer; then, in both
-  // modes, closes the file.  The file is released even when writing fails;
-  // the failure is the file system's exception.  An open record that
+  // modes, closes the file.  A stored file is on the disk when close
+  // returns (its blocks are written through together, at the close).  The file is released even
+  // when writing fails; the failure is the file system's exception.  An open record that
   // writeEndLine never closed is dropped.  Calling it again does nothing.
   void close();
   bool isClosed() const { return _bClosed; }
@@ -160,6 +161,13 @@ class QEL_API CArchive {
   std::size_t getInputCapacity() const { return _sInput.capacity(); }
 
  private:
+  // The components write their names and values without copying them.
+  friend class CComponent;
+  friend class CBinaryComponent;
+  friend class CComposite;
+  // writeString of the length bytes at text.
+  void writeText(const char* text, std::size_t length, RetError& code);
+
   bool canRead() const;
   std::uint32_t available() const {
     return static_cast<std::uint32_t>(_sInput.size()) - _nInputPos;

@@ -6,7 +6,6 @@
 #include <list>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "qel/archive/Archive.h"
@@ -133,7 +132,9 @@ class QEL_API CComposite : public CBaseComponent {
   // logged as an error notice, and both are kept.  A null child, the
   // composite itself or a child already in the list is not added again.
   void add(CBaseComponent* child);
-  // Removes and destroys the child at that address, if it is one.
+  // Removes and destroys the child at that address, if it is one.  Costs
+  // O(log n) for a child that still has the name it was added with, O(n)
+  // for a renamed child or a pointer that is no child.
   void remove(CBaseComponent* child);
   void clear();
   // A child with that name, or null.  Sorts the list.
@@ -147,6 +148,8 @@ class QEL_API CComposite : public CBaseComponent {
 
   // Brings the last added child into name order.
   void settle();
+  // The entry of a child in the sorted part, or the end.
+  ChildMap::iterator locate(const CBaseComponent* child);
   template <typename F>
   void forEachChild(F f) const;
   void store(CArchive& ar, CArchive::RetError& code);
@@ -161,7 +164,6 @@ class QEL_API CComposite : public CBaseComponent {
 
   // The sorted part of the list, keyed by each child's name at insertion.
   ChildMap _children;
-  std::unordered_map<const CBaseComponent*, ChildMap::iterator> _index;
   // The last added child, not yet sorted in; null when none.
   CBaseComponent* _pLast;
 };
