@@ -505,11 +505,29 @@ struct Inputs {
   nlohmann::json lohmann;
 };
 
+std::unique_ptr<qel::CComposite> qelLoad(const std::string& path);
+void qelStore(const std::string& path, qel::CComposite& tree);
+
+// The component tree as an application holds it after loading its settings
+// (the generated tree stored and loaded back), so that its nodes lie in
+// memory in list order as the JSON documents' do.
 Inputs& inputs() {
   static Inputs* in = [] {
     auto* made = new Inputs();
-    made->tree = makeTree(treeNodes(), 20261206);
-    digestQel(*made->tree, 0, made->digest);
+    {
+      std::unique_ptr<qel::CComposite> generated = makeTree(treeNodes(), 20261206);
+      digestQel(*generated, 0, made->digest);
+      const std::string path = memoryDirectory() + "/generated.arc";
+      qelStore(path, *generated);
+      generated.reset();
+      made->tree = qelLoad(path);
+      std::remove(path.c_str());
+    }
+    Digest loaded;
+    digestQel(*made->tree, 0, loaded);
+    if (!(loaded == made->digest)) {
+      fail("the tree loaded back differs from the generated one");
+    }
     made->rapid.SetObject();
     rapidjson::Value children(rapidjson::kArrayType);
     toRapid(*made->tree, children, made->rapid.GetAllocator());

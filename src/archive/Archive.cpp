@@ -62,6 +62,21 @@ Parsed parseNumber(const char* s, std::size_t n, int base) {
 
 // strtol on a 32-bit long: out-of-range values saturate.
 std::int32_t parseLong(const char* s, std::size_t n, int base) {
+  // The framing and most values are nothing but a few digits.
+  if (n != 0 && n <= 7) {
+    std::uint32_t value = 0;
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+      const int d = digitValue(s[i]);
+      if (d >= base) {
+        break;
+      }
+      value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(d);
+    }
+    if (i == n) {
+      return static_cast<std::int32_t>(value);
+    }
+  }
   const Parsed p = parseNumber(s, n, base);
   if (p.bNegative) {
     if (p.bOverflow || p.nMagnitude > 0x80000000ULL) {
@@ -310,6 +325,58 @@ void CArchive::writeData(unsigned char* data, unsigned int size, RetError& code)
     throw IOException(L"No bytes given for a data field of " + std::to_wstring(size) + L" bytes");
   }
   writeField(FIELD_DATA, reinterpret_cast<const char*>(data), size);
+}
+
+bool CArchive::writeComponentRecord(short kind, int fields, const char* name,
+                                    std::size_t nameLength, FieldType valueType, const char* value,
+                                    std::size_t valueLength, RetError& code) {
+  code = RET_OK;
+  if (_nFieldCount != 0 || !_sLine.empty() || _bClosed || !_pFileDescriptor || _eMode != STORE) {
+    return false;
+  }
+  const auto limit = static_cast<std::size_t>(MAX_VALUE_LENGTH);
+  if (fields >= 2 &&
+      (nameLength > limit || (nameLength != 0 && std::memchr(name, '\n', nameLength) != nullptr))) {
+    return false;
+  }
+  if (fields >= 3 && (valueLength > limit || (value == nullptr && valueLength != 0) ||
+                      (valueType == FIELD_STRING && valueLength != 0 &&
+                       std::memchr(value, '\n', valueLength) != nullptr))) {
+    return false;
+  }
+  // Length and count, three fields of at most 4 + 4095 + 1 characters, the
+  // closing separator and the line feed.
+  char record[6 + 3 * (5 + MAX_VALUE_LENGTH) + 2];
+  char* p = record + 6;
+  auto field = [&p](FieldType type, const char* text, std::size_t length) {
+    p[0] = kHexDigits[type & 0xF];
+    p[1] = kHexDigits[(length >> 8) & 0xF];
+    p[2] = kHexDigits[(length >> 4) & 0xF];
+    p[3] = kHexDigits[length & 0xF];
+    if (length != 0) {
+      std::memcpy(p + 4, text, length);
+    }
+    p[4 + length] = '0';
+    p += length + 5;
+  };
+  char kindText[8];
+  const auto kindEnd = std::to_chars(kindText, kindText + sizeof(kindText), kind).ptr;
+  field(FIELD_SHORT, kindText, static_cast<std::size_t>(kindEnd - kindText));
+  if (fields >= 2) {
+    field(FIELD_STRING, name, nameLength);
+  }
+  if (fields >= 3) {
+    field(valueType, value, valueLength);
+  }
+  *p++ = '0';
+  // The length counts the field count, the fields and the closing separator.
+  const auto length = static_cast<std::uint32_t>(p - (record + 6) + 2);
+  formatHex(record, length, 4);
+  formatHex(record + 4, static_cast<std::uint32_t>(fields < 1 ? 1 : fields), 2);
+  *p++ = '\n';
+  appendValue(reinterpret_cast<const unsigned char*>(record),
+              static_cast<unsigned int>(p - record));
+  return true;
 }
 
 void CArchive::write(const char* text, int width, RetError& /*code*/) {

@@ -46,6 +46,10 @@ CBaseComponent* CComponent::clone() const {
 
 void CComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   if (ar.isStoring()) {
+    if (ar.writeComponentRecord(TYPE_COMPONENT, 3, _sName.data(), _sName.size(),
+                                CArchive::FIELD_STRING, _sValue.data(), _sValue.size(), code)) {
+      return;
+    }
     ar.writeShort(TYPE_COMPONENT, code);
     ar.writeText(_sName.data(), _sName.size(), code);
     ar.writeText(_sValue.data(), _sValue.size(), code);
@@ -160,6 +164,10 @@ CBaseComponent* CBinaryComponent::clone() const {
 
 void CBinaryComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   if (ar.isStoring()) {
+    if (ar.writeComponentRecord(TYPE_BINARY, 3, _sName.data(), _sName.size(), CArchive::FIELD_DATA,
+                                reinterpret_cast<const char*>(_pData), _nSize, code)) {
+      return;
+    }
     ar.writeShort(TYPE_BINARY, code);
     ar.writeText(_sName.data(), _sName.size(), code);
     ar.writeData(_pData, _nSize, code);
@@ -333,7 +341,7 @@ CBaseComponent* CComposite::clone() const {
     CComposite* target = pending.back().second;
     pending.pop_back();
     source->forEachChild([&pending, target](CBaseComponent* child) {
-      if (typeid(*child) == typeid(CComposite)) {
+      if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
         auto* copy = new CComposite(child->getName());
         target->add(copy);
         pending.emplace_back(static_cast<const CComposite*>(child), copy);
@@ -365,7 +373,10 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
   auto open = [&ar, &code, &stack](const CComposite* composite) {
     // An unnamed composite writes no start record: its children are framed
     // by its parent's records.
-    if (!composite->_sName.empty()) {
+    if (!composite->_sName.empty() &&
+        !ar.writeComponentRecord(TYPE_COMPOSITE, 2, composite->_sName.data(),
+                                 composite->_sName.size(), CArchive::FIELD_STRING, nullptr, 0,
+                                 code)) {
       ar.writeShort(TYPE_COMPOSITE, code);
       ar.writeText(composite->_sName.data(), composite->_sName.size(), code);
       ar.writeEndLine(code);
@@ -387,12 +398,15 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
       }
     }
     if (child == nullptr) {
-      ar.writeShort(TYPE_END, code);
-      ar.writeEndLine(code);
+      if (!ar.writeComponentRecord(TYPE_END, 1, nullptr, 0, CArchive::FIELD_STRING, nullptr, 0,
+                                   code)) {
+        ar.writeShort(TYPE_END, code);
+        ar.writeEndLine(code);
+      }
       stack.pop_back();
       continue;
     }
-    if (typeid(*child) == typeid(CComposite)) {
+    if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
       open(static_cast<const CComposite*>(child));
       continue;
     }

@@ -48,8 +48,10 @@ struct HostOpenRequest {
   bool createHidden = false;
   bool appendAtEnd = false;
   // Writing: instead of each write reaching the disk before it returns,
-  // the writes go to the system's cache and close returns only once all of
-  // them are on the disk.  For files that are complete only when closed.
+  // the writes are gathered, handed to the system in large pieces, and
+  // close returns only once all of them are on the disk.  For files that
+  // are complete only when closed; a failure to write may then be reported
+  // by a later write or by close.
   bool durableAtClose = false;
 };
 
@@ -94,10 +96,13 @@ class HostFile {
  private:
   HostFile(int fd, bool read, bool write, bool syncAtClose)
       : _fd(fd), _bRead(read), _bWrite(write), _bSyncAtClose(syncAtClose) {}
+  // Hands the gathered writes to the system.
+  std::uint32_t writePending();
   int _fd;
   bool _bRead;
   bool _bWrite;
   bool _bSyncAtClose;
+  std::vector<unsigned char> _pending;
 };
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);

@@ -25,6 +25,9 @@ const char kHiddenValue[] = "hidden";
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
+// How much a file written durable at close gathers before writing.
+constexpr std::size_t kGatherSize = 256 * 1024;
+
 bool isDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -230,6 +233,7 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
 
 HostFile::~HostFile() {
   if (_fd >= 0) {
+    (void)writePending();
     if (_bSyncAtClose) {
       (void)::fdatasync(_fd);
     }
@@ -244,6 +248,10 @@ std::uint32_t HostFile::read(void* buffer, std::uint32_t size, std::uint32_t* co
   }
   if (!_bRead) {
     return kAccessDenied;
+  }
+  const std::uint32_t pending = writePending();
+  if (pending != kHostOk) {
+    return pending;
   }
   ssize_t n;
   do {
@@ -264,6 +272,21 @@ std::uint32_t HostFile::write(const void* buffer, std::uint32_t size, std::uint3
   if (!_bWrite) {
     return kAccessDenied;
   }
+  if (_bSyncAtClose) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    if (_pending.capacity() < kGatherSize) {
+      _pending.reserve(kGatherSize + size);
+    }
+    _pending.insert(_pending.end(), bytes, bytes + size);
+    if (_pending.size() >= kGatherSize) {
+      const std::uint32_t code = writePending();
+      if (code != kHostOk) {
+        return code;
+      }
+    }
+    *count = size;
+    return kHostOk;
+  }
   ssize_t n;
   do {
     n = ::write(_fd, buffer, size);
@@ -279,6 +302,7 @@ std::uint32_t HostFile::close() {
   if (_fd < 0) {
     return kInvalidHandle;
   }
+  const std::uint32_t pending = writePending();
   const int fd = _fd;
   _fd = -1;
   int syncError = 0;
@@ -294,7 +318,29 @@ std::uint32_t HostFile::close() {
   if (::close(fd) != 0 && errno != EINTR) {
     return mapErrno(syncError != 0 ? syncError : errno, std::string());
   }
+  if (pending != kHostOk) {
+    return pending;
+  }
   return syncError != 0 ? mapErrno(syncError, std::string()) : kHostOk;
+}
+
+std::uint32_t HostFile::writePending() {
+  std::size_t done = 0;
+  std::uint32_t code = kHostOk;
+  while (done < _pending.size()) {
+    const ssize_t n = ::write(_fd, _pending.data() + done, _pending.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      code = n < 0 ? mapErrno(errno, std::string()) : kDiskFull;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // What could not be written is dropped: the failure is reported once.
+  _pending.clear();
+  return code;
 }
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes) {

@@ -135,6 +135,78 @@ TEST(Serialization, ValuesLoseLineFeedsBinaryEmptyAndDuplicates) {
   EXPECT_EQ((std::vector<std::string>{"1", "2"}), values);
 }
 
+TEST(Serialization, ComponentsWriteTheRecordsOfTheFieldWriters) {
+  // Every kind of record, with values at the limits and texts that lose
+  // their line feeds, is the record the field writers make.
+  qel_test::TempDir dir;
+  const std::string longest(4095, 'x');
+  const std::string longName(4095, 'n');
+  unsigned char bytes[300];
+  for (int i = 0; i < 300; ++i) {
+    bytes[i] = static_cast<unsigned char>(i == 10 ? 11 : i);
+  }
+  CComposite root;
+  auto* box = new CComposite("box");
+  root.add(box);
+  box->add(new CComponent("a", longest));
+  box->add(new CComponent(longName, ""));
+  box->add(new CComponent("l\nf", "x\ny\n"));
+  auto* data = new CBinaryComponent("data");
+  data->setData(bytes, sizeof(bytes));
+  box->add(data);
+  box->add(new CBinaryComponent("none"));
+  root.add(new CComposite("empty\nbox"));
+  const std::string stored = storeTree(dir, root);
+
+  CFile file(dir.wpath("fields.arc"));
+  {
+    CArchive ar(file, CArchive::STORE);
+    CArchive::RetError code = CArchive::RET_OK;
+    auto text = [&](short kind, const std::string& name, const std::string& value, int fields) {
+      ar.writeShort(kind, code);
+      if (fields >= 2) {
+        ar.writeString(name, code);
+      }
+      if (fields >= 3) {
+        ar.writeString(value, code);
+      }
+      ar.writeEndLine(code);
+    };
+    text(2, "box", "", 2);
+    text(1, "a", longest, 3);
+    ar.writeShort(4, code);
+    ar.writeString("data", code);
+    ar.writeData(bytes, sizeof(bytes), code);
+    ar.writeEndLine(code);
+    text(1, "l\nf", "x\ny\n", 3);
+    text(1, longName, "", 3);
+    ar.writeShort(4, code);
+    ar.writeString("none", code);
+    ar.writeData(nullptr, 0, code);
+    ar.writeEndLine(code);
+    text(3, "", "", 1);
+    text(2, "empty\nbox", "", 2);
+    text(3, "", "", 1);
+    text(3, "", "", 1);
+  }
+  EXPECT_EQ(dir.readFile("fields.arc"), stored);
+}
+
+TEST(Serialization, AComponentJoinsARecordLeftOpen) {
+  // Fields written before a component stores itself belong to its record.
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("open.arc"));
+  {
+    CArchive ar(file, CArchive::STORE);
+    CArchive::RetError code = CArchive::RET_OK;
+    ar.writeBoolean(true, code);
+    CComponent leaf("id", "42");
+    leaf.serialize(ar, code);
+    EXPECT_EQ(CArchive::RET_OK, code);
+  }
+  EXPECT_EQ("001D041001102001107002id070024200\n", dir.readFile("open.arc"));
+}
+
 TEST(Serialization, NamedRootUnknownKindsAndTruncation) {
   qel_test::TempDir dir;
   CComposite named("cfg");

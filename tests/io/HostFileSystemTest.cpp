@@ -268,6 +268,31 @@ TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
   EXPECT_NE(0, fs->getFileAttributeFlags(path("later")) & CFileSystem::FA_READONLY);
   EXPECT_EQ(L"CPosixFileSystem::closeFile", messageOf<IOException>([&] { later->close(); }));
 
+  // Many writes, more than are gathered at once, arrive whole and in order.
+  SmartPtr<CFileDescriptor> big =
+      fs->openFile(path("big"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+                   CFileSystem::OF_DURABLE_AT_CLOSE);
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string block(4096 + i % 7, static_cast<char>('a' + i % 26));
+    write(big, block);
+    expected += block;
+  }
+  big->close();
+  EXPECT_EQ(expected, dir.readFile("big"));
+
+  // A descriptor that also reads sees what was written before.
+  dir.writeFile("both", "first second");
+  SmartPtr<CFileDescriptor> both =
+      fs->openFile(path("both"), CFileSystem::ACCESS_READ | CFileSystem::ACCESS_WRITE,
+                   CFileSystem::CF_OPEN_EXISTING, CFileSystem::OF_DURABLE_AT_CLOSE);
+  write(both, "FIRST");
+  unsigned char rest[16];
+  const std::uint32_t n = fs->readFile(both.get(), rest, sizeof(rest));
+  EXPECT_EQ(" second", std::string(reinterpret_cast<char*>(rest), n));
+  both->close();
+  EXPECT_EQ("FIRST second", dir.readFile("both"));
+
   // Reading is unaffected by the flag.
   SmartPtr<CFileDescriptor> reader =
       fs->openFile(path("later"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,

@@ -167,6 +167,15 @@ class QEL_API CArchive {
   friend class CComposite;
   // writeString of the length bytes at text.
   void writeText(const char* text, std::size_t length, RetError& code);
+  // A whole record of a component at once: the kind as a FIELD_SHORT, then
+  // when fields is 2 or 3 the name as a FIELD_STRING, when fields is 3 the
+  // value as a field of valueType.  The same bytes as writing field by field
+  // and writeEndLine.  Returns false, having written nothing, when a record
+  // is open or a text would need more than the plain path (a line feed to
+  // remove, a value too long); the caller then writes field by field.
+  bool writeComponentRecord(short kind, int fields, const char* name, std::size_t nameLength,
+                            FieldType valueType, const char* value, std::size_t valueLength,
+                            RetError& code);
 
   bool canRead() const;
   std::uint32_t available() const {
