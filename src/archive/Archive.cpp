@@ -793,6 +793,80 @@ void CArchive::readData(unsigned char** data, unsigned int& size, RetError& code
   readCheckSeparator(code);
 }
 
+bool CArchive::peekPlainField(FieldType type, const char*& value, std::size_t& length) const {
+  if (!canRead() || _nFieldCount <= 0 || _nLinePos < 0) {
+    return false;
+  }
+  const auto at = static_cast<std::size_t>(_nLinePos);
+  if (at + 5 > _sLine.size()) {
+    return false;
+  }
+  const char* p = _sLine.data() + at;
+  const int high = digitValue(p[1]);
+  const int middle = digitValue(p[2]);
+  const int low = digitValue(p[3]);
+  if (digitValue(p[0]) != type || high >= 16 || middle >= 16 || low >= 16) {
+    return false;
+  }
+  length = static_cast<std::size_t>(high * 256 + middle * 16 + low);
+  if (at + 5 + length > _sLine.size() || p[4 + length] != '0') {
+    return false;
+  }
+  value = p + 4;
+  return true;
+}
+
+void CArchive::skipField(std::size_t length) {
+  _nLinePos += static_cast<std::int32_t>(length + 5);
+  --_nFieldCount;
+}
+
+bool CArchive::readPlainShort(short& value) {
+  const char* text = nullptr;
+  std::size_t length = 0;
+  if (!peekPlainField(FIELD_SHORT, text, length) || length == 0 || length > 7) {
+    return false;
+  }
+  std::uint32_t number = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const int d = digitValue(text[i]);
+    if (d >= 10) {
+      return false;
+    }
+    number = number * 10 + static_cast<std::uint32_t>(d);
+  }
+  value = static_cast<short>(static_cast<std::uint16_t>(number));
+  skipField(length);
+  return true;
+}
+
+bool CArchive::readPlainString(std::string& value) {
+  const char* text = nullptr;
+  std::size_t length = 0;
+  if (!peekPlainField(FIELD_STRING, text, length)) {
+    return false;
+  }
+  value.assign(text, length);
+  skipField(length);
+  return true;
+}
+
+bool CArchive::readPlainData(unsigned char*& data, unsigned int& size) {
+  const char* text = nullptr;
+  std::size_t length = 0;
+  if (!peekPlainField(FIELD_DATA, text, length)) {
+    return false;
+  }
+  size = 0;
+  if (length != 0) {
+    data = new unsigned char[length];
+    std::memcpy(data, text, length);
+    size = static_cast<unsigned int>(length);
+  }
+  skipField(length);
+  return true;
+}
+
 unsigned int CArchive::readValue(unsigned char* bytes, unsigned int count) {
   if (!canRead() || bytes == nullptr) {
     return 0;

@@ -57,8 +57,11 @@ void CComponent::serialize(CArchive& ar, CArchive::RetError& code) {
     return;
   }
   // The kind has been read by the composite that loads this component.
-  ar.readString(_sName, code);
-  if (code == CArchive::RET_OK) {
+  code = CArchive::RET_OK;
+  if (!ar.readPlainString(_sName)) {
+    ar.readString(_sName, code);
+  }
+  if (code == CArchive::RET_OK && !ar.readPlainString(_sValue)) {
     ar.readString(_sValue, code);
   }
 }
@@ -174,13 +177,18 @@ void CBinaryComponent::serialize(CArchive& ar, CArchive::RetError& code) {
     ar.writeEndLine(code);
     return;
   }
-  ar.readString(_sName, code);
+  code = CArchive::RET_OK;
+  if (!ar.readPlainString(_sName)) {
+    ar.readString(_sName, code);
+  }
   if (code != CArchive::RET_OK) {
     return;
   }
   unsigned char* data = nullptr;
   unsigned int size = 0;
-  ar.readData(&data, size, code);
+  if (!ar.readPlainData(data, size)) {
+    ar.readData(&data, size, code);
+  }
   if (code != CArchive::RET_OK) {
     delete[] data;
     return;
@@ -430,7 +438,9 @@ void CComposite::load(CArchive& ar, CArchive::RetError& code) {
       return;
     }
     short kind = 0;
-    ar.readShort(kind, code);
+    if (!ar.readPlainShort(kind)) {
+      ar.readShort(kind, code);
+    }
     if (code != CArchive::RET_OK) {
       return;
     }
@@ -454,7 +464,9 @@ void CComposite::load(CArchive& ar, CArchive::RetError& code) {
       }
       case TYPE_COMPOSITE: {
         std::string name;
-        ar.readString(name, code);
+        if (!ar.readPlainString(name)) {
+          ar.readString(name, code);
+        }
         if (code != CArchive::RET_OK) {
           return;
         }

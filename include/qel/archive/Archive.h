@@ -177,6 +177,20 @@ class QEL_API CArchive {
                             FieldType valueType, const char* value, std::size_t valueLength,
                             RetError& code);
 
+  // Reading the fields of a component record: when the next field of the
+  // current record has the plain layout (its type digit, three hexadecimal
+  // digits of length, the value inside the record, the separator 0) and,
+  // for a short, a value of decimal digits only, these read it as the field
+  // reader would and return true.  Otherwise they return false having read
+  // nothing, and the caller uses the field reader, which reports what is
+  // wrong.  They leave the code alone: the field reader would set RET_OK.
+  bool readPlainShort(short& value);
+  bool readPlainString(std::string& value);
+  bool readPlainData(unsigned char*& data, unsigned int& size);
+  // The value of the next field if it is plain, without reading it.
+  bool peekPlainField(FieldType type, const char*& value, std::size_t& length) const;
+  void skipField(std::size_t length);
+
   bool canRead() const;
   std::uint32_t available() const {
     return static_cast<std::uint32_t>(_sInput.size()) - _nInputPos;
