@@ -241,6 +241,8 @@ void CComposite::forEachChild(F f) const {
 void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
   forEachChild([&out](CBaseComponent* child) { out.push_back(child); });
   _children.clear();
+  // No entry is in use now: the pool's blocks can go.
+  _children.get_allocator().pool()->reset();
   _pLast = nullptr;
 }
 
