@@ -152,8 +152,10 @@ CArchive::CArchive(CFile& file, Mode mode)
     fileSystem->createDirectory(parent);
   }
   if (mode == LOAD) {
+    // Records are read from the start to the end of the file.
     _pFileDescriptor =
-        fileSystem->openFile(path, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+        fileSystem->openFile(path, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+                             CFileSystem::OF_SEQUENTIAL_READ);
   } else {
     // The file is complete only when the archive closes it, so its blocks
     // need to be on the disk only then: all of them before close returns.

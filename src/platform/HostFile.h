@@ -53,6 +53,9 @@ struct HostOpenRequest {
   // are complete only when closed; a failure to write may then be reported
   // by a later write or by close.
   bool durableAtClose = false;
+  // Reading: the file is read in large pieces, and reads are served from
+  // them.  For files read from start to end.
+  bool readAhead = false;
 };
 
 // A calendar time stamp in UTC.
@@ -94,15 +97,23 @@ class HostFile {
   bool isOpen() const { return _fd >= 0; }
 
  private:
-  HostFile(int fd, bool read, bool write, bool syncAtClose)
-      : _fd(fd), _bRead(read), _bWrite(write), _bSyncAtClose(syncAtClose) {}
+  HostFile(int fd, bool read, bool write, bool syncAtClose, bool readAhead)
+      : _fd(fd),
+        _bRead(read),
+        _bWrite(write),
+        _bSyncAtClose(syncAtClose),
+        _bReadAhead(readAhead && read && !write) {}
   // Hands the gathered writes to the system.
   std::uint32_t writePending();
   int _fd;
   bool _bRead;
   bool _bWrite;
   bool _bSyncAtClose;
+  bool _bReadAhead;
   std::vector<unsigned char> _pending;
+  // Read ahead: the piece read last and how much of it has been served.
+  std::vector<unsigned char> _ahead;
+  std::size_t _nAheadPos = 0;
 };
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);

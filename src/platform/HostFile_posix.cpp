@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -208,7 +209,8 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
   if (fd < 0) {
     return lastError(path);
   }
-  std::unique_ptr<HostFile> opened(new HostFile(fd, request.read, request.write, syncAtClose));
+  std::unique_ptr<HostFile> opened(
+      new HostFile(fd, request.read, request.write, syncAtClose, request.readAhead));
   struct stat now;
   if (::fstat(fd, &now) != 0) {
     return lastError(path);
@@ -252,6 +254,33 @@ std::uint32_t HostFile::read(void* buffer, std::uint32_t size, std::uint32_t* co
   const std::uint32_t pending = writePending();
   if (pending != kHostOk) {
     return pending;
+  }
+  // What was read ahead is served first; a small read refills it.
+  if (_bReadAhead && (_nAheadPos != _ahead.size() || size < kGatherSize)) {
+    if (_nAheadPos == _ahead.size()) {
+      // The pieces grow from 16 KiB, so that small files cost little.
+      const std::size_t piece =
+          std::min(kGatherSize, std::max<std::size_t>(16 * 1024, _ahead.capacity() * 2));
+      _ahead.resize(piece);
+      ssize_t got;
+      do {
+        got = ::read(_fd, _ahead.data(), _ahead.size());
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) {
+        _ahead.clear();
+        _nAheadPos = 0;
+        return mapErrno(errno, std::string());
+      }
+      _ahead.resize(static_cast<std::size_t>(got));
+      _nAheadPos = 0;
+    }
+    const std::size_t served = std::min<std::size_t>(size, _ahead.size() - _nAheadPos);
+    if (served != 0) {
+      std::memcpy(buffer, _ahead.data() + _nAheadPos, served);
+    }
+    _nAheadPos += served;
+    *count = static_cast<std::uint32_t>(served);
+    return kHostOk;
   }
   ssize_t n;
   do {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "qel/core/Exception.h"
 #include "qel/io/PosixFileSystem.h"
@@ -299,6 +300,33 @@ TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
                    CFileSystem::OF_DURABLE_AT_CLOSE);
   unsigned char buffer[16];
   EXPECT_EQ(12u, fs->readFile(reader.get(), buffer, sizeof(buffer)));
+}
+
+TEST_F(HostFileSystem, SequentialReadingGivesTheSameBytesInAnyPieces) {
+  std::string content;
+  for (int i = 0; i < 700000; ++i) {
+    content += static_cast<char>('a' + (i * 7 + i / 26) % 26);
+  }
+  dir.writeFile("seq", content);
+  SmartPtr<CFileDescriptor> d =
+      fs->openFile(path("seq"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+                   CFileSystem::OF_SEQUENTIAL_READ);
+  std::string got;
+  std::vector<unsigned char> buffer(400000);
+  // Small pieces, one larger than what is read ahead, then small again.
+  const std::uint32_t sizes[] = {4096, 1, 4096, 300000, 4096, 7};
+  std::size_t turn = 0;
+  for (;;) {
+    const std::uint32_t want = sizes[turn++ % 6];
+    const std::uint32_t n = fs->readFile(d.get(), buffer.data(), want);
+    ASSERT_LE(n, want);
+    if (n == 0) {
+      break;
+    }
+    got.append(reinterpret_cast<const char*>(buffer.data()), n);
+  }
+  EXPECT_EQ(content, got);
+  EXPECT_EQ(0u, fs->readFile(d.get(), buffer.data(), 4096));
 }
 
 TEST_F(HostFileSystem, ReadingAWriteOnlyFileAndWritingAReadOnlyOneFail) {

@@ -39,7 +39,9 @@ class QEL_API CFileSystem : public CRefCountable {
   // written through to the disk: each write has reached it when writeFile
   // returns.  With OF_DURABLE_AT_CLOSE the writes reach it together, before
   // closing the file returns; for files that are complete only once closed.
-  enum OpenFlag : int { OF_DURABLE_AT_CLOSE = 0x10000 };
+  // With OF_SEQUENTIAL_READ the file is read from the system in large pieces
+  // and readFile is served from them; for files read from start to end.
+  enum OpenFlag : int { OF_DURABLE_AT_CLOSE = 0x10000, OF_SEQUENTIAL_READ = 0x20000 };
 
   using Factory = CFileSystem* (*)();
 
