@@ -192,6 +192,34 @@ TEST(Serialization, ComponentsWriteTheRecordsOfTheFieldWriters) {
   EXPECT_EQ(dir.readFile("fields.arc"), stored);
 }
 
+TEST(Serialization, FieldsInLooserLayoutsLoadAsTheFieldReadersReadThem) {
+  // A kind with a sign or a space, and a length with a space, are what the
+  // C library reads; such records load like their plain forms.
+  qel_test::TempDir dir;
+  CComposite root;
+  ASSERT_EQ(CArchive::RET_OK, loadTree(dir,
+                                       "0017032001107002id070024200\n"
+                                       "0017032002+107002ab07001x00\n"
+                                       "0017032001107 03cde07001y00\n"
+                                       "0018032002 407003bin09001Z00\n"
+                                       "0009012001300\n",
+                                       root));
+  ASSERT_EQ(4u, root.getChildCount());
+  EXPECT_EQ("42", static_cast<CComponent*>(root.find("id"))->getValue());
+  EXPECT_EQ("x", static_cast<CComponent*>(root.find("ab"))->getValue());
+  EXPECT_EQ("y", static_cast<CComponent*>(root.find("cde"))->getValue());
+  auto* binary = dynamic_cast<CBinaryComponent*>(root.find("bin"));
+  ASSERT_NE(nullptr, binary);
+  unsigned int size = 0;
+  const unsigned char* bytes = binary->getData(size);
+  ASSERT_EQ(1u, size);
+  EXPECT_EQ('Z', bytes[0]);
+  // A separator that is not 0 stops loading where the field reader says.
+  CComposite bad;
+  EXPECT_EQ(CArchive::RET_BAD_FORMAT,
+            loadTree(dir, "0017032001107002id170024200\n0009012001300\n", bad));
+}
+
 TEST(Serialization, AComponentJoinsARecordLeftOpen) {
   // Fields written before a component stores itself belong to its record.
   qel_test::TempDir dir;
