@@ -62,6 +62,21 @@ Parsed parseNumber(const char* s, std::size_t n, int base) {
 
 // strtol on a 32-bit long: out-of-range values saturate.
 std::int32_t parseLong(const char* s, std::size_t n, int base) {
+  // The framing and most values are nothing but a few digits.
+  if (n != 0 && n <= 7) {
+    std::uint32_t value = 0;
+    std::size_t i = 0;
+    for (; i < n; ++i) {
+      const int d = digitValue(s[i]);
+      if (d >= base) {
+        break;
+      }
+      value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(d);
+    }
+    if (i == n) {
+      return static_cast<std::int32_t>(value);
+    }
+  }
   const Parsed p = parseNumber(s, n, base);
   if (p.bNegative) {
     if (p.bOverflow || p.nMagnitude > 0x80000000ULL) {
@@ -86,20 +101,25 @@ std::uint32_t parseULong(const char* s, std::size_t n) {
   return p.bNegative ? static_cast<std::uint32_t>(0U - magnitude) : magnitude;
 }
 
-// Upper-case hexadecimal of value, filled with '0' to width digits.
+// Upper-case hexadecimal of value, filled with '0' to width digits, into
+// text; returns the number of characters (width, or more for a value that
+// needs more digits).
+int formatHex(char* text, std::uint32_t value, int width) {
+  int digits = 1;
+  while (digits < 8 && (value >> (4 * digits)) != 0) {
+    ++digits;
+  }
+  const int length = digits > width ? digits : width;
+  for (int i = length - 1; i >= 0; --i) {
+    text[i] = kHexDigits[value & 0xF];
+    value >>= 4;
+  }
+  return length;
+}
+
 void appendHex(std::string& out, std::uint32_t value, int width) {
   char text[8];
-  int length = 0;
-  do {
-    text[length++] = kHexDigits[value & 0xF];
-    value >>= 4;
-  } while (value != 0 && length < 8);
-  for (int i = length; i < width; ++i) {
-    out += '0';
-  }
-  while (length > 0) {
-    out += text[--length];
-  }
+  out.append(text, static_cast<std::size_t>(formatHex(text, value, width)));
 }
 
 }  // namespace
@@ -132,11 +152,16 @@ CArchive::CArchive(CFile& file, Mode mode)
     fileSystem->createDirectory(parent);
   }
   if (mode == LOAD) {
+    // Records are read from the start to the end of the file.
     _pFileDescriptor =
-        fileSystem->openFile(path, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+        fileSystem->openFile(path, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+                             CFileSystem::OF_SEQUENTIAL_READ);
   } else {
+    // The file is complete only when the archive closes it, so its blocks
+    // need to be on the disk only then: all of them before close returns.
     _pFileDescriptor =
-        fileSystem->openFile(path, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+        fileSystem->openFile(path, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+                             CFileSystem::OF_DURABLE_AT_CLOSE);
   }
   if (!_pFileDescriptor) {
     return;
@@ -224,8 +249,9 @@ void CArchive::beginField(FieldType type, std::size_t valueLength) {
     throw IOException(L"A record cannot hold more than 255 fields");
   }
   ++_nFieldCount;
-  _sLine += kHexDigits[type & 0xF];
-  appendHex(_sLine, static_cast<std::uint32_t>(valueLength), 3);
+  const char head[4] = {kHexDigits[type & 0xF], kHexDigits[(valueLength >> 8) & 0xF],
+                        kHexDigits[(valueLength >> 4) & 0xF], kHexDigits[valueLength & 0xF]};
+  _sLine.append(head, sizeof(head));
 }
 
 void CArchive::writeField(FieldType type, const char* value, std::size_t length) {
@@ -276,7 +302,16 @@ void CArchive::writeNumber(long long value, RetError& code, FieldType type) {
 }
 
 void CArchive::writeString(std::string value, RetError& code) {
+  writeText(value.data(), value.size(), code);
+}
+
+void CArchive::writeText(const char* text, std::size_t length, RetError& code) {
   code = RET_OK;
+  if (length == 0 || std::memchr(text, '\n', length) == nullptr) {
+    writeField(FIELD_STRING, text, length);
+    return;
+  }
+  std::string value(text, length);
   value.erase(std::remove(value.begin(), value.end(), '\n'), value.end());
   writeField(FIELD_STRING, value.data(), value.size());
 }
@@ -294,6 +329,58 @@ void CArchive::writeData(unsigned char* data, unsigned int size, RetError& code)
     throw IOException(L"No bytes given for a data field of " + std::to_wstring(size) + L" bytes");
   }
   writeField(FIELD_DATA, reinterpret_cast<const char*>(data), size);
+}
+
+bool CArchive::writeComponentRecord(short kind, int fields, const char* name,
+                                    std::size_t nameLength, FieldType valueType, const char* value,
+                                    std::size_t valueLength, RetError& code) {
+  code = RET_OK;
+  if (_nFieldCount != 0 || !_sLine.empty() || _bClosed || !_pFileDescriptor || _eMode != STORE) {
+    return false;
+  }
+  const auto limit = static_cast<std::size_t>(MAX_VALUE_LENGTH);
+  if (fields >= 2 &&
+      (nameLength > limit || (nameLength != 0 && std::memchr(name, '\n', nameLength) != nullptr))) {
+    return false;
+  }
+  if (fields >= 3 && (valueLength > limit || (value == nullptr && valueLength != 0) ||
+                      (valueType == FIELD_STRING && valueLength != 0 &&
+                       std::memchr(value, '\n', valueLength) != nullptr))) {
+    return false;
+  }
+  // Length and count, three fields of at most 4 + 4095 + 1 characters, the
+  // closing separator and the line feed.
+  char record[6 + 3 * (5 + MAX_VALUE_LENGTH) + 2];
+  char* p = record + 6;
+  auto field = [&p](FieldType type, const char* text, std::size_t length) {
+    p[0] = kHexDigits[type & 0xF];
+    p[1] = kHexDigits[(length >> 8) & 0xF];
+    p[2] = kHexDigits[(length >> 4) & 0xF];
+    p[3] = kHexDigits[length & 0xF];
+    if (length != 0) {
+      std::memcpy(p + 4, text, length);
+    }
+    p[4 + length] = '0';
+    p += length + 5;
+  };
+  char kindText[8];
+  const auto kindEnd = std::to_chars(kindText, kindText + sizeof(kindText), kind).ptr;
+  field(FIELD_SHORT, kindText, static_cast<std::size_t>(kindEnd - kindText));
+  if (fields >= 2) {
+    field(FIELD_STRING, name, nameLength);
+  }
+  if (fields >= 3) {
+    field(valueType, value, valueLength);
+  }
+  *p++ = '0';
+  // The length counts the field count, the fields and the closing separator.
+  const auto length = static_cast<std::uint32_t>(p - (record + 6) + 2);
+  formatHex(record, length, 4);
+  formatHex(record + 4, static_cast<std::uint32_t>(fields < 1 ? 1 : fields), 2);
+  *p++ = '\n';
+  appendValue(reinterpret_cast<const unsigned char*>(record),
+              static_cast<unsigned int>(p - record));
+  return true;
 }
 
 void CArchive::write(const char* text, int width, RetError& /*code*/) {
@@ -346,13 +433,12 @@ void CArchive::writeEndLine(RetError& code) {
     throw IOException(L"The record of " + std::to_wstring(length) +
                       L" characters exceeds the limit of 65535 characters");
   }
-  std::string head;
-  head.reserve(6);
-  appendHex(head, static_cast<std::uint32_t>(length), 4);
-  appendHex(head, static_cast<std::uint32_t>(_nFieldCount), 2);
+  char head[6];
+  formatHex(head, static_cast<std::uint32_t>(length), 4);
+  formatHex(head + 4, static_cast<std::uint32_t>(_nFieldCount), 2);
   _sLine += '\n';
   try {
-    appendValue(reinterpret_cast<const unsigned char*>(head.data()), 6);
+    appendValue(reinterpret_cast<const unsigned char*>(head), 6);
     appendValue(reinterpret_cast<const unsigned char*>(_sLine.data()),
                 static_cast<unsigned int>(_sLine.size()));
   } catch (...) {
@@ -363,6 +449,10 @@ void CArchive::writeEndLine(RetError& code) {
 }
 
 void CArchive::appendValue(const unsigned char* bytes, unsigned int count) {
+  if (count <= BLOCK_SIZE - _buffer.size()) {
+    _buffer.append(bytes, count);
+    return;
+  }
   while (count != 0) {
     const std::uint32_t room = BLOCK_SIZE - _buffer.size();
     if (room == 0) {
@@ -714,6 +804,80 @@ void CArchive::readData(unsigned char** data, unsigned int& size, RetError& code
     size = static_cast<unsigned int>(length);
   }
   readCheckSeparator(code);
+}
+
+bool CArchive::peekPlainField(FieldType type, const char*& value, std::size_t& length) const {
+  if (!canRead() || _nFieldCount <= 0 || _nLinePos < 0) {
+    return false;
+  }
+  const auto at = static_cast<std::size_t>(_nLinePos);
+  if (at + 5 > _sLine.size()) {
+    return false;
+  }
+  const char* p = _sLine.data() + at;
+  const int high = digitValue(p[1]);
+  const int middle = digitValue(p[2]);
+  const int low = digitValue(p[3]);
+  if (digitValue(p[0]) != type || high >= 16 || middle >= 16 || low >= 16) {
+    return false;
+  }
+  length = static_cast<std::size_t>(high * 256 + middle * 16 + low);
+  if (at + 5 + length > _sLine.size() || p[4 + length] != '0') {
+    return false;
+  }
+  value = p + 4;
+  return true;
+}
+
+void CArchive::skipField(std::size_t length) {
+  _nLinePos += static_cast<std::int32_t>(length + 5);
+  --_nFieldCount;
+}
+
+bool CArchive::readPlainShort(short& value) {
+  const char* text = nullptr;
+  std::size_t length = 0;
+  if (!peekPlainField(FIELD_SHORT, text, length) || length == 0 || length > 7) {
+    return false;
+  }
+  std::uint32_t number = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const int d = digitValue(text[i]);
+    if (d >= 10) {
+      return false;
+    }
+    number = number * 10 + static_cast<std::uint32_t>(d);
+  }
+  value = static_cast<short>(static_cast<std::uint16_t>(number));
+  skipField(length);
+  return true;
+}
+
+bool CArchive::readPlainString(std::string& value) {
+  const char* text = nullptr;
+  std::size_t length = 0;
+  if (!peekPlainField(FIELD_STRING, text, length)) {
+    return false;
+  }
+  value.assign(text, length);
+  skipField(length);
+  return true;
+}
+
+bool CArchive::readPlainData(unsigned char*& data, unsigned int& size) {
+  const char* text = nullptr;
+  std::size_t length = 0;
+  if (!peekPlainField(FIELD_DATA, text, length)) {
+    return false;
+  }
+  size = 0;
+  if (length != 0) {
+    data = new unsigned char[length];
+    std::memcpy(data, text, length);
+    size = static_cast<unsigned int>(length);
+  }
+  skipField(length);
+  return true;
 }
 
 unsigned int CArchive::readValue(unsigned char* bytes, unsigned int count) {

@@ -46,15 +46,22 @@ CBaseComponent* CComponent::clone() const {
 
 void CComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   if (ar.isStoring()) {
+    if (ar.writeComponentRecord(TYPE_COMPONENT, 3, _sName.data(), _sName.size(),
+                                CArchive::FIELD_STRING, _sValue.data(), _sValue.size(), code)) {
+      return;
+    }
     ar.writeShort(TYPE_COMPONENT, code);
-    ar.writeString(_sName, code);
-    ar.writeString(_sValue, code);
+    ar.writeText(_sName.data(), _sName.size(), code);
+    ar.writeText(_sValue.data(), _sValue.size(), code);
     ar.writeEndLine(code);
     return;
   }
   // The kind has been read by the composite that loads this component.
-  ar.readString(_sName, code);
-  if (code == CArchive::RET_OK) {
+  code = CArchive::RET_OK;
+  if (!ar.readPlainString(_sName)) {
+    ar.readString(_sName, code);
+  }
+  if (code == CArchive::RET_OK && !ar.readPlainString(_sValue)) {
     ar.readString(_sValue, code);
   }
 }
@@ -160,19 +167,28 @@ CBaseComponent* CBinaryComponent::clone() const {
 
 void CBinaryComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   if (ar.isStoring()) {
+    if (ar.writeComponentRecord(TYPE_BINARY, 3, _sName.data(), _sName.size(), CArchive::FIELD_DATA,
+                                reinterpret_cast<const char*>(_pData), _nSize, code)) {
+      return;
+    }
     ar.writeShort(TYPE_BINARY, code);
-    ar.writeString(_sName, code);
+    ar.writeText(_sName.data(), _sName.size(), code);
     ar.writeData(_pData, _nSize, code);
     ar.writeEndLine(code);
     return;
   }
-  ar.readString(_sName, code);
+  code = CArchive::RET_OK;
+  if (!ar.readPlainString(_sName)) {
+    ar.readString(_sName, code);
+  }
   if (code != CArchive::RET_OK) {
     return;
   }
   unsigned char* data = nullptr;
   unsigned int size = 0;
-  ar.readData(&data, size, code);
+  if (!ar.readPlainData(data, size)) {
+    ar.readData(&data, size, code);
+  }
   if (code != CArchive::RET_OK) {
     delete[] data;
     return;
@@ -225,14 +241,31 @@ void CComposite::forEachChild(F f) const {
 void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
   forEachChild([&out](CBaseComponent* child) { out.push_back(child); });
   _children.clear();
-  _index.clear();
+  // No entry is in use now: the pool's blocks can go.
+  _children.get_allocator().pool()->reset();
   _pLast = nullptr;
 }
 
 void CComposite::swapChildren(CComposite& other) {
   _children.swap(other._children);
-  _index.swap(other._index);
   std::swap(_pLast, other._pLast);
+}
+
+CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
+  // A child is filed under its name, unless it was renamed (by assignment)
+  // after it was added; then only a walk through the list finds it.
+  const auto range = _children.equal_range(child->getName());
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == child) {
+      return it;
+    }
+  }
+  for (auto it = _children.begin(); it != _children.end(); ++it) {
+    if (it->second == child) {
+      return it;
+    }
+  }
+  return _children.end();
 }
 
 void CComposite::settle() {
@@ -242,13 +275,7 @@ void CComposite::settle() {
   CBaseComponent* child = _pLast;
   // Children mostly come in name order (loading a stored list), so the end
   // is tried first.
-  const auto position = _children.emplace_hint(_children.end(), child->getName(), child);
-  try {
-    _index.emplace(child, position);
-  } catch (...) {
-    _children.erase(position);
-    throw;
-  }
+  _children.emplace_hint(_children.end(), child->getName(), child);
   _pLast = nullptr;
 }
 
@@ -259,6 +286,11 @@ void CComposite::getChildren(std::list<CBaseComponent*>& out) {
 
 CBaseComponent* CComposite::find(const std::string& name) {
   settle();
+  // A name after every present one (the usual case while a stored list is
+  // loaded) needs no search.
+  if (_children.empty() || _children.rbegin()->first < name) {
+    return nullptr;
+  }
   const auto position = _children.lower_bound(name);
   if (position == _children.end() || position->first != name) {
     return nullptr;
@@ -274,9 +306,14 @@ void CComposite::add(CBaseComponent* child) {
   if (present && DISPLAY_ERROR_LOGS) {
     ConsoleLogger::LogMessage(LOG_ERROR, "CComposite::add ERROR - Already exist!!!");
   }
-  if (present && _index.count(child) != 0) {
+  if (present) {
     // Owning a child twice would destroy it twice.
-    return;
+    const auto range = _children.equal_range(child->getName());
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == child) {
+        return;
+      }
+    }
   }
   _pLast = child;
 }
@@ -288,12 +325,11 @@ void CComposite::remove(CBaseComponent* child) {
   if (child == _pLast) {
     _pLast = nullptr;
   } else {
-    const auto entry = _index.find(child);
-    if (entry == _index.end()) {
+    const auto entry = locate(child);
+    if (entry == _children.end()) {
       return;
     }
-    _children.erase(entry->second);
-    _index.erase(entry);
+    _children.erase(entry);
   }
   std::vector<CBaseComponent*> nodes(1, child);
   destroyAll(nodes);
@@ -315,7 +351,7 @@ CBaseComponent* CComposite::clone() const {
     CComposite* target = pending.back().second;
     pending.pop_back();
     source->forEachChild([&pending, target](CBaseComponent* child) {
-      if (typeid(*child) == typeid(CComposite)) {
+      if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
         auto* copy = new CComposite(child->getName());
         target->add(copy);
         pending.emplace_back(static_cast<const CComposite*>(child), copy);
@@ -347,9 +383,12 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
   auto open = [&ar, &code, &stack](const CComposite* composite) {
     // An unnamed composite writes no start record: its children are framed
     // by its parent's records.
-    if (!composite->_sName.empty()) {
+    if (!composite->_sName.empty() &&
+        !ar.writeComponentRecord(TYPE_COMPOSITE, 2, composite->_sName.data(),
+                                 composite->_sName.size(), CArchive::FIELD_STRING, nullptr, 0,
+                                 code)) {
       ar.writeShort(TYPE_COMPOSITE, code);
-      ar.writeString(composite->_sName, code);
+      ar.writeText(composite->_sName.data(), composite->_sName.size(), code);
       ar.writeEndLine(code);
     }
     stack.push_back(Frame{composite, composite->_children.begin(), false});
@@ -369,12 +408,15 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
       }
     }
     if (child == nullptr) {
-      ar.writeShort(TYPE_END, code);
-      ar.writeEndLine(code);
+      if (!ar.writeComponentRecord(TYPE_END, 1, nullptr, 0, CArchive::FIELD_STRING, nullptr, 0,
+                                   code)) {
+        ar.writeShort(TYPE_END, code);
+        ar.writeEndLine(code);
+      }
       stack.pop_back();
       continue;
     }
-    if (typeid(*child) == typeid(CComposite)) {
+    if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
       open(static_cast<const CComposite*>(child));
       continue;
     }
@@ -398,7 +440,9 @@ void CComposite::load(CArchive& ar, CArchive::RetError& code) {
       return;
     }
     short kind = 0;
-    ar.readShort(kind, code);
+    if (!ar.readPlainShort(kind)) {
+      ar.readShort(kind, code);
+    }
     if (code != CArchive::RET_OK) {
       return;
     }
@@ -422,7 +466,9 @@ void CComposite::load(CArchive& ar, CArchive::RetError& code) {
       }
       case TYPE_COMPOSITE: {
         std::string name;
-        ar.readString(name, code);
+        if (!ar.readPlainString(name)) {
+          ar.readString(name, code);
+        }
         if (code != CArchive::RET_OK) {
           return;
         }

@@ -34,6 +34,9 @@ struct SingleBytePage {
   std::array<wchar_t, 256> toUnicode{};
   std::vector<std::pair<wchar_t, unsigned char>> fromUnicode;
   bool asciiCompatible = true;
+  // asciiCompatible, and no byte from 0x80 up stands for an ASCII character:
+  // a byte is then an ASCII character exactly when its code point is one.
+  bool keepsAscii = true;
 
   void buildReverse() {
     for (int b = 0; b < 256; ++b) {
@@ -45,6 +48,11 @@ struct SingleBytePage {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (int b = 0; b < 128; ++b) {
       asciiCompatible = asciiCompatible && toUnicode[static_cast<std::size_t>(b)] == b;
+    }
+    keepsAscii = asciiCompatible;
+    for (int b = 128; b < 256; ++b) {
+      const wchar_t c = toUnicode[static_cast<std::size_t>(b)];
+      keepsAscii = keepsAscii && !(c >= 0 && c < 0x80);
     }
   }
 
@@ -227,17 +235,23 @@ std::unique_ptr<SingleBytePage> makePageWithIconv(unsigned int codePage) {
   return page;
 }
 
+// The page that code page 0 means; null until the registry is first used.
+// Constant-initialised, so a reader needs no guard once it is set.
+std::atomic<const SingleBytePage*> g_currentPage{nullptr};
+
 // Tables are built once and kept for the life of the process, so a reader
 // never sees a table freed under it.
 class PageRegistry {
  public:
   PageRegistry() {
     auto cp1252 = makeCp1252();
-    _current.store(cp1252.get());
+    g_currentPage.store(cp1252.get(), std::memory_order_release);
+    g_ansiAsciiCompatible.store(cp1252->asciiCompatible, std::memory_order_relaxed);
+    g_ansiKeepsAscii.store(cp1252->keepsAscii, std::memory_order_relaxed);
     _pages.emplace(1252u, std::move(cp1252));
   }
 
-  const SingleBytePage& current() const { return *_current.load(std::memory_order_acquire); }
+  const SingleBytePage& current() const { return *g_currentPage.load(std::memory_order_acquire); }
 
   bool select(unsigned int codePage) {
     std::lock_guard<std::mutex> guard(_mutex);
@@ -249,14 +263,15 @@ class PageRegistry {
       }
       it = _pages.emplace(codePage, std::move(page)).first;
     }
-    _current.store(it->second.get(), std::memory_order_release);
+    g_currentPage.store(it->second.get(), std::memory_order_release);
+    g_ansiAsciiCompatible.store(it->second->asciiCompatible, std::memory_order_relaxed);
+    g_ansiKeepsAscii.store(it->second->keepsAscii, std::memory_order_relaxed);
     return true;
   }
 
  private:
   std::mutex _mutex;
   std::map<unsigned int, std::unique_ptr<SingleBytePage>> _pages;
-  std::atomic<const SingleBytePage*> _current{nullptr};
 };
 
 PageRegistry& registry() {
@@ -264,10 +279,19 @@ PageRegistry& registry() {
   return instance;
 }
 
+const SingleBytePage& currentPage() {
+  const SingleBytePage* page = g_currentPage.load(std::memory_order_acquire);
+  return page != nullptr ? *page : registry().current();
+}
+
 }  // namespace
 
+// Windows-1252, the page in force before any other is chosen, keeps ASCII.
+std::atomic<bool> g_ansiAsciiCompatible{true};
+std::atomic<bool> g_ansiKeepsAscii{true};
+
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out) {
-  const SingleBytePage& page = registry().current();
+  const SingleBytePage& page = currentPage();
   out.reserve(out.size() + length);
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.toUnicode[bytes[i]]);
@@ -275,11 +299,30 @@ void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& ou
 }
 
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out) {
-  const SingleBytePage& page = registry().current();
+  const SingleBytePage& page = currentPage();
   out.reserve(out.size() + length);
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.encode(text[i]));
   }
+}
+
+void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out) {
+  const SingleBytePage& page = currentPage();
+  for (std::size_t i = 0; i < length; ++i) {
+    out[i] = page.toUnicode[bytes[i]];
+  }
+}
+
+std::string asciiToAnsi(const char* text, std::size_t length) {
+  const SingleBytePage& page = currentPage();
+  if (page.asciiCompatible) {
+    return std::string(text, length);
+  }
+  std::string out(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) {
+    out[i] = page.encode(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
+  }
+  return out;
 }
 
 bool setAnsiCodePage(unsigned int codePage) {
@@ -287,7 +330,7 @@ bool setAnsiCodePage(unsigned int codePage) {
 }
 
 unsigned int ansiCodePage() {
-  return registry().current().codePage;
+  return currentPage().codePage;
 }
 
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,

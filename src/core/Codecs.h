@@ -1,6 +1,7 @@
 #ifndef QEL_SRC_CORE_CODECS_H_
 #define QEL_SRC_CORE_CODECS_H_
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -15,6 +16,29 @@ void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out);
 void decodeUtf7(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out);
+// decodeAnsi into length characters at out.
+void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out);
+// ASCII text (every character below 0x80) in the ANSI page: the same bytes
+// as encodeAnsi gives for the widened text.
+std::string asciiToAnsi(const char* text, std::size_t length);
+
+// Whether the ANSI page gives every ASCII character its own byte, kept
+// beside the page so that short ASCII texts (dates) need no call to learn
+// it.  Changes with the page; a text converted while another thread changes
+// the page is converted in the old page or the new one.
+extern std::atomic<bool> g_ansiAsciiCompatible;
+inline bool ansiAsciiCompatible() {
+  return g_ansiAsciiCompatible.load(std::memory_order_relaxed);
+}
+
+// True when, in the ANSI page, the bytes below 0x80 are ASCII and no other
+// byte is: text that only looks for ASCII characters may then read the bytes
+// as they are, taking every byte from 0x80 up as "some other character".
+// Kept beside the page in the same way.
+extern std::atomic<bool> g_ansiKeepsAscii;
+inline bool ansiKeepsAscii() {
+  return g_ansiKeepsAscii.load(std::memory_order_relaxed);
+}
 
 // The single-byte page behind code page 0; 1252 by default.
 bool setAnsiCodePage(unsigned int codePage);

@@ -41,14 +41,12 @@ std::string CWin32Helper::ws2s(const std::wstring& text) {
 
 std::string CWin32Helper::toUTF8(const std::wstring& text) {
   std::string out;
-  out.reserve(text.size());
   codec::encodeUtf8(text.data(), text.size(), out);
   return out;
 }
 
 std::wstring CWin32Helper::fromUTF8(const std::string& text) {
   std::wstring out;
-  out.reserve(text.size());
   codec::decodeUtf8(bytesOf(text), text.size(), out);
   return out;
 }

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "crypto/HexPair.h"
-#include "qel/core/Buffer.h"
 #include "qel/core/Exception.h"
 
 namespace qel {
@@ -59,6 +59,19 @@ bool overlapsPartly(const unsigned char* a, const unsigned char* b, unsigned int
   const std::less<const unsigned char*> before;
   return before(a, b + n) && before(b, a + n);
 }
+
+// The bytes of one value while it is enciphered or deciphered: inside the
+// object up to 512 bytes, on the heap beyond; left uninitialised, as every
+// byte is written before it is read.
+class ValueBytes {
+ public:
+  explicit ValueBytes(std::size_t n) : _heap(n > sizeof(_local) ? new unsigned char[n] : nullptr) {}
+  unsigned char* data() { return _heap ? _heap.get() : _local; }
+
+ private:
+  unsigned char _local[512];
+  std::unique_ptr<unsigned char[]> _heap;
+};
 
 }  // namespace
 
@@ -195,122 +208,125 @@ void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* ou
   }
 
   const unsigned int blocks = n / 8;
-  unsigned int b = 0;
   // The working chain; the stored one is never touched.
   std::uint32_t chainLeft = _oChain._uiLeft;
   std::uint32_t chainRight = _oChain._uiRight;
-  std::uint32_t l[kLanes];
-  std::uint32_t r[kLanes];
+
+  // Runs step on groups of lanes blocks: groups of kLanes while they last,
+  // then one group each of 4, 2 and 1 as the remainder needs, so that even
+  // a short buffer has its blocks worked on side by side.
+  const auto inGroups = [&blocks, &in, &out](auto&& step) {
+    unsigned int b = 0;
+    const auto group = [&](auto lanes) {
+      constexpr int K = decltype(lanes)::value;
+      step(lanes);
+      b += K;
+      in += 8 * K;
+      out += 8 * K;
+    };
+    while (b + kLanes <= blocks) {
+      group(std::integral_constant<int, kLanes>());
+    }
+    if (blocks - b >= 4) {
+      group(std::integral_constant<int, 4>());
+    }
+    if (blocks - b >= 2) {
+      group(std::integral_constant<int, 2>());
+    }
+    if (blocks - b >= 1) {
+      group(std::integral_constant<int, 1>());
+    }
+  };
 
   if (mode == CBC && forward) {
-    for (; b < blocks; ++b, in += 8, out += 8) {
-      SBlock work;
-      BytesToBlock(in, work);
-      work._uiLeft ^= chainLeft;
-      work._uiRight ^= chainRight;
-      Encrypt(work);
-      chainLeft = work._uiLeft;
-      chainRight = work._uiRight;
-      BlockToBytes(work, out + 8);
+    // Each block needs the one before it: no lanes.
+    for (unsigned int b = 0; b < blocks; ++b, in += 8, out += 8) {
+      std::uint32_t l = loadBigEndian(in) ^ chainLeft;
+      std::uint32_t r = loadBigEndian(in + 4) ^ chainRight;
+      encipherMany<1>(&l, &r);
+      chainLeft = l;
+      chainRight = r;
+      storeBigEndian(l, out);
+      storeBigEndian(r, out + 4);
     }
   } else if (mode == CBC) {
-    for (; b + kLanes <= blocks; b += kLanes, in += 8 * kLanes, out += 8 * kLanes) {
-      std::uint32_t cl[kLanes];
-      std::uint32_t cr[kLanes];
-      for (int k = 0; k < kLanes; ++k) {
+    inGroups([&](auto lanes) {
+      constexpr int K = decltype(lanes)::value;
+      std::uint32_t l[K];
+      std::uint32_t r[K];
+      std::uint32_t cl[K];
+      std::uint32_t cr[K];
+      for (int k = 0; k < K; ++k) {
         cl[k] = l[k] = loadBigEndian(in + 8 * k);
         cr[k] = r[k] = loadBigEndian(in + 8 * k + 4);
       }
-      decipherMany<kLanes>(l, r);
-      for (int k = 0; k < kLanes; ++k) {
+      decipherMany<K>(l, r);
+      for (int k = 0; k < K; ++k) {
         storeBigEndian(l[k] ^ chainLeft, out + 8 * k);
         storeBigEndian(r[k] ^ chainRight, out + 8 * k + 4);
         chainLeft = cl[k];
         chainRight = cr[k];
       }
-    }
-    for (; b < blocks; ++b, in += 8, out += 8) {
-      SBlock cipher;
-      BytesToBlock(in, cipher);
-      SBlock work = cipher;
-      Decrypt(work);
-      work._uiLeft ^= chainLeft;
-      work._uiRight ^= chainRight;
-      chainLeft = cipher._uiLeft;
-      chainRight = cipher._uiRight;
-      BlockToBytes(work, out + 8);
-    }
+    });
   } else if (mode == CFB && forward) {
-    for (; b < blocks; ++b, in += 8, out += 8) {
-      SBlock work(chainLeft, chainRight);
-      Encrypt(work);
-      work._uiLeft ^= loadBigEndian(in);
-      work._uiRight ^= loadBigEndian(in + 4);
-      chainLeft = work._uiLeft;
-      chainRight = work._uiRight;
-      BlockToBytes(work, out + 8);
+    for (unsigned int b = 0; b < blocks; ++b, in += 8, out += 8) {
+      std::uint32_t l = chainLeft;
+      std::uint32_t r = chainRight;
+      encipherMany<1>(&l, &r);
+      l ^= loadBigEndian(in);
+      r ^= loadBigEndian(in + 4);
+      chainLeft = l;
+      chainRight = r;
+      storeBigEndian(l, out);
+      storeBigEndian(r, out + 4);
     }
   } else if (mode == CFB) {
     // Every keystream block is the encipherment of the previous ciphertext
     // block, all of which are known in advance.
-    for (; b + kLanes <= blocks; b += kLanes, in += 8 * kLanes, out += 8 * kLanes) {
-      std::uint32_t cl[kLanes];
-      std::uint32_t cr[kLanes];
-      for (int k = 0; k < kLanes; ++k) {
+    inGroups([&](auto lanes) {
+      constexpr int K = decltype(lanes)::value;
+      std::uint32_t l[K];
+      std::uint32_t r[K];
+      std::uint32_t cl[K];
+      std::uint32_t cr[K];
+      for (int k = 0; k < K; ++k) {
         cl[k] = loadBigEndian(in + 8 * k);
         cr[k] = loadBigEndian(in + 8 * k + 4);
       }
       l[0] = chainLeft;
       r[0] = chainRight;
-      for (int k = 1; k < kLanes; ++k) {
+      for (int k = 1; k < K; ++k) {
         l[k] = cl[k - 1];
         r[k] = cr[k - 1];
       }
-      encipherMany<kLanes>(l, r);
-      for (int k = 0; k < kLanes; ++k) {
+      encipherMany<K>(l, r);
+      for (int k = 0; k < K; ++k) {
         storeBigEndian(l[k] ^ cl[k], out + 8 * k);
         storeBigEndian(r[k] ^ cr[k], out + 8 * k + 4);
       }
-      chainLeft = cl[kLanes - 1];
-      chainRight = cr[kLanes - 1];
-    }
-    for (; b < blocks; ++b, in += 8, out += 8) {
-      SBlock cipher;
-      BytesToBlock(in, cipher);
-      SBlock work(chainLeft, chainRight);
-      Encrypt(work);
-      work ^= cipher;
-      chainLeft = cipher._uiLeft;
-      chainRight = cipher._uiRight;
-      BlockToBytes(work, out + 8);
-    }
+      chainLeft = cl[K - 1];
+      chainRight = cr[K - 1];
+    });
   } else {
     // ECB, also for every mode value other than CBC and CFB.
-    for (; b + kLanes <= blocks; b += kLanes, in += 8 * kLanes, out += 8 * kLanes) {
-      for (int k = 0; k < kLanes; ++k) {
+    inGroups([&](auto lanes) {
+      constexpr int K = decltype(lanes)::value;
+      std::uint32_t l[K];
+      std::uint32_t r[K];
+      for (int k = 0; k < K; ++k) {
         l[k] = loadBigEndian(in + 8 * k);
         r[k] = loadBigEndian(in + 8 * k + 4);
       }
       if (forward) {
-        encipherMany<kLanes>(l, r);
+        encipherMany<K>(l, r);
       } else {
-        decipherMany<kLanes>(l, r);
+        decipherMany<K>(l, r);
       }
-      for (int k = 0; k < kLanes; ++k) {
+      for (int k = 0; k < K; ++k) {
         storeBigEndian(l[k], out + 8 * k);
         storeBigEndian(r[k], out + 8 * k + 4);
       }
-    }
-    for (; b < blocks; ++b, in += 8, out += 8) {
-      SBlock work;
-      BytesToBlock(in, work);
-      if (forward) {
-        Encrypt(work);
-      } else {
-        Decrypt(work);
-      }
-      BlockToBytes(work, out + 8);
-    }
+    });
   }
 }
 
@@ -345,15 +361,17 @@ std::string CBlowFish::encodeValue(const std::string& value) {
   const auto length = static_cast<std::uint32_t>(value.size());
   const std::uint32_t padding = 8 - length % 8;
 
-  Buffer<unsigned char, 512> bytes;
-  bytes.reserve(length + padding);
-  bytes.append(reinterpret_cast<const unsigned char*>(value.data()), length);
-  bytes.append(kSpaces, padding);
-  encrypt(bytes.data(), bytes.size(), CBC);
+  const std::uint32_t size = length + padding;
+  ValueBytes bytes(size);
+  unsigned char* p = bytes.data();
+  if (length != 0) {
+    std::memcpy(p, value.data(), length);
+  }
+  std::memcpy(p + length, kSpaces, padding);
+  encrypt(p, size, CBC);
 
-  const unsigned char* p = bytes.data();
-  std::string text(2 * static_cast<std::size_t>(bytes.size()), '\0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
+  std::string text(2 * static_cast<std::size_t>(size), '\0');
+  for (std::size_t i = 0; i < size; ++i) {
     text[2 * i] = kDigits[p[i] >> 4];
     text[2 * i + 1] = kDigits[p[i] & 0x0F];
   }
@@ -367,20 +385,14 @@ std::string CBlowFish::decodeValue(const std::string& text) {
   }
   const auto count = static_cast<std::uint32_t>(pairs);
 
-  Buffer<unsigned char, 512> bytes;
-  bytes.reserve(count);
+  ValueBytes bytes(count);
+  unsigned char* p = bytes.data();
   const auto* digits = reinterpret_cast<const unsigned char*>(text.data());
-  unsigned char chunk[256];
-  for (std::uint32_t i = 0; i < count;) {
-    std::uint32_t filled = 0;
-    for (; filled < sizeof(chunk) && i < count; ++filled, ++i) {
-      chunk[filled] = crypto_detail::hexPairByte(digits[2 * i], digits[2 * i + 1]);
-    }
-    bytes.append(chunk, filled);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    p[i] = crypto_detail::hexPairByte(digits[2 * i], digits[2 * i + 1]);
   }
-  decrypt(bytes.data(), bytes.size(), CBC);
+  decrypt(p, count, CBC);
 
-  const unsigned char* p = bytes.data();
   std::uint32_t end = count;
   while (end > 0 && p[end - 1] == ' ') {
     --end;

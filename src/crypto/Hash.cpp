@@ -132,18 +132,24 @@ void CMD5::update(const unsigned char* data, unsigned int length) {
   }
   _auiCount[1] += static_cast<std::uint32_t>(length) >> 29;
 
-  const unsigned int partLength = 64 - index;
   unsigned int i = 0;
-  if (length >= partLength) {
+  // A partly filled block is completed first; whole blocks of the input are
+  // compressed where they lie.
+  if (index != 0) {
+    const unsigned int partLength = 64 - index;
+    if (length < partLength) {
+      std::memcpy(&_aucBuffer[index], data, length);
+      return;
+    }
     std::memcpy(&_aucBuffer[index], data, partLength);
     transform(_aucBuffer);
-    for (i = partLength; length - i >= 64; i += 64) {
-      transform(&data[i]);
-    }
-    index = 0;
+    i = partLength;
+  }
+  for (; length - i >= 64; i += 64) {
+    transform(&data[i]);
   }
   if (length > i) {
-    std::memcpy(&_aucBuffer[index], &data[i], length - i);
+    std::memcpy(_aucBuffer, &data[i], length - i);
   }
 }
 

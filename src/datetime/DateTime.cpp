@@ -3,6 +3,7 @@
 #include "qel/datetime/DateTime.h"
 
 #include "datetime/Arithmetic.h"
+#include "datetime/Calendar.h"
 #include "platform/Clock.h"
 #include "qel/core/Exception.h"
 
@@ -11,9 +12,6 @@ namespace qel {
 namespace {
 
 constexpr std::int32_t kMsPerDay = 86400000;
-
-constexpr unsigned short kLeapMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-constexpr unsigned short kCommonMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 // Builds the value for GetSystemTime and GetLocalTime from the clock's
 // fields.  The year is checked before it is narrowed, so that a clock set
@@ -65,62 +63,28 @@ CDateTime CDateTime::GetLocalTime() {
 }
 
 bool CDateTime::IsLeapYear(unsigned short year) {
-  return year % 4 == 0 && (year % 400 == 0 || year % 100 != 0);
+  return calendar::isLeapYear(year);
 }
 
 bool CDateTime::IsValidDate(unsigned short year, unsigned short month, unsigned short day) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) {
-    return false;
-  }
-  const unsigned short* lengths = IsLeapYear(year) ? kLeapMonthDays : kCommonMonthDays;
-  return day <= lengths[month - 1];
+  return calendar::isValidDate(year, month, day);
 }
 
 bool CDateTime::IsValidTime(unsigned short hour, unsigned short minute, unsigned short second,
                             unsigned short millisecond) {
-  return hour < 24 && minute < 60 && second < 60 && millisecond < 1000;
+  return calendar::isValidTime(hour, minute, second, millisecond);
 }
 
 void CDateTime::setDate(unsigned short year, unsigned short month, unsigned short day) {
   if (!IsValidDate(year, month, day)) {
     throw InvalidDateException();
   }
-  // For a valid date every intermediate stays far inside 32 bits; only
-  // (month - 14) is negative, and its quotient by 12 is -1 for January and
-  // February, 0 otherwise.
-  const std::int32_t y = year;
-  const std::int32_t m = month;
-  const std::int32_t d = day;
-  const std::int32_t a = (m - 14) / 12;
-  const std::int32_t jd = (1461 * (y + 4800 + a)) / 4 + (367 * (m - 2 - 12 * a)) / 12 -
-                          (3 * ((y + 4900 + a) / 100)) / 4 + d - 32075;
-  _nJulianDay = static_cast<std::uint32_t>(jd);
+  _nJulianDay = calendar::julianDay(year, month, day);
 }
 
 void CDateTime::getDate(unsigned short& year, unsigned short& month, unsigned short& day,
                         unsigned short& dayOfWeek) const {
-  using namespace arith;
-  // The inverse conversion in signed 32-bit arithmetic.  Julian day numbers
-  // of valid dates never come near the limits; for raw numbers set through
-  // setJD the products and sums wrap as two's-complement numbers do, and the
-  // divisions (all by positive constants) truncate toward zero.
-  const std::int32_t jd = toSigned(_nJulianDay);
-  std::int32_t l = add(jd, 68569);
-  const std::int32_t n = mul(4, l) / 146097;
-  l = sub(l, add(mul(146097, n), 3) / 4);
-  const std::int32_t i = mul(4000, add(l, 1)) / 1461001;
-  l = add(sub(l, mul(1461, i) / 4), 31);
-  const std::int32_t j = mul(80, l) / 2447;
-  const std::int32_t d = sub(l, mul(2447, j) / 80);
-  l = j / 11;
-  const std::int32_t m = sub(add(j, 2), mul(12, l));
-  const std::int32_t y = add(add(mul(100, sub(n, 49)), i), l);
-  // The results go into the 16-bit outputs as they come (the invalid value,
-  // Julian day 0, gives year -4713 as 60823, month 11, day 24).
-  year = toUShort(y);
-  month = toUShort(m);
-  day = toUShort(d);
-  dayOfWeek = toUShort(add(jd, 1) % 7);
+  calendar::dateOf(_nJulianDay, year, month, day, dayOfWeek);
 }
 
 void CDateTime::setTime(unsigned short hour, unsigned short minute, unsigned short second,

@@ -3,10 +3,12 @@
 // the digits are formatted and parsed directly into the fixed layouts.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "core/CharClass.h"
 #include "core/Codecs.h"
+#include "datetime/Calendar.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 #include "qel/datetime/DateTime.h"
@@ -20,17 +22,35 @@ namespace {
 // seconds, the point, the milliseconds and Z: 29 characters.
 constexpr std::size_t kMaxText = 32;
 
+#if defined(__GNUC__) || defined(__clang__)
+#define QEL_TEXT_INLINE inline __attribute__((always_inline))
+#else
+#define QEL_TEXT_INLINE inline
+#endif
+
+// "00" to "99", two characters each.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+inline char* putPair(char* out, unsigned int value) {
+  out[0] = kPairs[2 * value];
+  out[1] = kPairs[2 * value + 1];
+  return out + 2;
+}
+
 // Writes value in decimal, zero-padded to at least width digits (as %0Nd
 // does), and returns the position after it.
-wchar_t* putNumber(wchar_t* out, std::uint32_t value, int width) {
-  wchar_t digits[10];
+char* putLongNumber(char* out, std::uint32_t value, int width) {
+  char digits[10];
   int count = 0;
   do {
-    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    digits[count++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
   while (count < width) {
-    *out++ = L'0';
+    *out++ = '0';
     --width;
   }
   while (count > 0) {
@@ -39,29 +59,51 @@ wchar_t* putNumber(wchar_t* out, std::uint32_t value, int width) {
   return out;
 }
 
-// Writes the text form of value into buffer (kMaxText characters) and returns
-// its length, 0 for an invalid value.
-std::size_t formatText(const CDateTime& value, bool withMilliseconds, wchar_t* buffer) {
+// The same for the field widths of the text forms, with the usual values
+// (those of valid dates and times) written a pair of digits at a time.
+inline char* putNumber(char* out, std::uint32_t value, int width) {
+  if (width == 2 && value < 100) {
+    return putPair(out, value);
+  }
+  if (width == 4 && value < 10000) {
+    return putPair(putPair(out, value / 100), value % 100);
+  }
+  if (width == 3 && value < 1000) {
+    *out++ = static_cast<char>('0' + value / 100);
+    return putPair(out, value % 100);
+  }
+  return putLongNumber(out, value, width);
+}
+
+// Writes the text form of value into buffer (kMaxText characters, all of
+// them ASCII) and returns its length, 0 for an invalid value.
+std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buffer) {
   if (!value.isValid()) {
     return 0;
   }
   unsigned short year, month, day, dayOfWeek;
-  value.getDate(year, month, day, dayOfWeek);
-  unsigned short hour, minute, second, millisecond;
-  value.getTime(hour, minute, second, millisecond);
+  calendar::dateOf(value.getJD(), year, month, day, dayOfWeek);
+  // Unsigned division: even the largest raw value gives hour 1193.
+  const std::uint32_t ms = value.getms();
+  const std::uint32_t seconds = ms / 1000u;
+  const std::uint32_t millisecond = ms - seconds * 1000u;
+  const std::uint32_t hour = seconds / 3600u;
+  const std::uint32_t secondOfHour = seconds - hour * 3600u;
+  const std::uint32_t minute = secondOfHour / 60u;
+  const std::uint32_t second = secondOfHour - minute * 60u;
 
-  wchar_t* out = buffer;
+  char* out = buffer;
   // A time of 00:00:00 is a date-only value, whatever the milliseconds and
   // the GMT flag say.
   if (hour == 0 && minute == 0 && second == 0) {
     const bool dashes = value.isEncodeDateUsingDashes();
     out = putNumber(out, year, 4);
     if (dashes) {
-      *out++ = L'-';
+      *out++ = '-';
     }
     out = putNumber(out, month, 2);
     if (dashes) {
-      *out++ = L'-';
+      *out++ = '-';
     }
     out = putNumber(out, day, 2);
     return static_cast<std::size_t>(out - buffer);
@@ -69,16 +111,16 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, wchar_t* b
   out = putNumber(out, year, 4);
   out = putNumber(out, month, 2);
   out = putNumber(out, day, 2);
-  *out++ = L'T';
+  *out++ = 'T';
   out = putNumber(out, hour, 2);
   out = putNumber(out, minute, 2);
   out = putNumber(out, second, 2);
   if (withMilliseconds && millisecond != 0) {
-    *out++ = L'.';
+    *out++ = '.';
     out = putNumber(out, millisecond, 3);
   }
   if (value.isGMTTime()) {
-    *out++ = L'Z';
+    *out++ = 'Z';
   }
   return static_cast<std::size_t>(out - buffer);
 }
@@ -87,20 +129,35 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, wchar_t* b
 // decimal number: leading white space, an optional sign, then digits up to
 // the first character that is not one (a NUL included); 0 when there are no
 // digits.  At most four characters: the value always fits in 16 bits.
-short readField(const wchar_t* text, std::size_t begin, std::size_t count) {
-  std::size_t i = begin;
-  const std::size_t end = begin + count;
-  while (i < end && chars::isCSpace(text[i])) {
+// C is wchar_t, or unsigned char for bytes of a page that keeps ASCII.
+template <typename C>
+QEL_TEXT_INLINE short readField(const C* text, std::size_t begin, std::size_t count) {
+  const C* p = text + begin;
+  // The usual field: digits only.
+  unsigned int digits = 0;
+  std::size_t k = 0;
+  for (; k < count; ++k) {
+    const auto digit = static_cast<std::uint32_t>(p[k]) - static_cast<std::uint32_t>('0');
+    if (digit > 9) {
+      break;
+    }
+    digits = digits * 10 + digit;
+  }
+  if (k == count) {
+    return static_cast<short>(digits);
+  }
+  std::size_t i = 0;
+  while (i < count && chars::isCSpace(p[i])) {
     ++i;
   }
   bool negative = false;
-  if (i < end && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
+  if (i < count && (p[i] == C('+') || p[i] == C('-'))) {
+    negative = p[i] == C('-');
     ++i;
   }
   int value = 0;
-  while (i < end && text[i] >= L'0' && text[i] <= L'9') {
-    value = value * 10 + static_cast<int>(text[i] - L'0');
+  while (i < count && p[i] >= C('0') && p[i] <= C('9')) {
+    value = value * 10 + static_cast<int>(p[i] - C('0'));
     ++i;
   }
   return static_cast<short>(negative ? -value : value);
@@ -120,21 +177,141 @@ bool isTextLength(std::size_t length) {
   }
 }
 
+// The date and time fields of a compact text (every length but 10) whose
+// field characters are all digits, read eight bytes at a time; false, with
+// nothing read, for any other text, which the general field reader takes.
+// Only bytes of a page that keeps ASCII are read this way.
+template <typename C>
+bool readCompactFields(const C*, std::size_t, short&, short&, short&, short&, short&, short&) {
+  return false;
+}
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// The eight bytes at p, the first in the low byte, as four numbers of two
+// digits each in the even bytes (the first two digits in byte 0); false
+// unless the bytes whose bits are set in mask are all '0' to '9'.  The
+// other bytes are taken as '0'.
+inline bool digitPairs(const unsigned char* p, std::uint64_t mask, std::uint64_t& pairs) {
+  constexpr std::uint64_t kZeros = 0x3030303030303030u;
+  constexpr std::uint64_t kHighNibbles = 0xF0F0F0F0F0F0F0F0u;
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  v = (v & mask) | (kZeros & ~mask);
+  // '0' to '9' are 0x30 to 0x39: high nibble 3, and still 3 after adding 6.
+  if ((v & kHighNibbles) != kZeros || ((v + 0x0606060606060606u) & kHighNibbles) != kZeros) {
+    return false;
+  }
+  v -= kZeros;
+  // Byte k becomes 10 * digit k + digit k + 1; no byte overflows.
+  pairs = v * 10 + (v >> 8);
+  return true;
+}
+
+inline unsigned int pairAt(std::uint64_t pairs, int byte) {
+  return static_cast<unsigned int>(pairs >> (8 * byte)) & 0xFFu;
+}
+
+template <>
+bool readCompactFields(const unsigned char* text, std::size_t length, short& year, short& month,
+                       short& day, short& hour, short& minute, short& second) {
+  if (length == 10) {
+    return false;
+  }
+  std::uint64_t date;
+  if (!digitPairs(text, ~std::uint64_t{0}, date)) {
+    return false;
+  }
+  if (length >= 15) {
+    // The bytes "DThhmmss" from position 7: the digits are bytes 2 to 7.
+    std::uint64_t time;
+    if (!digitPairs(text + 7, 0xFFFFFFFFFFFF0000u, time)) {
+      return false;
+    }
+    hour = static_cast<short>(pairAt(time, 2));
+    minute = static_cast<short>(pairAt(time, 4));
+    second = static_cast<short>(pairAt(time, 6));
+  }
+  year = static_cast<short>(pairAt(date, 0) * 100 + pairAt(date, 2));
+  month = static_cast<short>(pairAt(date, 4));
+  day = static_cast<short>(pairAt(date, 6));
+  return true;
+}
+#endif
+
+// What a text of a recognised length says.
+struct TextValue {
+  bool gmt = false;
+  bool hasDate = false;
+  bool hasTime = false;
+  std::uint32_t julianDay = 0;
+  std::uint32_t milliseconds = 0;
+};
+
+// Reads a text of a recognised length; false when it is not a date, with
+// only value.gmt then meaningful.  The characters between the fields
+// (dashes, T, point, Z) are not examined.
+template <typename C>
+bool readText(const C* text, std::size_t length, TextValue& value) {
+  value.gmt = length == 16 || length == 20;
+  const bool dashes = length == 10;
+  short year;
+  short month;
+  short day;
+  short hour = 0;
+  short minute = 0;
+  short second = 0;
+  short millisecond = 0;
+  if (!readCompactFields(text, length, year, month, day, hour, minute, second)) {
+    year = readField(text, 0, 4);
+    month = readField(text, dashes ? 5 : 4, 2);
+    day = readField(text, dashes ? 8 : 6, 2);
+    if (length >= 15) {
+      hour = readField(text, 9, 2);
+      minute = readField(text, 11, 2);
+      second = readField(text, 13, 2);
+    }
+  }
+  if (length >= 19) {
+    millisecond = readField(text, 16, 3);
+  }
+
+  value.hasDate = year != 0 && month != 0 && day != 0;
+  value.hasTime = hour != 0 || minute != 0 || second != 0;
+  if (!value.hasDate && !value.hasTime) {
+    return false;
+  }
+  // A negative field reads as a large unsigned number and so fails the
+  // range checks.
+  const auto u = [](short v) { return static_cast<unsigned int>(static_cast<unsigned short>(v)); };
+  if (value.hasTime && !calendar::isValidTime(u(hour), u(minute), u(second), u(millisecond))) {
+    return false;
+  }
+  if (value.hasDate && !calendar::isValidDate(u(year), u(month), u(day))) {
+    return false;
+  }
+  if (value.hasDate) {
+    value.julianDay = calendar::julianDay(u(year), u(month), u(day));
+  }
+  value.milliseconds = ((u(hour) * 60 + u(minute)) * 60 + u(second)) * 1000 + u(millisecond);
+  return true;
+}
+
 }  // namespace
 
 std::wstring CDateTime::toString(bool withMilliseconds) const {
-  wchar_t buffer[kMaxText];
+  char buffer[kMaxText];
   const std::size_t length = formatText(*this, withMilliseconds, buffer);
-  return std::wstring(buffer, length);
+  return std::wstring(buffer, buffer + length);
 }
 
 std::string CDateTime::toByteString(bool withMilliseconds) const {
-  wchar_t buffer[kMaxText];
+  char buffer[kMaxText];
   const std::size_t length = formatText(*this, withMilliseconds, buffer);
-  // Through the ANSI page, as any wide text leaves the library narrow.
-  std::string result;
-  codec::encodeAnsi(buffer, length, result);
-  return result;
+  // Through the ANSI page, as any text leaves the library narrow.
+  if (codec::ansiAsciiCompatible()) {
+    return std::string(buffer, length);
+  }
+  return codec::asciiToAnsi(buffer, length);
 }
 
 bool CDateTime::parseDateTime(const std::wstring& text) {
@@ -147,65 +324,50 @@ bool CDateTime::parseChars(const wchar_t* text, std::size_t length) {
   }
   // The GMT flag follows the form before any field is read, so a text of a
   // recognised length that then fails still leaves it changed.
-  _bGMT = length == 16 || length == 20;
-
-  // The characters between the fields (dashes, T, point, Z) are not
-  // examined.
-  const bool dashes = length == 10;
-  const short year = readField(text, 0, 4);
-  const short month = readField(text, dashes ? 5 : 4, 2);
-  const short day = readField(text, dashes ? 8 : 6, 2);
-  short hour = 0;
-  short minute = 0;
-  short second = 0;
-  short millisecond = 0;
-  if (length >= 15) {
-    hour = readField(text, 9, 2);
-    minute = readField(text, 11, 2);
-    second = readField(text, 13, 2);
-  }
-  if (length >= 19) {
-    millisecond = readField(text, 16, 3);
-  }
-
-  const bool hasDate = year != 0 && month != 0 && day != 0;
-  const bool hasTime = hour != 0 || minute != 0 || second != 0;
-  if (!hasDate && !hasTime) {
+  TextValue value;
+  const bool parsed = readText(text, length, value);
+  _bGMT = value.gmt;
+  if (!parsed) {
     return false;
   }
-  // A negative field reads as a large unsigned number and so fails the
-  // range checks.
-  const auto u = [](short v) { return static_cast<unsigned short>(v); };
-  if (hasTime && !IsValidTime(u(hour), u(minute), u(second), u(millisecond))) {
-    return false;
-  }
-  if (hasDate && !IsValidDate(u(year), u(month), u(day))) {
-    return false;
-  }
-  if (hasDate) {
-    setDate(u(year), u(month), u(day));
+  if (value.hasDate) {
+    _nJulianDay = value.julianDay;
     _nMilliseconds = 0;
   }
   // Without a date only the time of day changes.
-  if (hasTime) {
-    setTime(u(hour), u(minute), u(second), u(millisecond));
+  if (value.hasTime) {
+    _nMilliseconds = value.milliseconds;
   }
   return true;
 }
 
-CDateTime::CDateTime(const std::string& text) : CDateTime() {
-  bool parsed = false;
+CDateTime::CDateTime(const std::string& text)
+    : _bGMT(false), _nJulianDay(0), _nMilliseconds(0), _bDashes(false) {
   // A single-byte page gives one character per byte, so the length decides
-  // before any conversion.  The wide form of a candidate is kept in a
-  // buffer of the thread's own that stays allocated between calls.
-  if (isTextLength(text.size())) {
-    thread_local std::wstring wide;
-    wide.clear();
-    codec::decodeAnsi(reinterpret_cast<const unsigned char*>(text.data()), text.size(), wide);
-    parsed = parseChars(wide.data(), wide.size());
+  // before any conversion.  Where the page keeps ASCII the bytes are read as
+  // they are; otherwise their characters are.
+  const std::size_t length = text.size();
+  bool parsed = false;
+  TextValue value;
+  if (isTextLength(length)) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    if (codec::ansiKeepsAscii()) {
+      parsed = readText(bytes, length, value);
+    } else {
+      wchar_t wide[kMaxText];
+      codec::decodeAnsi(bytes, length, wide);
+      parsed = readText(wide, length, value);
+    }
   }
   if (!parsed) {
     throw InvalidDateException(CStringHelper::fromANSI(text));
+  }
+  _bGMT = value.gmt;
+  if (value.hasDate) {
+    _nJulianDay = value.julianDay;
+  }
+  if (value.hasTime) {
+    _nMilliseconds = value.milliseconds;
   }
 }
 

@@ -201,6 +201,8 @@ SmartPtr<CFileDescriptor> CHostFileSystem::openFile(const std::wstring& path, in
     default:
       ThrowException(platform::kInvalidParameter, path);
   }
+  request.durableAtClose = (attributes & OF_DURABLE_AT_CLOSE) != 0;
+  request.readAhead = (attributes & OF_SEQUENTIAL_READ) != 0;
   if (creation == CF_CREATE_NEW || creation == CF_CREATE_ALWAYS) {
     request.createReadOnly = (attributes & FA_READONLY) != 0;
     request.createHidden = (attributes & FA_HIDDEN) != 0;

@@ -47,6 +47,15 @@ struct HostOpenRequest {
   bool createReadOnly = false;
   bool createHidden = false;
   bool appendAtEnd = false;
+  // Writing: instead of each write reaching the disk before it returns,
+  // the writes are gathered, handed to the system in large pieces, and
+  // close returns only once all of them are on the disk.  For files that
+  // are complete only when closed; a failure to write may then be reported
+  // by a later write or by close.
+  bool durableAtClose = false;
+  // Reading: the file is read in large pieces, and reads are served from
+  // them.  For files read from start to end.
+  bool readAhead = false;
 };
 
 // A calendar time stamp in UTC.
@@ -81,15 +90,30 @@ class HostFile {
   // One read or write; *count may be short.  0 bytes read means end of file.
   std::uint32_t read(void* buffer, std::uint32_t size, std::uint32_t* count);
   std::uint32_t write(const void* buffer, std::uint32_t size, std::uint32_t* count);
-  // Closing twice reports kInvalidHandle.
+  // Closing twice reports kInvalidHandle.  A file opened durable at close
+  // is flushed to the disk first; the descriptor is released even when
+  // that fails, and the failure is reported.
   std::uint32_t close();
   bool isOpen() const { return _fd >= 0; }
 
  private:
-  HostFile(int fd, bool read, bool write) : _fd(fd), _bRead(read), _bWrite(write) {}
+  HostFile(int fd, bool read, bool write, bool syncAtClose, bool readAhead)
+      : _fd(fd),
+        _bRead(read),
+        _bWrite(write),
+        _bSyncAtClose(syncAtClose),
+        _bReadAhead(readAhead && read && !write) {}
+  // Hands the gathered writes to the system.
+  std::uint32_t writePending();
   int _fd;
   bool _bRead;
   bool _bWrite;
+  bool _bSyncAtClose;
+  bool _bReadAhead;
+  std::vector<unsigned char> _pending;
+  // Read ahead: the piece read last and how much of it has been served.
+  std::vector<unsigned char> _ahead;
+  std::size_t _nAheadPos = 0;
 };
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);

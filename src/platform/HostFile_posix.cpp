@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -24,6 +25,9 @@ const char kAttributeName[] = "user.qel.attributes";
 const char kHiddenValue[] = "hidden";
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// How much a file written durable at close gathers before writing.
+constexpr std::size_t kGatherSize = 256 * 1024;
 
 bool isDirectory(const std::string& path) {
   struct stat st;
@@ -166,7 +170,8 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
   } else {
     flags |= O_RDONLY;
   }
-  if (request.write) {
+  const bool syncAtClose = request.write && request.durableAtClose;
+  if (request.write && !syncAtClose) {
     flags |= O_DSYNC;  // write-through
   }
   switch (request.disposition) {
@@ -204,7 +209,8 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
   if (fd < 0) {
     return lastError(path);
   }
-  std::unique_ptr<HostFile> opened(new HostFile(fd, request.read, request.write));
+  std::unique_ptr<HostFile> opened(
+      new HostFile(fd, request.read, request.write, syncAtClose, request.readAhead));
   struct stat now;
   if (::fstat(fd, &now) != 0) {
     return lastError(path);
@@ -229,6 +235,10 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
 
 HostFile::~HostFile() {
   if (_fd >= 0) {
+    (void)writePending();
+    if (_bSyncAtClose) {
+      (void)::fdatasync(_fd);
+    }
     ::close(_fd);
   }
 }
@@ -240,6 +250,37 @@ std::uint32_t HostFile::read(void* buffer, std::uint32_t size, std::uint32_t* co
   }
   if (!_bRead) {
     return kAccessDenied;
+  }
+  const std::uint32_t pending = writePending();
+  if (pending != kHostOk) {
+    return pending;
+  }
+  // What was read ahead is served first; a small read refills it.
+  if (_bReadAhead && (_nAheadPos != _ahead.size() || size < kGatherSize)) {
+    if (_nAheadPos == _ahead.size()) {
+      // The pieces grow from 16 KiB, so that small files cost little.
+      const std::size_t piece =
+          std::min(kGatherSize, std::max<std::size_t>(16 * 1024, _ahead.capacity() * 2));
+      _ahead.resize(piece);
+      ssize_t got;
+      do {
+        got = ::read(_fd, _ahead.data(), _ahead.size());
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) {
+        _ahead.clear();
+        _nAheadPos = 0;
+        return mapErrno(errno, std::string());
+      }
+      _ahead.resize(static_cast<std::size_t>(got));
+      _nAheadPos = 0;
+    }
+    const std::size_t served = std::min<std::size_t>(size, _ahead.size() - _nAheadPos);
+    if (served != 0) {
+      std::memcpy(buffer, _ahead.data() + _nAheadPos, served);
+    }
+    _nAheadPos += served;
+    *count = static_cast<std::uint32_t>(served);
+    return kHostOk;
   }
   ssize_t n;
   do {
@@ -260,6 +301,21 @@ std::uint32_t HostFile::write(const void* buffer, std::uint32_t size, std::uint3
   if (!_bWrite) {
     return kAccessDenied;
   }
+  if (_bSyncAtClose) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    if (_pending.capacity() < kGatherSize) {
+      _pending.reserve(kGatherSize + size);
+    }
+    _pending.insert(_pending.end(), bytes, bytes + size);
+    if (_pending.size() >= kGatherSize) {
+      const std::uint32_t code = writePending();
+      if (code != kHostOk) {
+        return code;
+      }
+    }
+    *count = size;
+    return kHostOk;
+  }
   ssize_t n;
   do {
     n = ::write(_fd, buffer, size);
@@ -275,14 +331,45 @@ std::uint32_t HostFile::close() {
   if (_fd < 0) {
     return kInvalidHandle;
   }
+  const std::uint32_t pending = writePending();
   const int fd = _fd;
   _fd = -1;
+  int syncError = 0;
+  if (_bSyncAtClose) {
+    int result;
+    do {
+      result = ::fdatasync(fd);
+    } while (result != 0 && errno == EINTR);
+    syncError = result != 0 ? errno : 0;
+  }
   // The descriptor is released even when close reports an error; retrying
   // could close a descriptor another thread has been given meanwhile.
   if (::close(fd) != 0 && errno != EINTR) {
-    return mapErrno(errno, std::string());
+    return mapErrno(syncError != 0 ? syncError : errno, std::string());
   }
-  return kHostOk;
+  if (pending != kHostOk) {
+    return pending;
+  }
+  return syncError != 0 ? mapErrno(syncError, std::string()) : kHostOk;
+}
+
+std::uint32_t HostFile::writePending() {
+  std::size_t done = 0;
+  std::uint32_t code = kHostOk;
+  while (done < _pending.size()) {
+    const ssize_t n = ::write(_fd, _pending.data() + done, _pending.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      code = n < 0 ? mapErrno(errno, std::string()) : kDiskFull;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // What could not be written is dropped: the failure is reported once.
+  _pending.clear();
+  return code;
 }
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes) {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +10,7 @@
 #include "qel/core/Exception.h"
 #include "qel/io/File.h"
 #include "support/FileSystemScope.h"
+#include "support/OpenFlags.h"
 #include "support/TempDir.h"
 
 using qel::CArchive;
@@ -153,6 +155,28 @@ TEST(ArchiveWrite, BlocksReachTheFileOnlyWhenFullAndAtTheEnd) {
   EXPECT_EQ((std::vector<std::uint32_t>{4096, 4096, 1808}),
             qel_test::RecordingFileSystem::writes());
   EXPECT_EQ(expected, dir.readFile("blocks.arc"));
+}
+
+TEST(ArchiveWrite, StoredFileReachesTheDiskAtCloseAndLoadingOnlyReads) {
+  // The blocks of a stored file go to the disk together when the archive
+  // closes the file, not one by one.
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("d.arc"));
+  {
+    CArchive ar(file, CArchive::STORE);
+    const int flags = qel_test::openFlagsOf(dir.path() / "d.arc");
+    ASSERT_NE(-1, flags);
+    EXPECT_EQ(O_WRONLY, flags & O_ACCMODE);
+    EXPECT_EQ(0, flags & O_DSYNC);
+    CArchive::RetError code = CArchive::RET_OK;
+    ar.writeString("x", code);
+    ar.writeEndLine(code);
+    ar.close();
+    EXPECT_EQ(-1, qel_test::openFlagsOf(dir.path() / "d.arc"));
+  }
+  EXPECT_EQ("0009017001x00\n", dir.readFile("d.arc"));
+  CArchive reader(file, CArchive::LOAD);
+  EXPECT_EQ(O_RDONLY, qel_test::openFlagsOf(dir.path() / "d.arc") & O_ACCMODE);
 }
 
 TEST(ArchiveWrite, OversizedValuesAreRefusedAndTheirRecordDropped) {

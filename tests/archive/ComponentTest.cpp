@@ -128,6 +128,37 @@ TEST(Composite, RemoveAndClearDestroyOwnChildrenOnly) {
   EXPECT_FALSE(root.hasChildren());
 }
 
+TEST(Composite, RemoveTellsSameNamedChildrenApartAndFindsRenamedOnes) {
+  Tracked::destroyed() = 0;
+  CComposite root;
+  auto* first = new Tracked("d");
+  auto* second = new Tracked("d");
+  auto* renamed = new Tracked("b");
+  root.add(first);
+  root.add(renamed);
+  root.add(second);
+  root.add(new Tracked("a"));
+  EXPECT_EQ(4u, root.getChildCount());
+  // A child renamed by assignment while in the list is still its child.
+  static_cast<CBaseComponent&>(*renamed) = CComponent("x", "");
+  Tracked stranger("d");
+  root.remove(&stranger);
+  EXPECT_EQ(0, Tracked::destroyed());
+  root.remove(second);
+  EXPECT_EQ(1, Tracked::destroyed());
+  EXPECT_EQ(first, root.find("d"));
+  root.remove(renamed);
+  EXPECT_EQ(2, Tracked::destroyed());
+  EXPECT_EQ((std::vector<std::string>{"a", "d"}), namesOf(root));
+  // Adding a child that is already there, among others of its name, keeps
+  // one entry.
+  root.add(new Tracked("d"));
+  root.add(first);
+  EXPECT_EQ(3u, root.getChildCount());
+  root.clear();
+  EXPECT_EQ(5, Tracked::destroyed());
+}
+
 TEST(Composite, GetChildrenGoesBeforeWhatTheListHolds) {
   CComposite root;
   root.add(new CComponent("a", ""));
@@ -196,6 +227,42 @@ TEST(Composite, LargeListsStayFast) {
   const std::vector<std::string> names = namesOf(root);
   ASSERT_EQ(static_cast<std::size_t>(count), names.size());
   EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+}
+
+TEST(Composite, ListsSurviveRemovalsRefillsAndAssignments) {
+  // Entries given back by remove and clear are used again; assignment
+  // exchanges whole lists between composites.
+  Tracked::destroyed() = 0;
+  std::mt19937 random(11);
+  CComposite first("first");
+  std::vector<Tracked*> added;
+  for (int i = 0; i < 3000; ++i) {
+    added.push_back(new Tracked(std::to_string(random() % 100000)));
+    first.add(added.back());
+  }
+  for (std::size_t i = 0; i < added.size(); i += 2) {
+    first.remove(added[i]);
+  }
+  EXPECT_EQ(1500, Tracked::destroyed());
+  for (int i = 0; i < 1500; ++i) {
+    first.add(new Tracked("r" + std::to_string(i)));
+  }
+  std::vector<std::string> names = namesOf(first);
+  ASSERT_EQ(3000u, names.size());
+  first.find("");
+  names = namesOf(first);
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  EXPECT_EQ(added[1], first.find(added[1]->getName()));
+
+  CComposite second("second");
+  second.add(new Tracked("only"));
+  second = first;  // the 1 child of second goes, copies of the 3000 come
+  EXPECT_EQ(1501, Tracked::destroyed());
+  first.clear();
+  EXPECT_EQ(4501, Tracked::destroyed());
+  first.add(new CComponent("again", "1"));
+  EXPECT_EQ(1u, first.getChildCount());
+  EXPECT_EQ(names, namesOf(second));
 }
 
 TEST(Composite, DeepTreesDoNotReachTheCallStack) {

@@ -135,6 +135,106 @@ TEST(Serialization, ValuesLoseLineFeedsBinaryEmptyAndDuplicates) {
   EXPECT_EQ((std::vector<std::string>{"1", "2"}), values);
 }
 
+TEST(Serialization, ComponentsWriteTheRecordsOfTheFieldWriters) {
+  // Every kind of record, with values at the limits and texts that lose
+  // their line feeds, is the record the field writers make.
+  qel_test::TempDir dir;
+  const std::string longest(4095, 'x');
+  const std::string longName(4095, 'n');
+  unsigned char bytes[300];
+  for (int i = 0; i < 300; ++i) {
+    bytes[i] = static_cast<unsigned char>(i == 10 ? 11 : i);
+  }
+  CComposite root;
+  auto* box = new CComposite("box");
+  root.add(box);
+  box->add(new CComponent("a", longest));
+  box->add(new CComponent(longName, ""));
+  box->add(new CComponent("l\nf", "x\ny\n"));
+  auto* data = new CBinaryComponent("data");
+  data->setData(bytes, sizeof(bytes));
+  box->add(data);
+  box->add(new CBinaryComponent("none"));
+  root.add(new CComposite("empty\nbox"));
+  const std::string stored = storeTree(dir, root);
+
+  CFile file(dir.wpath("fields.arc"));
+  {
+    CArchive ar(file, CArchive::STORE);
+    CArchive::RetError code = CArchive::RET_OK;
+    auto text = [&](short kind, const std::string& name, const std::string& value, int fields) {
+      ar.writeShort(kind, code);
+      if (fields >= 2) {
+        ar.writeString(name, code);
+      }
+      if (fields >= 3) {
+        ar.writeString(value, code);
+      }
+      ar.writeEndLine(code);
+    };
+    text(2, "box", "", 2);
+    text(1, "a", longest, 3);
+    ar.writeShort(4, code);
+    ar.writeString("data", code);
+    ar.writeData(bytes, sizeof(bytes), code);
+    ar.writeEndLine(code);
+    text(1, "l\nf", "x\ny\n", 3);
+    text(1, longName, "", 3);
+    ar.writeShort(4, code);
+    ar.writeString("none", code);
+    ar.writeData(nullptr, 0, code);
+    ar.writeEndLine(code);
+    text(3, "", "", 1);
+    text(2, "empty\nbox", "", 2);
+    text(3, "", "", 1);
+    text(3, "", "", 1);
+  }
+  EXPECT_EQ(dir.readFile("fields.arc"), stored);
+}
+
+TEST(Serialization, FieldsInLooserLayoutsLoadAsTheFieldReadersReadThem) {
+  // A kind with a sign or a space, and a length with a space, are what the
+  // C library reads; such records load like their plain forms.
+  qel_test::TempDir dir;
+  CComposite root;
+  ASSERT_EQ(CArchive::RET_OK, loadTree(dir,
+                                       "0017032001107002id070024200\n"
+                                       "0017032002+107002ab07001x00\n"
+                                       "0017032001107 03cde07001y00\n"
+                                       "0018032002 407003bin09001Z00\n"
+                                       "0009012001300\n",
+                                       root));
+  ASSERT_EQ(4u, root.getChildCount());
+  EXPECT_EQ("42", static_cast<CComponent*>(root.find("id"))->getValue());
+  EXPECT_EQ("x", static_cast<CComponent*>(root.find("ab"))->getValue());
+  EXPECT_EQ("y", static_cast<CComponent*>(root.find("cde"))->getValue());
+  auto* binary = dynamic_cast<CBinaryComponent*>(root.find("bin"));
+  ASSERT_NE(nullptr, binary);
+  unsigned int size = 0;
+  const unsigned char* bytes = binary->getData(size);
+  ASSERT_EQ(1u, size);
+  EXPECT_EQ('Z', bytes[0]);
+  // A separator that is not 0 stops loading where the field reader says.
+  CComposite bad;
+  EXPECT_EQ(CArchive::RET_BAD_FORMAT,
+            loadTree(dir, "0017032001107002id170024200\n0009012001300\n", bad));
+}
+
+TEST(Serialization, AComponentJoinsARecordLeftOpen) {
+  // Fields written before a component stores itself belong to its record.
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("open.arc"));
+  {
+    CArchive ar(file, CArchive::STORE);
+    CArchive::RetError code = CArchive::RET_OK;
+    ar.writeBoolean(true, code);
+    CComponent leaf("id", "42");
+    leaf.serialize(ar, code);
+    EXPECT_EQ(CArchive::RET_OK, code);
+  }
+  EXPECT_EQ("001D041001102001107002id070024200\n", dir.readFile("open.arc"));
+}
+
 TEST(Serialization, NamedRootUnknownKindsAndTruncation) {
   qel_test::TempDir dir;
   CComposite named("cfg");

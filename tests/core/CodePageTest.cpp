@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,6 +149,175 @@ TEST(Utf8, EveryTwoByteInputDecodesSafely) {
         ASSERT_TRUE((c >= 0 && c < 0x800) || c == kFffd);
       }
     }
+  }
+}
+
+// Long ASCII runs are converted in blocks; a character that is not ASCII
+// must come out the same wherever it falls relative to a block, also when
+// it is cut short by the end of the input.
+TEST(Utf8, DecodesTheSameAtEveryOffsetInAsciiText) {
+  const std::string ascii = "The quick brown fox jumps over";
+  struct Case {
+    std::string bytes;
+    std::wstring wide;
+  };
+  const std::wstring r(1, kFffd);
+  const Case cases[] = {
+      {"\xC3\xA9", L"\u00e9"},
+      {"\xD0\x9F", L"\u041f"},
+      {"\xE2\x82\xAC", L"\u20ac"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {bytes({0x80}), r},
+      {bytes({0xFF}), r},
+      {bytes({0xC0, 0xAF}), r + r},
+      {bytes({0xE0, 0x80}), r + r},
+      {bytes({0xED, 0xA0, 0x80}), r + r + r},
+      {bytes({0xC3, 0xC3, 0xA9}), r + L"\u00e9"},
+      {bytes({0xE2, 0x82}), r},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at <= ascii.size(); ++at) {
+      const std::string head = ascii.substr(0, at);
+      const std::string tail = ascii.substr(at);
+      const std::wstring wideHead(head.begin(), head.end());
+      const std::wstring wideTail(tail.begin(), tail.end());
+      EXPECT_EQ(wideHead + c.wide + wideTail, CWin32Helper::fromUTF8(head + c.bytes + tail))
+          << "at " << at;
+      // The same sequence as the last bytes of the input.
+      EXPECT_EQ(wideHead + c.wide, CWin32Helper::fromUTF8(head + c.bytes)) << "at " << at;
+    }
+  }
+}
+
+TEST(Utf8, EncodesTheSameAtEveryOffsetInAsciiText) {
+  const std::wstring ascii = L"jumps over the lazy dog";
+  const std::string replacement = "\xEF\xBF\xBD";
+  struct Case {
+    wchar_t character;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {L'\u00e9', "\xC3\xA9"},
+      {L'\u07ff', "\xDF\xBF"},
+      {L'\u20ac', "\xE2\x82\xAC"},
+      {static_cast<wchar_t>(0x1F600), "\xF0\x9F\x98\x80"},
+      {static_cast<wchar_t>(0xDC00), replacement},
+      {static_cast<wchar_t>(0x110000), replacement},
+      {static_cast<wchar_t>(-1), replacement},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t at = 0; at <= ascii.size(); ++at) {
+      const std::wstring head = ascii.substr(0, at);
+      const std::wstring tail = ascii.substr(at);
+      const std::string narrowHead(head.begin(), head.end());
+      const std::string narrowTail(tail.begin(), tail.end());
+      EXPECT_EQ(narrowHead + c.bytes + narrowTail,
+                CWin32Helper::toUTF8(head + std::wstring(1, c.character) + tail))
+          << "at " << at;
+    }
+  }
+}
+
+// Long texts are converted in blocks of many bytes at a time; every kind of
+// character (and of ill-formed sequence) must come out the same wherever it
+// falls in a block, across block ends and across the chunks the output is
+// gathered in.  Each piece below decodes to its characters whatever comes
+// before or after it, so a text made of them decodes to their concatenation.
+TEST(Utf8, LongMixedTextsConvertPieceByPiece) {
+  const std::wstring r(1, kFffd);
+  struct Piece {
+    std::string bytes;
+    std::wstring wide;
+    bool wellFormed;
+  };
+  const Piece pieces[] = {
+      {"a", L"a", true},
+      {"Z", L"Z", true},
+      {" ", L" ", true},
+      {std::string(1, '\0'), std::wstring(1, L'\0'), true},
+      {"\x7F", L"\u007f", true},
+      {"\xC2\x80", L"\u0080", true},
+      {"\xC3\xA9", L"\u00e9", true},
+      {"\xD0\x96", L"\u0416", true},
+      {"\xDF\xBF", L"\u07ff", true},
+      {"\xE0\xA0\x80", L"\u0800", true},
+      {"\xE2\x82\xAC", L"\u20ac", true},
+      {"\xF0\x9F\x98\x80", L"\U0001F600", true},
+      {bytes({0xFF}), r, false},
+      {bytes({0x80}), r, false},
+      {bytes({0xC3, 'z'}), r + L"z", false},
+      {bytes({0xE2, 0x82, 'z'}), r + L"z", false},
+      {bytes({0xC0, 0xAF}), r + r, false},
+      {bytes({0xC1, 0xBF}), r + r, false},
+      {bytes({0xED, 0xA0, 0x80}), r + r + r, false},
+  };
+  // Mostly ASCII and two-byte characters, as in European text.
+  const unsigned weights[] = {30, 10, 8, 1, 1, 3, 6, 6, 2, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1};
+  std::vector<std::size_t> choices;
+  for (std::size_t p = 0; p < sizeof(weights) / sizeof(weights[0]); ++p) {
+    choices.insert(choices.end(), weights[p], p);
+  }
+  std::mt19937 random(2152);
+  for (int round = 0; round < 300; ++round) {
+    const bool wellFormedOnly = round % 2 == 0;
+    const std::size_t count = random() % (round < 150 ? 64 : 3000);
+    std::string text;
+    std::wstring wide;
+    for (std::size_t k = 0; k < count; ++k) {
+      const Piece& piece = pieces[choices[random() % choices.size()]];
+      if (wellFormedOnly && !piece.wellFormed) {
+        continue;
+      }
+      text += piece.bytes;
+      wide += piece.wide;
+    }
+    ASSERT_EQ(wide, CWin32Helper::fromUTF8(text)) << "round " << round;
+    if (wellFormedOnly) {
+      ASSERT_EQ(text, CWin32Helper::toUTF8(wide)) << "round " << round;
+    }
+  }
+}
+
+TEST(Utf8, LongWideTextsEncodeCharacterByCharacter) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  struct Piece {
+    wchar_t character;
+    std::string bytes;
+  };
+  const Piece pieces[] = {
+      {L'a', "a"},
+      {L'\0', std::string(1, '\0')},
+      {L'\u007f', "\x7F"},
+      {L'\u0080', "\xC2\x80"},
+      {L'\u00e9', "\xC3\xA9"},
+      {L'\u07ff', "\xDF\xBF"},
+      {L'\u0800', "\xE0\xA0\x80"},
+      {L'\u20ac', "\xE2\x82\xAC"},
+      {static_cast<wchar_t>(0xD800), replacement},
+      {static_cast<wchar_t>(0xFFFF), "\xEF\xBF\xBF"},
+      {static_cast<wchar_t>(0x10000), "\xF0\x90\x80\x80"},
+      {static_cast<wchar_t>(0x10FFFF), "\xF4\x8F\xBF\xBF"},
+      {static_cast<wchar_t>(0x110000), replacement},
+      {static_cast<wchar_t>(0x7FFFFFFF), replacement},
+      {static_cast<wchar_t>(-0x7FFFFFFF - 1), replacement},
+      {static_cast<wchar_t>(-1), replacement},
+  };
+  const unsigned weights[] = {40, 1, 2, 3, 12, 3, 1, 2, 1, 1, 1, 1, 1, 1, 1, 1};
+  std::vector<std::size_t> choices;
+  for (std::size_t p = 0; p < sizeof(weights) / sizeof(weights[0]); ++p) {
+    choices.insert(choices.end(), weights[p], p);
+  }
+  std::mt19937 random(65001);
+  for (int round = 0; round < 200; ++round) {
+    const std::size_t count = random() % (round < 100 ? 64 : 5000);
+    std::wstring wide;
+    std::string expected;
+    for (std::size_t k = 0; k < count; ++k) {
+      const Piece& piece = pieces[choices[random() % choices.size()]];
+      wide.push_back(piece.character);
+      expected += piece.bytes;
+    }
+    ASSERT_EQ(expected, CWin32Helper::toUTF8(wide)) << "round " << round;
   }
 }
 

@@ -173,8 +173,10 @@ TEST(BlowFish, FullBlockCfbVector) {
 }
 
 TEST(BlowFish, NineteenBlockBuffersInEveryMode) {
-  // Two groups of blocks processed side by side and a rest of three; every
-  // prefix of whole blocks is checked as well, down to a single block.
+  // Two groups of eight blocks processed side by side and a rest of three
+  // (a pair and a single block); every prefix of whole blocks is checked as
+  // well, down to a single block, which covers every mix of the groups of
+  // four, two and one that a short buffer is cut into.
   CBlowFish cipher = makeCipher(kChainKey, kChainIv);
   const std::vector<unsigned char> plain = pattern(152);
   const struct {

@@ -388,3 +388,50 @@ TEST(DateTimeText, MutatedTextsReadAsWcstolReads) {
   }
   EXPECT_EQ(0, mismatches);
 }
+
+// The narrow reader takes the bytes of a page that keeps ASCII as they are;
+// it must accept and reject exactly what the wide reader does with the
+// characters of those bytes, high bytes (no digits, no white space in the
+// page) included.
+TEST(DateTimeText, NarrowTextsReadAsTheirWideForms) {
+  // Next to the digits: '/' and ':' (0x2F, 0x3A), '?' and '@' (0x3F, 0x40).
+  const std::string alphabet = std::string("0123456789 +-\t/:?@TZ.\xB2\xA0\xB9\xF0\x85", 26) + '\0';
+  const std::string seeds[] = {"20130305",
+                               "2013-03-05",
+                               "20130305T140709",
+                               "20130305T140709Z",
+                               "20130305T140709.045",
+                               "20130305T140709.045Z",
+                               "00000000T000001",
+                               "99991231"};
+  std::mt19937 random(5);
+  long mismatches = 0;
+  long accepted = 0;
+  for (int round = 0; round < 40000; ++round) {
+    std::string text = seeds[random() % 8];
+    const int changes = static_cast<int>(random() % 3);
+    for (int c = 0; c < changes; ++c) {
+      text[random() % text.size()] = alphabet[random() % alphabet.size()];
+    }
+    Parsable wide;
+    const bool wideParsed = wide.parseDateTime(qel::CStringHelper::fromANSI(text));
+    bool narrowParsed = true;
+    CDateTime narrow;
+    try {
+      narrow = CDateTime(text);
+    } catch (const InvalidDateException&) {
+      narrowParsed = false;
+    }
+    accepted += narrowParsed ? 1 : 0;
+    if (narrowParsed != wideParsed ||
+        (wideParsed && (narrow != wide || narrow.isGMTTime() != wide.isGMTTime()))) {
+      if (++mismatches < 10) {
+        ADD_FAILURE() << "mismatch on \"" << text << "\"";
+      }
+    }
+  }
+  EXPECT_EQ(0, mismatches);
+  // Both outcomes occur often enough for the comparison to mean something.
+  EXPECT_GT(accepted, 4000);
+  EXPECT_LT(accepted, 36000);
+}

@@ -1,12 +1,16 @@
 // Disk operations through the native front end, inside a temporary directory.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "qel/core/Exception.h"
 #include "qel/io/PosixFileSystem.h"
+#include "support/OpenFlags.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -238,6 +242,91 @@ TEST_F(HostFileSystem, DescriptorClosesOnceAndReportsUseAfterClose) {
   EXPECT_EQ(L"CPosixFileSystem::readFile",
             messageOf<IOException>([&] { fs->readFile(d.get(), buffer, 4); }));
   EXPECT_EQ(L"CPosixFileSystem::closeFile", messageOf<IOException>([&] { d->close(); }));
+}
+
+TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
+  // A plain writing descriptor writes every block through; one opened
+  // durable at close does not, and its data is complete after close.
+  SmartPtr<CFileDescriptor> plain =
+      fs->openFile(path("plain"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+  const int plainFlags = qel_test::openFlagsOf(dir.path() / "plain");
+  ASSERT_NE(-1, plainFlags);
+  EXPECT_EQ(O_DSYNC, plainFlags & O_DSYNC);
+  plain->close();
+
+  SmartPtr<CFileDescriptor> later =
+      fs->openFile(path("later"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+                   CFileSystem::OF_DURABLE_AT_CLOSE | CFileSystem::FA_READONLY);
+  const int laterFlags = qel_test::openFlagsOf(dir.path() / "later");
+  ASSERT_NE(-1, laterFlags);
+  EXPECT_EQ(0, laterFlags & O_DSYNC);
+  write(later, "first ");
+  write(later, "second");
+  later->close();
+  EXPECT_EQ(-1, qel_test::openFlagsOf(dir.path() / "later"));
+  EXPECT_EQ("first second", dir.readFile("later"));
+  // The attributes given with the flag still apply.
+  EXPECT_NE(0, fs->getFileAttributeFlags(path("later")) & CFileSystem::FA_READONLY);
+  EXPECT_EQ(L"CPosixFileSystem::closeFile", messageOf<IOException>([&] { later->close(); }));
+
+  // Many writes, more than are gathered at once, arrive whole and in order.
+  SmartPtr<CFileDescriptor> big =
+      fs->openFile(path("big"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+                   CFileSystem::OF_DURABLE_AT_CLOSE);
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string block(4096 + i % 7, static_cast<char>('a' + i % 26));
+    write(big, block);
+    expected += block;
+  }
+  big->close();
+  EXPECT_EQ(expected, dir.readFile("big"));
+
+  // A descriptor that also reads sees what was written before.
+  dir.writeFile("both", "first second");
+  SmartPtr<CFileDescriptor> both =
+      fs->openFile(path("both"), CFileSystem::ACCESS_READ | CFileSystem::ACCESS_WRITE,
+                   CFileSystem::CF_OPEN_EXISTING, CFileSystem::OF_DURABLE_AT_CLOSE);
+  write(both, "FIRST");
+  unsigned char rest[16];
+  const std::uint32_t n = fs->readFile(both.get(), rest, sizeof(rest));
+  EXPECT_EQ(" second", std::string(reinterpret_cast<char*>(rest), n));
+  both->close();
+  EXPECT_EQ("FIRST second", dir.readFile("both"));
+
+  // Reading is unaffected by the flag.
+  SmartPtr<CFileDescriptor> reader =
+      fs->openFile(path("later"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+                   CFileSystem::OF_DURABLE_AT_CLOSE);
+  unsigned char buffer[16];
+  EXPECT_EQ(12u, fs->readFile(reader.get(), buffer, sizeof(buffer)));
+}
+
+TEST_F(HostFileSystem, SequentialReadingGivesTheSameBytesInAnyPieces) {
+  std::string content;
+  for (int i = 0; i < 700000; ++i) {
+    content += static_cast<char>('a' + (i * 7 + i / 26) % 26);
+  }
+  dir.writeFile("seq", content);
+  SmartPtr<CFileDescriptor> d =
+      fs->openFile(path("seq"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+                   CFileSystem::OF_SEQUENTIAL_READ);
+  std::string got;
+  std::vector<unsigned char> buffer(400000);
+  // Small pieces, one larger than what is read ahead, then small again.
+  const std::uint32_t sizes[] = {4096, 1, 4096, 300000, 4096, 7};
+  std::size_t turn = 0;
+  for (;;) {
+    const std::uint32_t want = sizes[turn++ % 6];
+    const std::uint32_t n = fs->readFile(d.get(), buffer.data(), want);
+    ASSERT_LE(n, want);
+    if (n == 0) {
+      break;
+    }
+    got.append(reinterpret_cast<const char*>(buffer.data()), n);
+  }
+  EXPECT_EQ(content, got);
+  EXPECT_EQ(0u, fs->readFile(d.get(), buffer.data(), 4096));
 }
 
 TEST_F(HostFileSystem, ReadingAWriteOnlyFileAndWritingAReadOnlyOneFail) {

@@ -72,8 +72,9 @@ class QEL_API CArchive {
   bool isLoaded() const { return _bLoaded; }
 
   // Store: writes the bytes still waiting in the block buffer; then, in both
-  // modes, closes the file.  The file is released even when writing fails;
-  // the failure is the file system's exception.  An open record that
+  // modes, closes the file.  A stored file is on the disk when close
+  // returns (its blocks are written through together, at the close).  The file is released even
+  // when writing fails; the failure is the file system's exception.  An open record that
   // writeEndLine never closed is dropped.  Calling it again does nothing.
   void close();
   bool isClosed() const { return _bClosed; }
@@ -166,6 +167,36 @@ class QEL_API CArchive {
   std::size_t getInputCapacity() const { return _sInput.capacity(); }
 
  private:
+  // The components write their names and values without copying them.
+  friend class CComponent;
+  friend class CBinaryComponent;
+  friend class CComposite;
+  // writeString of the length bytes at text.
+  void writeText(const char* text, std::size_t length, RetError& code);
+  // A whole record of a component at once: the kind as a FIELD_SHORT, then
+  // when fields is 2 or 3 the name as a FIELD_STRING, when fields is 3 the
+  // value as a field of valueType.  The same bytes as writing field by field
+  // and writeEndLine.  Returns false, having written nothing, when a record
+  // is open or a text would need more than the plain path (a line feed to
+  // remove, a value too long); the caller then writes field by field.
+  bool writeComponentRecord(short kind, int fields, const char* name, std::size_t nameLength,
+                            FieldType valueType, const char* value, std::size_t valueLength,
+                            RetError& code);
+
+  // Reading the fields of a component record: when the next field of the
+  // current record has the plain layout (its type digit, three hexadecimal
+  // digits of length, the value inside the record, the separator 0) and,
+  // for a short, a value of decimal digits only, these read it as the field
+  // reader would and return true.  Otherwise they return false having read
+  // nothing, and the caller uses the field reader, which reports what is
+  // wrong.  They leave the code alone: the field reader would set RET_OK.
+  bool readPlainShort(short& value);
+  bool readPlainString(std::string& value);
+  bool readPlainData(unsigned char*& data, unsigned int& size);
+  // The value of the next field if it is plain, without reading it.
+  bool peekPlainField(FieldType type, const char*& value, std::size_t& length) const;
+  void skipField(std::size_t length);
+
   bool canRead() const;
   std::uint32_t available() const {
     return static_cast<std::uint32_t>(_sInput.size()) - _nInputPos;

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
+#include <new>
 #include <string>
-#include <unordered_map>
+#include <type_traits>
 #include <vector>
 
 #include "qel/archive/Archive.h"
@@ -107,6 +109,126 @@ class QEL_API CBinaryComponent : public CBaseComponent {
   std::uint32_t _nSize;
 };
 
+namespace detail {
+
+// The entries of one composite's child list, taken from blocks that hold
+// many of them: one allocation per block instead of one per child, and the
+// entries of a loaded list lie side by side in list order.  Entries given
+// back are reused; the blocks go when the pool does or when reset is
+// called with no entry in use.
+class ChildPool {
+ public:
+  ChildPool() = default;
+  ChildPool(const ChildPool&) = delete;
+  ChildPool& operator=(const ChildPool&) = delete;
+  ~ChildPool() { reset(); }
+
+  // Entries of the first size asked for come from the blocks.
+  bool serves(std::size_t size) {
+    if (_nSlot == 0) {
+      _nSlot = (size + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+    }
+    return size <= _nSlot;
+  }
+  void* take() {
+    if (_pFree != nullptr) {
+      void* entry = _pFree;
+      _pFree = *static_cast<void**>(entry);
+      return entry;
+    }
+    if (_pCursor == _pEnd) {
+      grow();
+    }
+    void* entry = _pCursor;
+    _pCursor += _nSlot;
+    return entry;
+  }
+  void give(void* entry) {
+    *static_cast<void**>(entry) = _pFree;
+    _pFree = entry;
+  }
+  void reset() {
+    while (_pBlocks != nullptr) {
+      void* next = *static_cast<void**>(_pBlocks);
+      ::operator delete(_pBlocks);
+      _pBlocks = next;
+    }
+    _pFree = nullptr;
+    _pCursor = nullptr;
+    _pEnd = nullptr;
+    _nNextCount = kFirstCount;
+  }
+
+ private:
+  static constexpr std::size_t kFirstCount = 8;
+  static constexpr std::size_t kLargestCount = 1024;
+  static constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+  void grow() {
+    auto* block = static_cast<char*>(::operator new(kHeader + _nSlot * _nNextCount));
+    *reinterpret_cast<void**>(block) = _pBlocks;
+    _pBlocks = block;
+    _pCursor = block + kHeader;
+    _pEnd = _pCursor + _nSlot * _nNextCount;
+    if (_nNextCount < kLargestCount) {
+      _nNextCount *= 2;
+    }
+  }
+
+  std::size_t _nSlot = 0;
+  std::size_t _nNextCount = kFirstCount;
+  void* _pBlocks = nullptr;
+  void* _pFree = nullptr;
+  char* _pCursor = nullptr;
+  char* _pEnd = nullptr;
+};
+
+// Allocates single entries of a child list from the list's pool; anything
+// else from the heap.  Copies share the pool, which lives as long as one of
+// them.
+template <typename T>
+class ChildAllocator {
+ public:
+  using value_type = T;
+  using propagate_on_container_copy_assignment = std::true_type;
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+
+  ChildAllocator() : _pPool(std::make_shared<ChildPool>()) {}
+  template <typename U>
+  ChildAllocator(const ChildAllocator<U>& other) noexcept : _pPool(other.pool()) {}
+
+  T* allocate(std::size_t n) {
+    if (n == 1 && _pPool->serves(sizeof(T))) {
+      return static_cast<T*>(_pPool->take());
+    }
+    return static_cast<T*>(::operator new(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n == 1 && _pPool->serves(sizeof(T))) {
+      _pPool->give(p);
+    } else {
+      ::operator delete(p);
+    }
+  }
+
+  const std::shared_ptr<ChildPool>& pool() const noexcept { return _pPool; }
+
+  template <typename U>
+  bool operator==(const ChildAllocator<U>& other) const noexcept {
+    return _pPool == other.pool();
+  }
+  template <typename U>
+  bool operator!=(const ChildAllocator<U>& other) const noexcept {
+    return _pPool != other.pool();
+  }
+
+ private:
+  std::shared_ptr<ChildPool> _pPool;
+};
+
+}  // namespace detail
+
 // An inner node that owns an ordered list of children.
 //
 // The list order is that of a list that every name lookup sorts by name and
@@ -133,7 +255,9 @@ class QEL_API CComposite : public CBaseComponent {
   // logged as an error notice, and both are kept.  A null child, the
   // composite itself or a child already in the list is not added again.
   void add(CBaseComponent* child);
-  // Removes and destroys the child at that address, if it is one.
+  // Removes and destroys the child at that address, if it is one.  Costs
+  // O(log n) for a child that still has the name it was added with, O(n)
+  // for a renamed child or a pointer that is no child.
   void remove(CBaseComponent* child);
   void clear();
   // A child with that name, or null.  Sorts the list.
@@ -143,10 +267,14 @@ class QEL_API CComposite : public CBaseComponent {
   void serialize(CArchive& ar, CArchive::RetError& code) override;
 
  private:
-  using ChildMap = std::multimap<std::string, CBaseComponent*>;
+  using ChildMap =
+      std::multimap<std::string, CBaseComponent*, std::less<std::string>,
+                    detail::ChildAllocator<std::pair<const std::string, CBaseComponent*>>>;
 
   // Brings the last added child into name order.
   void settle();
+  // The entry of a child in the sorted part, or the end.
+  ChildMap::iterator locate(const CBaseComponent* child);
   template <typename F>
   void forEachChild(F f) const;
   void store(CArchive& ar, CArchive::RetError& code);
@@ -161,7 +289,6 @@ class QEL_API CComposite : public CBaseComponent {
 
   // The sorted part of the list, keyed by each child's name at insertion.
   ChildMap _children;
-  std::unordered_map<const CBaseComponent*, ChildMap::iterator> _index;
   // The last added child, not yet sorted in; null when none.
   CBaseComponent* _pLast;
 };

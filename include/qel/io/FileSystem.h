@@ -35,6 +35,13 @@ class QEL_API CFileSystem : public CRefCountable {
     FA_HIDDEN = 8,
     FA_READONLY = 16
   };
+  // Given to openFile with the attributes.  A file opened for writing is
+  // written through to the disk: each write has reached it when writeFile
+  // returns.  With OF_DURABLE_AT_CLOSE the writes reach it together, before
+  // closing the file returns; for files that are complete only once closed.
+  // With OF_SEQUENTIAL_READ the file is read from the system in large pieces
+  // and readFile is served from them; for files read from start to end.
+  enum OpenFlag : int { OF_DURABLE_AT_CLOSE = 0x10000, OF_SEQUENTIAL_READ = 0x20000 };
 
   using Factory = CFileSystem* (*)();
 
@@ -68,7 +75,8 @@ class QEL_API CFileSystem : public CRefCountable {
   virtual void rename(const std::wstring& from, const std::wstring& to) const = 0;
   virtual std::wstring filterFilename(const std::wstring& name) const = 0;
   // Null for a missing file opened with CF_OPEN_EXISTING; every other
-  // failure throws.
+  // failure throws.  attributes: FA_READONLY and FA_HIDDEN for a file the
+  // call creates, and OpenFlag values.
   virtual SmartPtr<CFileDescriptor> openFile(const std::wstring& path, int access,
                                              CreationFlag creation, int attributes) = 0;
   virtual std::uint32_t readFile(CFileDescriptor* descriptor, unsigned char* buffer,
