@@ -132,9 +132,13 @@ CArchive::CArchive(CFile& file, Mode mode)
       _bClosed(false),
       _bWriteFailed(false),
       _nReadPos(0),
+      _nInputCapacity(0),
+      _nInputSize(0),
       _nInputPos(0),
       _nInputOffset(0),
       _nFieldCount(0),
+      _nLineStart(0),
+      _nLineSize(0),
       _nLinePos(0),
       _nLineLen(0),
       _nRecordNumber(0),
@@ -171,9 +175,13 @@ CArchive::CArchive(CFile& file, Mode mode)
     // The first block serves both the record reader and the raw reader.
     std::uint32_t count = fileSystem->readFile(_pFileDescriptor.get(), _buffer.data(), BLOCK_SIZE);
     count = std::min(count, BLOCK_SIZE);
-    _sInput.assign(reinterpret_cast<const char*>(_buffer.data()), count);
+    reserveInput(BLOCK_SIZE);
+    if (count != 0) {
+      std::memcpy(_pInput.get(), _buffer.data(), count);
+    }
+    _nInputSize = count;
     _buffer.clear();
-    _buffer.append(reinterpret_cast<const unsigned char*>(_sInput.data()), count);
+    _buffer.append(reinterpret_cast<const unsigned char*>(_pInput.get()), count);
     _bLoaded = true;
   }
 }
@@ -204,8 +212,9 @@ void CArchive::close() {
   }
   _bClosed = true;
   dropRecord();
-  _sInput.clear();
-  _sInput.shrink_to_fit();
+  _pInput.reset();
+  _nInputCapacity = 0;
+  _nInputSize = 0;
   _nInputPos = 0;
   SmartPtr<CFileDescriptor> descriptor = _pFileDescriptor;
   _pFileDescriptor = nullptr;
@@ -234,6 +243,8 @@ void CArchive::close() {
 
 void CArchive::dropRecord() {
   _sLine.clear();
+  _nLineStart = _nInputPos;
+  _nLineSize = 0;
   _nFieldCount = 0;
   _nLinePos = 0;
 }
@@ -504,28 +515,40 @@ bool CArchive::canRead() const {
   return _eMode == LOAD && _bLoaded && !_bClosed;
 }
 
+void CArchive::reserveInput(std::uint32_t size) {
+  if (size <= _nInputCapacity) {
+    return;
+  }
+  // Doubling, so that a long record costs few moves.
+  const std::uint32_t capacity = std::max(size, 2 * _nInputCapacity);
+  std::unique_ptr<char[]> input(new char[capacity]);
+  if (_nInputSize != 0) {
+    std::memcpy(input.get(), _pInput.get(), _nInputSize);
+  }
+  _pInput = std::move(input);
+  _nInputCapacity = capacity;
+}
+
 bool CArchive::loadBlock() {
   if (!_pFileDescriptor) {
     return false;
   }
-  if (_nInputPos != 0) {
-    // What has been consumed is never needed again.
-    _sInput.erase(0, _nInputPos);
-    _nInputOffset += _nInputPos;
-    _nInputPos = 0;
+  // What has been consumed is never needed again, but for the current
+  // record, which is read where it lies.
+  const std::uint32_t consumed = std::min(_nInputPos, _nLineStart);
+  if (consumed != 0) {
+    std::memmove(_pInput.get(), _pInput.get() + consumed, _nInputSize - consumed);
+    _nInputSize -= consumed;
+    _nInputOffset += consumed;
+    _nInputPos -= consumed;
+    _nLineStart -= consumed;
   }
-  const std::size_t held = _sInput.size();
-  _sInput.resize(held + BLOCK_SIZE);
-  std::uint32_t count = 0;
-  try {
-    count = _pFileDescriptor->getFileSystem()->readFile(
-        _pFileDescriptor.get(), reinterpret_cast<unsigned char*>(&_sInput[held]), BLOCK_SIZE);
-  } catch (...) {
-    _sInput.resize(held);
-    throw;
-  }
+  reserveInput(_nInputSize + BLOCK_SIZE);
+  std::uint32_t count = _pFileDescriptor->getFileSystem()->readFile(
+      _pFileDescriptor.get(), reinterpret_cast<unsigned char*>(_pInput.get() + _nInputSize),
+      BLOCK_SIZE);
   count = std::min(count, BLOCK_SIZE);
-  _sInput.resize(held + count);
+  _nInputSize += count;
   return count != 0;
 }
 
@@ -552,7 +575,8 @@ void CArchive::readStartLine(RetError& code) {
     code = RET_END_OF_DATA;
     return;
   }
-  _sLine.clear();
+  _nLineStart = _nInputPos;
+  _nLineSize = 0;
   _nLinePos = 0;
   ++_nRecordNumber;
   _nRecordOffset = _nInputOffset + _nInputPos;
@@ -562,7 +586,7 @@ void CArchive::readStartLine(RetError& code) {
     return;
   }
   // The length field: up to 4 characters, ending early before a line feed.
-  const char* head = _sInput.data() + _nInputPos;
+  const char* head = _pInput.get() + _nInputPos;
   std::size_t headLength = 0;
   while (headLength < 4 && head[headLength] != '\n') {
     ++headLength;
@@ -585,23 +609,23 @@ void CArchive::readStartLine(RetError& code) {
   // The record is exactly as long as its length field says, and a line feed
   // follows it; line feeds inside belong to the values.
   const auto count = static_cast<std::uint32_t>(length);
-  if (available() == count || _sInput[_nInputPos + count] != '\n') {
+  if (available() == count || _pInput[_nInputPos + count] != '\n') {
     code = RET_BAD_FORMAT;
     return;
   }
-  _sLine.assign(_sInput, _nInputPos, count);
+  _nLineStart = _nInputPos;
+  _nLineSize = count;
   _nInputPos += count + 1;
-  _nFieldCount = parseLong(_sLine.data(), std::min<std::size_t>(2, _sLine.size()), 16);
+  _nFieldCount = parseLong(lineData(), std::min<std::size_t>(2, count), 16);
   _nLinePos = 2;
 }
 
 bool CArchive::take(int count, const char*& text, RetError& code) {
-  if (count < 0 ||
-      static_cast<long long>(_sLine.size()) < static_cast<long long>(_nLinePos) + count) {
+  if (count < 0 || static_cast<long long>(_nLineSize) < static_cast<long long>(_nLinePos) + count) {
     code = RET_END_OF_LINE;
     return false;
   }
-  text = _sLine.data() + _nLinePos;
+  text = lineData() + _nLinePos;
   _nLinePos += count;
   return true;
 }
@@ -811,10 +835,10 @@ bool CArchive::peekPlainField(FieldType type, const char*& value, std::size_t& l
     return false;
   }
   const auto at = static_cast<std::size_t>(_nLinePos);
-  if (at + 5 > _sLine.size()) {
+  if (at + 5 > _nLineSize) {
     return false;
   }
-  const char* p = _sLine.data() + at;
+  const char* p = lineData() + at;
   const int high = digitValue(p[1]);
   const int middle = digitValue(p[2]);
   const int low = digitValue(p[3]);
@@ -822,7 +846,7 @@ bool CArchive::peekPlainField(FieldType type, const char*& value, std::size_t& l
     return false;
   }
   length = static_cast<std::size_t>(high * 256 + middle * 16 + low);
-  if (at + 5 + length > _sLine.size() || p[4 + length] != '0') {
+  if (at + 5 + length > _nLineSize || p[4 + length] != '0') {
     return false;
   }
   value = p + 4;
@@ -877,6 +901,21 @@ bool CArchive::readPlainData(unsigned char*& data, unsigned int& size) {
     size = static_cast<unsigned int>(length);
   }
   skipField(length);
+  return true;
+}
+
+bool CArchive::readPlainPair(FieldType valueType, const char*& name, std::size_t& nameLength,
+                             const char*& value, std::size_t& valueLength) {
+  if (!peekPlainField(FIELD_STRING, name, nameLength)) {
+    return false;
+  }
+  skipField(nameLength);
+  if (!peekPlainField(valueType, value, valueLength)) {
+    _nLinePos -= static_cast<std::int32_t>(nameLength + 5);
+    ++_nFieldCount;
+    return false;
+  }
+  skipField(valueLength);
   return true;
 }
 
