@@ -117,6 +117,37 @@ int formatHex(char* text, std::uint32_t value, int width) {
   return length;
 }
 
+// digitValue of every byte below base 16, and 99 for every other byte: the
+// framing is read through this table.
+struct HexTable {
+  unsigned char value[256];
+  constexpr HexTable() : value() {
+    for (int c = 0; c < 256; ++c) {
+      const int digit = digitValue(static_cast<char>(c));
+      value[c] = static_cast<unsigned char>(digit < 16 ? digit : 99);
+    }
+  }
+};
+constexpr HexTable kHexTable;
+
+inline int hexDigit(char c) {
+  return kHexTable.value[static_cast<unsigned char>(c)];
+}
+
+// The value of two or four hexadecimal digits (either case), or a negative
+// value when one of them is none.
+inline int hex2(const char* s) {
+  const int high = hexDigit(s[0]);
+  const int low = hexDigit(s[1]);
+  return high < 16 && low < 16 ? high * 16 + low : -1;
+}
+
+inline std::int32_t hex4(const char* s) {
+  const int high = hex2(s);
+  const int low = hex2(s + 2);
+  return (high | low) >= 0 ? high * 256 + low : -1;
+}
+
 void appendHex(std::string& out, std::uint32_t value, int width) {
   char text[8];
   out.append(text, static_cast<std::size_t>(formatHex(text, value, width)));
@@ -581,6 +612,30 @@ void CArchive::readStartLine(RetError& code) {
   ++_nRecordNumber;
   _nRecordOffset = _nInputOffset + _nInputPos;
 
+  // The usual record: four hexadecimal digits of length, and the record
+  // with its line feed already in the input.
+  if (available() > 4) {
+    const char* head = _pInput.get() + _nInputPos;
+    const std::int32_t length = hex4(head);
+    if (length >= 0 && available() - 4 > static_cast<std::uint32_t>(length)) {
+      const auto count = static_cast<std::uint32_t>(length);
+      _nInputPos += 4;
+      _nLineLen = length;
+      if (_pInput[_nInputPos + count] != '\n') {
+        code = RET_BAD_FORMAT;
+        return;
+      }
+      _nLineStart = _nInputPos;
+      _nLineSize = count;
+      _nInputPos += count + 1;
+      const int fields = count >= 2 ? hex2(lineData()) : -1;
+      _nFieldCount =
+          fields >= 0 ? fields : parseLong(lineData(), std::min<std::size_t>(2, count), 16);
+      _nLinePos = 2;
+      return;
+    }
+  }
+
   checkLengthAndLoadNext(4, code);
   if (code != RET_OK) {
     return;
@@ -839,13 +894,12 @@ bool CArchive::peekPlainField(FieldType type, const char*& value, std::size_t& l
     return false;
   }
   const char* p = lineData() + at;
-  const int high = digitValue(p[1]);
-  const int middle = digitValue(p[2]);
-  const int low = digitValue(p[3]);
-  if (digitValue(p[0]) != type || high >= 16 || middle >= 16 || low >= 16) {
+  const int high = hexDigit(p[1]);
+  const int low = hex2(p + 2);
+  if (hexDigit(p[0]) != type || high >= 16 || low < 0) {
     return false;
   }
-  length = static_cast<std::size_t>(high * 256 + middle * 16 + low);
+  length = static_cast<std::size_t>(high * 256 + low);
   if (at + 5 + length > _nLineSize || p[4 + length] != '0') {
     return false;
   }
@@ -866,7 +920,7 @@ bool CArchive::readPlainShort(short& value) {
   }
   std::uint32_t number = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    const int d = digitValue(text[i]);
+    const int d = hexDigit(text[i]);
     if (d >= 10) {
       return false;
     }
