@@ -117,6 +117,37 @@ int formatHex(char* text, std::uint32_t value, int width) {
   return length;
 }
 
+// digitValue of every byte below base 16, and 99 for every other byte: the
+// framing is read through this table.
+struct HexTable {
+  unsigned char value[256];
+  constexpr HexTable() : value() {
+    for (int c = 0; c < 256; ++c) {
+      const int digit = digitValue(static_cast<char>(c));
+      value[c] = static_cast<unsigned char>(digit < 16 ? digit : 99);
+    }
+  }
+};
+constexpr HexTable kHexTable;
+
+inline int hexDigit(char c) {
+  return kHexTable.value[static_cast<unsigned char>(c)];
+}
+
+// The value of two or four hexadecimal digits (either case), or a negative
+// value when one of them is none.
+inline int hex2(const char* s) {
+  const int high = hexDigit(s[0]);
+  const int low = hexDigit(s[1]);
+  return high < 16 && low < 16 ? high * 16 + low : -1;
+}
+
+inline std::int32_t hex4(const char* s) {
+  const int high = hex2(s);
+  const int low = hex2(s + 2);
+  return (high | low) >= 0 ? high * 256 + low : -1;
+}
+
 void appendHex(std::string& out, std::uint32_t value, int width) {
   char text[8];
   out.append(text, static_cast<std::size_t>(formatHex(text, value, width)));
@@ -132,9 +163,13 @@ CArchive::CArchive(CFile& file, Mode mode)
       _bClosed(false),
       _bWriteFailed(false),
       _nReadPos(0),
+      _nInputCapacity(0),
+      _nInputSize(0),
       _nInputPos(0),
       _nInputOffset(0),
       _nFieldCount(0),
+      _nLineStart(0),
+      _nLineSize(0),
       _nLinePos(0),
       _nLineLen(0),
       _nRecordNumber(0),
@@ -171,9 +206,13 @@ CArchive::CArchive(CFile& file, Mode mode)
     // The first block serves both the record reader and the raw reader.
     std::uint32_t count = fileSystem->readFile(_pFileDescriptor.get(), _buffer.data(), BLOCK_SIZE);
     count = std::min(count, BLOCK_SIZE);
-    _sInput.assign(reinterpret_cast<const char*>(_buffer.data()), count);
+    reserveInput(BLOCK_SIZE);
+    if (count != 0) {
+      std::memcpy(_pInput.get(), _buffer.data(), count);
+    }
+    _nInputSize = count;
     _buffer.clear();
-    _buffer.append(reinterpret_cast<const unsigned char*>(_sInput.data()), count);
+    _buffer.append(reinterpret_cast<const unsigned char*>(_pInput.get()), count);
     _bLoaded = true;
   }
 }
@@ -204,8 +243,9 @@ void CArchive::close() {
   }
   _bClosed = true;
   dropRecord();
-  _sInput.clear();
-  _sInput.shrink_to_fit();
+  _pInput.reset();
+  _nInputCapacity = 0;
+  _nInputSize = 0;
   _nInputPos = 0;
   SmartPtr<CFileDescriptor> descriptor = _pFileDescriptor;
   _pFileDescriptor = nullptr;
@@ -234,6 +274,8 @@ void CArchive::close() {
 
 void CArchive::dropRecord() {
   _sLine.clear();
+  _nLineStart = _nInputPos;
+  _nLineSize = 0;
   _nFieldCount = 0;
   _nLinePos = 0;
 }
@@ -504,28 +546,40 @@ bool CArchive::canRead() const {
   return _eMode == LOAD && _bLoaded && !_bClosed;
 }
 
+void CArchive::reserveInput(std::uint32_t size) {
+  if (size <= _nInputCapacity) {
+    return;
+  }
+  // Doubling, so that a long record costs few moves.
+  const std::uint32_t capacity = std::max(size, 2 * _nInputCapacity);
+  std::unique_ptr<char[]> input(new char[capacity]);
+  if (_nInputSize != 0) {
+    std::memcpy(input.get(), _pInput.get(), _nInputSize);
+  }
+  _pInput = std::move(input);
+  _nInputCapacity = capacity;
+}
+
 bool CArchive::loadBlock() {
   if (!_pFileDescriptor) {
     return false;
   }
-  if (_nInputPos != 0) {
-    // What has been consumed is never needed again.
-    _sInput.erase(0, _nInputPos);
-    _nInputOffset += _nInputPos;
-    _nInputPos = 0;
+  // What has been consumed is never needed again, but for the current
+  // record, which is read where it lies.
+  const std::uint32_t consumed = std::min(_nInputPos, _nLineStart);
+  if (consumed != 0) {
+    std::memmove(_pInput.get(), _pInput.get() + consumed, _nInputSize - consumed);
+    _nInputSize -= consumed;
+    _nInputOffset += consumed;
+    _nInputPos -= consumed;
+    _nLineStart -= consumed;
   }
-  const std::size_t held = _sInput.size();
-  _sInput.resize(held + BLOCK_SIZE);
-  std::uint32_t count = 0;
-  try {
-    count = _pFileDescriptor->getFileSystem()->readFile(
-        _pFileDescriptor.get(), reinterpret_cast<unsigned char*>(&_sInput[held]), BLOCK_SIZE);
-  } catch (...) {
-    _sInput.resize(held);
-    throw;
-  }
+  reserveInput(_nInputSize + BLOCK_SIZE);
+  std::uint32_t count = _pFileDescriptor->getFileSystem()->readFile(
+      _pFileDescriptor.get(), reinterpret_cast<unsigned char*>(_pInput.get() + _nInputSize),
+      BLOCK_SIZE);
   count = std::min(count, BLOCK_SIZE);
-  _sInput.resize(held + count);
+  _nInputSize += count;
   return count != 0;
 }
 
@@ -552,17 +606,42 @@ void CArchive::readStartLine(RetError& code) {
     code = RET_END_OF_DATA;
     return;
   }
-  _sLine.clear();
+  _nLineStart = _nInputPos;
+  _nLineSize = 0;
   _nLinePos = 0;
   ++_nRecordNumber;
   _nRecordOffset = _nInputOffset + _nInputPos;
+
+  // The usual record: four hexadecimal digits of length, and the record
+  // with its line feed already in the input.
+  if (available() > 4) {
+    const char* head = _pInput.get() + _nInputPos;
+    const std::int32_t length = hex4(head);
+    if (length >= 0 && available() - 4 > static_cast<std::uint32_t>(length)) {
+      const auto count = static_cast<std::uint32_t>(length);
+      _nInputPos += 4;
+      _nLineLen = length;
+      if (_pInput[_nInputPos + count] != '\n') {
+        code = RET_BAD_FORMAT;
+        return;
+      }
+      _nLineStart = _nInputPos;
+      _nLineSize = count;
+      _nInputPos += count + 1;
+      const int fields = count >= 2 ? hex2(lineData()) : -1;
+      _nFieldCount =
+          fields >= 0 ? fields : parseLong(lineData(), std::min<std::size_t>(2, count), 16);
+      _nLinePos = 2;
+      return;
+    }
+  }
 
   checkLengthAndLoadNext(4, code);
   if (code != RET_OK) {
     return;
   }
   // The length field: up to 4 characters, ending early before a line feed.
-  const char* head = _sInput.data() + _nInputPos;
+  const char* head = _pInput.get() + _nInputPos;
   std::size_t headLength = 0;
   while (headLength < 4 && head[headLength] != '\n') {
     ++headLength;
@@ -585,23 +664,23 @@ void CArchive::readStartLine(RetError& code) {
   // The record is exactly as long as its length field says, and a line feed
   // follows it; line feeds inside belong to the values.
   const auto count = static_cast<std::uint32_t>(length);
-  if (available() == count || _sInput[_nInputPos + count] != '\n') {
+  if (available() == count || _pInput[_nInputPos + count] != '\n') {
     code = RET_BAD_FORMAT;
     return;
   }
-  _sLine.assign(_sInput, _nInputPos, count);
+  _nLineStart = _nInputPos;
+  _nLineSize = count;
   _nInputPos += count + 1;
-  _nFieldCount = parseLong(_sLine.data(), std::min<std::size_t>(2, _sLine.size()), 16);
+  _nFieldCount = parseLong(lineData(), std::min<std::size_t>(2, count), 16);
   _nLinePos = 2;
 }
 
 bool CArchive::take(int count, const char*& text, RetError& code) {
-  if (count < 0 ||
-      static_cast<long long>(_sLine.size()) < static_cast<long long>(_nLinePos) + count) {
+  if (count < 0 || static_cast<long long>(_nLineSize) < static_cast<long long>(_nLinePos) + count) {
     code = RET_END_OF_LINE;
     return false;
   }
-  text = _sLine.data() + _nLinePos;
+  text = lineData() + _nLinePos;
   _nLinePos += count;
   return true;
 }
@@ -811,18 +890,17 @@ bool CArchive::peekPlainField(FieldType type, const char*& value, std::size_t& l
     return false;
   }
   const auto at = static_cast<std::size_t>(_nLinePos);
-  if (at + 5 > _sLine.size()) {
+  if (at + 5 > _nLineSize) {
     return false;
   }
-  const char* p = _sLine.data() + at;
-  const int high = digitValue(p[1]);
-  const int middle = digitValue(p[2]);
-  const int low = digitValue(p[3]);
-  if (digitValue(p[0]) != type || high >= 16 || middle >= 16 || low >= 16) {
+  const char* p = lineData() + at;
+  const int high = hexDigit(p[1]);
+  const int low = hex2(p + 2);
+  if (hexDigit(p[0]) != type || high >= 16 || low < 0) {
     return false;
   }
-  length = static_cast<std::size_t>(high * 256 + middle * 16 + low);
-  if (at + 5 + length > _sLine.size() || p[4 + length] != '0') {
+  length = static_cast<std::size_t>(high * 256 + low);
+  if (at + 5 + length > _nLineSize || p[4 + length] != '0') {
     return false;
   }
   value = p + 4;
@@ -842,7 +920,7 @@ bool CArchive::readPlainShort(short& value) {
   }
   std::uint32_t number = 0;
   for (std::size_t i = 0; i < length; ++i) {
-    const int d = digitValue(text[i]);
+    const int d = hexDigit(text[i]);
     if (d >= 10) {
       return false;
     }
@@ -877,6 +955,21 @@ bool CArchive::readPlainData(unsigned char*& data, unsigned int& size) {
     size = static_cast<unsigned int>(length);
   }
   skipField(length);
+  return true;
+}
+
+bool CArchive::readPlainPair(FieldType valueType, const char*& name, std::size_t& nameLength,
+                             const char*& value, std::size_t& valueLength) {
+  if (!peekPlainField(FIELD_STRING, name, nameLength)) {
+    return false;
+  }
+  skipField(nameLength);
+  if (!peekPlainField(valueType, value, valueLength)) {
+    _nLinePos -= static_cast<std::int32_t>(nameLength + 5);
+    ++_nFieldCount;
+    return false;
+  }
+  skipField(valueLength);
   return true;
 }
 

@@ -15,6 +15,9 @@ namespace qel {
 
 CBaseComponent::CBaseComponent(Type type, const std::string& name) : _eType(type), _sName(name) {}
 
+CBaseComponent::CBaseComponent(Type type, const char* name, std::size_t length)
+    : _eType(type), _sName(name, length) {}
+
 CBaseComponent::CBaseComponent(const CBaseComponent& other)
     : Cloneable<CBaseComponent>(other),
       ISerialize(other),
@@ -35,6 +38,10 @@ CComponent::CComponent() : CBaseComponent(TYPE_COMPONENT, std::string()) {}
 
 CComponent::CComponent(const std::string& name, const std::string& value)
     : CBaseComponent(TYPE_COMPONENT, name), _sValue(value) {}
+
+CComponent::CComponent(const char* name, std::size_t nameLength, const char* value,
+                       std::size_t valueLength)
+    : CBaseComponent(TYPE_COMPONENT, name, nameLength), _sValue(value, valueLength) {}
 
 CComponent::CComponent(const CComponent& other) = default;
 CComponent& CComponent::operator=(const CComponent& other) = default;
@@ -73,6 +80,16 @@ CBinaryComponent::CBinaryComponent()
 
 CBinaryComponent::CBinaryComponent(const std::string& name)
     : CBaseComponent(TYPE_BINARY, name), _pData(nullptr), _nSize(0) {}
+
+CBinaryComponent::CBinaryComponent(const char* name, std::size_t nameLength, const char* data,
+                                   std::size_t size)
+    : CBaseComponent(TYPE_BINARY, name, nameLength), _pData(nullptr), _nSize(0) {
+  if (size != 0) {
+    _pData = new unsigned char[size];
+    std::memcpy(_pData, data, size);
+    _nSize = static_cast<std::uint32_t>(size);
+  }
+}
 
 CBinaryComponent::CBinaryComponent(const CBinaryComponent& other)
     : CBaseComponent(other), _pData(nullptr), _nSize(0) {
@@ -450,6 +467,26 @@ void CComposite::load(CArchive& ar, CArchive::RetError& code) {
     switch (kind) {
       case TYPE_COMPONENT:
       case TYPE_BINARY: {
+        // The usual record, a name and a value in the plain layout, makes
+        // its leaf straight from the record; anything else is read field by
+        // field, which also reports what is wrong with it.
+        const char* name = nullptr;
+        const char* value = nullptr;
+        std::size_t nameLength = 0;
+        std::size_t valueLength = 0;
+        if (ar.readPlainPair(kind == TYPE_COMPONENT ? CArchive::FIELD_STRING : CArchive::FIELD_DATA,
+                             name, nameLength, value, valueLength)) {
+          CBaseComponent* leaf = nullptr;
+          if (kind == TYPE_COMPONENT) {
+            leaf = new CComponent(name, nameLength, value, valueLength);
+          } else {
+            leaf = new CBinaryComponent(name, nameLength, value, valueLength);
+          }
+          std::unique_ptr<CBaseComponent> owned(leaf);
+          current->add(leaf);
+          owned.release();
+          break;
+        }
         std::unique_ptr<CBaseComponent> child;
         if (kind == TYPE_COMPONENT) {
           child.reset(new CComponent());

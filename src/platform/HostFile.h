@@ -111,9 +111,11 @@ class HostFile {
   bool _bSyncAtClose;
   bool _bReadAhead;
   std::vector<unsigned char> _pending;
-  // Read ahead: the piece read last and how much of it has been served.
+  // Read ahead: the piece read last, _nAheadEnd bytes at the start of
+  // _ahead, of which _nAheadPos have been served.
   std::vector<unsigned char> _ahead;
   std::size_t _nAheadPos = 0;
+  std::size_t _nAheadEnd = 0;
 };
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);

@@ -256,25 +256,27 @@ std::uint32_t HostFile::read(void* buffer, std::uint32_t size, std::uint32_t* co
     return pending;
   }
   // What was read ahead is served first; a small read refills it.
-  if (_bReadAhead && (_nAheadPos != _ahead.size() || size < kGatherSize)) {
-    if (_nAheadPos == _ahead.size()) {
-      // The pieces grow from 16 KiB, so that small files cost little.
+  if (_bReadAhead && (_nAheadPos != _nAheadEnd || size < kGatherSize)) {
+    if (_nAheadPos == _nAheadEnd) {
+      // The pieces grow from 16 KiB, so that small files cost little.  The
+      // array only grows: it is filled by the reads, not cleared for them.
       const std::size_t piece =
-          std::min(kGatherSize, std::max<std::size_t>(16 * 1024, _ahead.capacity() * 2));
-      _ahead.resize(piece);
+          std::min(kGatherSize, std::max<std::size_t>(16 * 1024, _ahead.size() * 2));
+      if (_ahead.size() < piece) {
+        _ahead.resize(piece);
+      }
       ssize_t got;
       do {
-        got = ::read(_fd, _ahead.data(), _ahead.size());
+        got = ::read(_fd, _ahead.data(), piece);
       } while (got < 0 && errno == EINTR);
+      _nAheadPos = 0;
       if (got < 0) {
-        _ahead.clear();
-        _nAheadPos = 0;
+        _nAheadEnd = 0;
         return mapErrno(errno, std::string());
       }
-      _ahead.resize(static_cast<std::size_t>(got));
-      _nAheadPos = 0;
+      _nAheadEnd = static_cast<std::size_t>(got);
     }
-    const std::size_t served = std::min<std::size_t>(size, _ahead.size() - _nAheadPos);
+    const std::size_t served = std::min<std::size_t>(size, _nAheadEnd - _nAheadPos);
     if (served != 0) {
       std::memcpy(buffer, _ahead.data() + _nAheadPos, served);
     }

@@ -2,6 +2,7 @@
 #define QEL_ARCHIVE_ARCHIVE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "qel/core/Buffer.h"
@@ -164,7 +165,7 @@ class QEL_API CArchive {
   unsigned int readValue(unsigned char* bytes, unsigned int count);
 
   // Memory reserved for characters read from the file and not yet consumed.
-  std::size_t getInputCapacity() const { return _sInput.capacity(); }
+  std::size_t getInputCapacity() const { return _nInputCapacity; }
 
  private:
   // The components write their names and values without copying them.
@@ -193,14 +194,21 @@ class QEL_API CArchive {
   bool readPlainShort(short& value);
   bool readPlainString(std::string& value);
   bool readPlainData(unsigned char*& data, unsigned int& size);
+  // The name and the value of a leaf record at once, in place: true, having
+  // read both, when the next field is a plain FIELD_STRING and the one after
+  // it a plain field of valueType; otherwise false, having read nothing.
+  bool readPlainPair(FieldType valueType, const char*& name, std::size_t& nameLength,
+                     const char*& value, std::size_t& valueLength);
   // The value of the next field if it is plain, without reading it.
   bool peekPlainField(FieldType type, const char*& value, std::size_t& length) const;
   void skipField(std::size_t length);
 
   bool canRead() const;
-  std::uint32_t available() const {
-    return static_cast<std::uint32_t>(_sInput.size()) - _nInputPos;
-  }
+  std::uint32_t available() const { return _nInputSize - _nInputPos; }
+  // Room for at least size characters of input, keeping those held.
+  void reserveInput(std::uint32_t size);
+  // The current record (what follows its length field), inside the input.
+  const char* lineData() const { return _pInput.get() + _nLineStart; }
   // Reads one block from the file behind the unconsumed input; false at the
   // end of the file.
   bool loadBlock();
@@ -222,14 +230,22 @@ class QEL_API CArchive {
   SmartPtr<CFileDescriptor> _pFileDescriptor;
   std::uint32_t _nReadPos;
   Buffer<unsigned char, 4096> _buffer;
-  // Load: what has been read from the file and not yet consumed, from
-  // _nInputPos on.  Consumed characters are dropped before the next block is
-  // read, so this holds at most one record plus one block.
-  std::string _sInput;
+  // Load: what has been read from the file, _nInputSize characters in an
+  // array of _nInputCapacity, not yet consumed from _nInputPos on.  Consumed
+  // characters are dropped before the next block is read (all but the
+  // current record), so this holds at most one record plus one block.
+  std::unique_ptr<char[]> _pInput;
+  std::uint32_t _nInputCapacity;
+  std::uint32_t _nInputSize;
   std::uint32_t _nInputPos;
-  std::uint64_t _nInputOffset;  // file offset of _sInput[0]
+  std::uint64_t _nInputOffset;  // file offset of _pInput[0]
   std::int32_t _nFieldCount;
+  // Store: the record being composed.
   std::string _sLine;
+  // Load: the current record is read where it lies in the input, _nLineSize
+  // characters from _nLineStart.
+  std::uint32_t _nLineStart;
+  std::uint32_t _nLineSize;
   std::int32_t _nLinePos;
   std::int32_t _nLineLen;
   std::uint32_t _nRecordNumber;

@@ -52,6 +52,9 @@ class QEL_API CBaseComponent : public Cloneable<CBaseComponent>, public ISeriali
   bool isComposite() const { return _eType == TYPE_COMPOSITE; }
 
  protected:
+  // The name is the length bytes at name.
+  CBaseComponent(Type type, const char* name, std::size_t length);
+
   Type _eType;
   std::string _sName;
 };
@@ -73,6 +76,8 @@ class QEL_API CComponent : public CBaseComponent {
  protected:
   friend class CComposite;
   CComponent();
+  // A loaded leaf: name and value are the bytes given.
+  CComponent(const char* name, std::size_t nameLength, const char* value, std::size_t valueLength);
 
   std::string _sValue;
 };
@@ -104,6 +109,8 @@ class QEL_API CBinaryComponent : public CBaseComponent {
  protected:
   friend class CComposite;
   CBinaryComponent();
+  // A loaded leaf: the name and a copy of the size bytes at data.
+  CBinaryComponent(const char* name, std::size_t nameLength, const char* data, std::size_t size);
 
   unsigned char* _pData;
   std::uint32_t _nSize;
