@@ -293,6 +293,9 @@ class NameIndex {
 // Lookups and additions cost O(log n), or O(1) on average in a large list;
 // there the children added out of name order are sorted in when the list is
 // next walked in order (children, copies, storing) or a child is removed.
+// Such a walk changes where the children are kept even through a const
+// composite (clone), so two threads that share a composite need a lock for
+// cloning it as well.
 class QEL_API CComposite : public CBaseComponent {
  public:
   CComposite();
