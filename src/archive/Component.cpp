@@ -216,6 +216,184 @@ void CBinaryComponent::serialize(CArchive& ar, CArchive::RetError& code) {
   _nSize = data == nullptr ? 0 : size;
 }
 
+// ---- NameIndex ------------------------------------------------------------
+
+namespace detail {
+
+void NameIndex::activate(std::size_t count) {
+  reset();
+  std::size_t capacity = 16;
+  while (capacity / 4 * 3 < count + 1) {
+    capacity *= 2;
+  }
+  _pSlots = new Slot[capacity]();
+  _nMask = capacity - 1;
+  _nCount = 0;
+}
+
+void NameIndex::reset() {
+  if (_pSlots == nullptr) {
+    return;
+  }
+  for (std::size_t i = 0; i <= _nMask; ++i) {
+    if (_pSlots[i].pChild != nullptr) {
+      freeName(_pSlots[i]);
+    }
+  }
+  delete[] _pSlots;
+  _pSlots = nullptr;
+  _nMask = 0;
+  _nCount = 0;
+}
+
+void NameIndex::swap(NameIndex& other) noexcept {
+  std::swap(_pSlots, other._pSlots);
+  std::swap(_nMask, other._nMask);
+  std::swap(_nCount, other._nCount);
+}
+
+std::uint64_t NameIndex::hashOf(const std::string& name) {
+  // Eight bytes at a time, each word mixed in by a multiplication; the
+  // length goes in first, so that names that differ only in trailing NUL
+  // bytes hash apart.
+  const char* p = name.data();
+  std::size_t left = name.size();
+  std::uint64_t hash = 0x9E3779B97F4A7C15ULL * (left + 1);
+  while (left >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+    hash ^= hash >> 31;
+    p += 8;
+    left -= 8;
+  }
+  if (left > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+    hash ^= hash >> 31;
+  }
+  hash *= 0x94D049BB133111EBULL;
+  hash ^= hash >> 32;
+  return hash;
+}
+
+bool NameIndex::holds(const Slot& slot, std::uint32_t tag, const std::string& name) {
+  if (slot.nTag != tag || slot.nLength != name.size()) {
+    return false;
+  }
+  const char* text = slot.nLength <= kInline ? slot.name.text : slot.name.pText;
+  return std::memcmp(text, name.data(), name.size()) == 0;
+}
+
+void NameIndex::freeName(Slot& slot) {
+  if (slot.nLength > kInline) {
+    delete[] slot.name.pText;
+  }
+}
+
+NameIndex::Slot* NameIndex::probe(const std::string& name, std::uint64_t hash) const {
+  const auto tag = static_cast<std::uint32_t>(hash);
+  std::size_t i = tag & _nMask;
+  for (;;) {
+    Slot& slot = _pSlots[i];
+    if (slot.pChild == nullptr || holds(slot, tag, name)) {
+      return &slot;
+    }
+    i = (i + 1) & _nMask;
+  }
+}
+
+CBaseComponent* NameIndex::find(const std::string& name) const {
+  if (_pSlots == nullptr) {
+    return nullptr;
+  }
+  return probe(name, hashOf(name))->pChild;
+}
+
+void NameIndex::insert(const std::string& name, CBaseComponent* child) {
+  if ((_nCount + 1) > (_nMask + 1) / 4 * 3) {
+    grow();
+  }
+  const std::uint64_t hash = hashOf(name);
+  Slot* slot = probe(name, hash);
+  if (slot->pChild != nullptr) {
+    return;
+  }
+  slot->nTag = static_cast<std::uint32_t>(hash);
+  slot->nLength = static_cast<std::uint32_t>(name.size());
+  if (name.size() <= kInline) {
+    std::memcpy(slot->name.text, name.data(), name.size());
+  } else {
+    slot->name.pText = new char[name.size()];
+    std::memcpy(slot->name.pText, name.data(), name.size());
+  }
+  slot->pChild = child;
+  ++_nCount;
+}
+
+void NameIndex::assign(const std::string& name, CBaseComponent* child) {
+  if (_pSlots == nullptr) {
+    return;
+  }
+  Slot* slot = probe(name, hashOf(name));
+  if (slot->pChild == nullptr) {
+    if (child != nullptr) {
+      insert(name, child);
+    }
+  } else if (child != nullptr) {
+    slot->pChild = child;
+  } else {
+    erase(slot);
+  }
+}
+
+void NameIndex::erase(Slot* slot) {
+  freeName(*slot);
+  --_nCount;
+  // Moves back the slots after it whose probe passed the freed one.
+  std::size_t hole = static_cast<std::size_t>(slot - _pSlots);
+  std::size_t i = hole;
+  for (;;) {
+    i = (i + 1) & _nMask;
+    Slot& next = _pSlots[i];
+    if (next.pChild == nullptr) {
+      break;
+    }
+    const std::size_t home = next.nTag & _nMask;
+    // next stays if its home lies cyclically in (hole, i].
+    const bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
+    if (!stays) {
+      _pSlots[hole] = next;
+      hole = i;
+    }
+  }
+  _pSlots[hole].pChild = nullptr;
+}
+
+void NameIndex::grow() {
+  Slot* old = _pSlots;
+  const std::size_t oldCapacity = _nMask + 1;
+  const std::size_t capacity = oldCapacity * 2;
+  _pSlots = new Slot[capacity]();
+  _nMask = capacity - 1;
+  for (std::size_t i = 0; i < oldCapacity; ++i) {
+    const Slot& from = old[i];
+    if (from.pChild == nullptr) {
+      continue;
+    }
+    // The names are distinct: each goes to the first free slot from its home.
+    std::size_t j = from.nTag & _nMask;
+    while (_pSlots[j].pChild != nullptr) {
+      j = (j + 1) & _nMask;
+    }
+    _pSlots[j] = from;
+  }
+  delete[] old;
+}
+
+}  // namespace detail
+
 // ---- CComposite -----------------------------------------------------------
 
 CComposite::CComposite() : CBaseComponent(TYPE_COMPOSITE, std::string()), _pLast(nullptr) {}
@@ -247,6 +425,7 @@ CComposite::~CComposite() {
 
 template <typename F>
 void CComposite::forEachChild(F f) const {
+  sortIn();
   for (const auto& entry : _children) {
     f(entry.second);
   }
@@ -256,19 +435,34 @@ void CComposite::forEachChild(F f) const {
 }
 
 void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
-  forEachChild([&out](CBaseComponent* child) { out.push_back(child); });
+  // The order does not matter here, so the pending children are not sorted
+  // in first.
+  for (const auto& entry : _children) {
+    out.push_back(entry.second);
+  }
+  for (const auto& entry : _pending) {
+    out.push_back(entry.second);
+  }
+  if (_pLast != nullptr) {
+    out.push_back(_pLast);
+  }
   _children.clear();
   // No entry is in use now: the pool's blocks can go.
   _children.get_allocator().pool()->reset();
+  PendingList().swap(_pending);
+  _index.reset();
   _pLast = nullptr;
 }
 
 void CComposite::swapChildren(CComposite& other) {
   _children.swap(other._children);
+  _pending.swap(other._pending);
+  _index.swap(other._index);
   std::swap(_pLast, other._pLast);
 }
 
 CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
+  sortIn();
   // A child is filed under its name, unless it was renamed (by assignment)
   // after it was added; then only a walk through the list finds it.
   const auto range = _children.equal_range(child->getName());
@@ -290,10 +484,36 @@ void CComposite::settle() {
     return;
   }
   CBaseComponent* child = _pLast;
-  // Children mostly come in name order (loading a stored list), so the end
-  // is tried first.
-  _children.emplace_hint(_children.end(), child->getName(), child);
   _pLast = nullptr;
+  const std::string& name = child->getName();
+  if (_index.active()) {
+    _index.insert(name, child);
+  }
+  // Children mostly come in name order (loading a stored list): then the
+  // end of the sorted part is their place.
+  if (_pending.empty() && (_children.empty() || !(name < _children.rbegin()->first))) {
+    _children.emplace_hint(_children.end(), name, child);
+  } else if (_index.active()) {
+    _pending.emplace_back(name, child);
+  } else {
+    _children.emplace(name, child);
+  }
+  if (!_index.active() && _children.size() >= kIndexFrom) {
+    _index.activate(_children.size() * 2);
+    // The first child of each name in list order is the one filed.
+    for (const auto& entry : _children) {
+      _index.insert(entry.first, entry.second);
+    }
+  }
+}
+
+void CComposite::sortIn() const {
+  // Each goes after the children of its name already sorted in, which came
+  // before it.
+  for (auto& entry : _pending) {
+    _children.emplace(std::move(entry.first), entry.second);
+  }
+  PendingList().swap(_pending);
 }
 
 void CComposite::getChildren(std::list<CBaseComponent*>& out) {
@@ -303,6 +523,9 @@ void CComposite::getChildren(std::list<CBaseComponent*>& out) {
 
 CBaseComponent* CComposite::find(const std::string& name) {
   settle();
+  if (_index.active()) {
+    return _index.find(name);
+  }
   // A name after every present one (the usual case while a stored list is
   // loaded) needs no search.
   if (_children.empty() || _children.rbegin()->first < name) {
@@ -319,12 +542,16 @@ void CComposite::add(CBaseComponent* child) {
   if (child == nullptr || child == this) {
     return;
   }
-  const bool present = find(child->getName()) != nullptr;
-  if (present && DISPLAY_ERROR_LOGS) {
+  const CBaseComponent* found = find(child->getName());
+  if (found != nullptr && DISPLAY_ERROR_LOGS) {
     ConsoleLogger::LogMessage(LOG_ERROR, "CComposite::add ERROR - Already exist!!!");
   }
-  if (present) {
+  if (found == child) {
+    return;
+  }
+  if (found != nullptr) {
     // Owning a child twice would destroy it twice.
+    sortIn();
     const auto range = _children.equal_range(child->getName());
     for (auto it = range.first; it != range.second; ++it) {
       if (it->second == child) {
@@ -346,7 +573,15 @@ void CComposite::remove(CBaseComponent* child) {
     if (entry == _children.end()) {
       return;
     }
-    _children.erase(entry);
+    if (_index.active() && _index.find(entry->first) == child) {
+      // Lookups of the name now give the next child of that name, if any.
+      std::string name = entry->first;
+      _children.erase(entry);
+      const auto next = _children.lower_bound(name);
+      _index.assign(name, next == _children.end() || next->first != name ? nullptr : next->second);
+    } else {
+      _children.erase(entry);
+    }
   }
   std::vector<CBaseComponent*> nodes(1, child);
   destroyAll(nodes);
@@ -408,6 +643,7 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
       ar.writeText(composite->_sName.data(), composite->_sName.size(), code);
       ar.writeEndLine(code);
     }
+    composite->sortIn();
     stack.push_back(Frame{composite, composite->_children.begin(), false});
   };
   open(this);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <list>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -323,6 +325,315 @@ TEST(BinaryComponent, ByteOperations) {
   EXPECT_TRUE(static_cast<CBinaryComponent&>(*cloned).isEqual(second, 3));
   b.setData(b.getData(size) + 1, 2);  // from its own array
   EXPECT_TRUE(b.isEqual(second + 1, 2));
+}
+
+// ---- large lists ------------------------------------------------------------
+// A large list files its children by name as well; these compare it with a
+// plain model of the list: a multimap keyed by the name each child was added
+// with, and the last added child apart until the next lookup.
+
+class ListModel {
+ public:
+  void add(CBaseComponent* child) {
+    settle();
+    const auto range = _sorted.equal_range(child->getName());
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == child) {
+        return;
+      }
+    }
+    _pLast = child;
+  }
+  CBaseComponent* find(const std::string& name) {
+    settle();
+    const auto it = _sorted.lower_bound(name);
+    return it == _sorted.end() || it->first != name ? nullptr : it->second;
+  }
+  void remove(CBaseComponent* child) {
+    if (child == _pLast) {
+      _pLast = nullptr;
+      return;
+    }
+    const auto range = _sorted.equal_range(child->getName());
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == child) {
+        _sorted.erase(it);
+        return;
+      }
+    }
+    for (auto it = _sorted.begin(); it != _sorted.end(); ++it) {
+      if (it->second == child) {
+        _sorted.erase(it);
+        return;
+      }
+    }
+  }
+  std::vector<CBaseComponent*> order() const {
+    std::vector<CBaseComponent*> out;
+    for (const auto& entry : _sorted) {
+      out.push_back(entry.second);
+    }
+    if (_pLast != nullptr) {
+      out.push_back(_pLast);
+    }
+    return out;
+  }
+  std::size_t size() const { return _sorted.size() + (_pLast != nullptr ? 1 : 0); }
+
+ private:
+  void settle() {
+    if (_pLast != nullptr) {
+      _sorted.emplace(_pLast->getName(), _pLast);
+      _pLast = nullptr;
+    }
+  }
+
+  std::multimap<std::string, CBaseComponent*> _sorted;
+  CBaseComponent* _pLast = nullptr;
+};
+
+std::vector<CBaseComponent*> childrenOf(CComposite& composite) {
+  std::list<CBaseComponent*> children;
+  composite.getChildren(children);
+  return std::vector<CBaseComponent*>(children.begin(), children.end());
+}
+
+// Keeps duplicate names from being logged while a test runs.
+class QuietLogs {
+ public:
+  QuietLogs() : _bPrevious(qel::DISPLAY_ERROR_LOGS) { qel::DISPLAY_ERROR_LOGS = false; }
+  ~QuietLogs() { qel::DISPLAY_ERROR_LOGS = _bPrevious; }
+
+ private:
+  bool _bPrevious;
+};
+
+TEST(CompositeLargeList, RandomWorkFollowsTheModel) {
+  QuietLogs quiet;
+  std::mt19937 random(2024);
+  // Names of 1 to 40 bytes, many shared by several children, some longer
+  // than a name the index keeps in place, some differing only at the end
+  // of a long common start, a few with a NUL byte inside.
+  std::vector<std::string> pool;
+  for (int i = 0; i < 60000; ++i) {
+    std::string name;
+    switch (random() % 8) {
+      case 0:
+        name = "a long common start of names/" + std::to_string(random() % 5000);
+        break;
+      case 1:
+        name = std::string("nul") + '\0' + std::to_string(random() % 3000);
+        break;
+      default: {
+        const std::size_t length = 1 + random() % 20;
+        for (std::size_t c = 0; c < length; ++c) {
+          name += static_cast<char>('a' + random() % 26);
+        }
+        break;
+      }
+    }
+    pool.push_back(name);
+  }
+  CComposite composite("big");
+  ListModel model;
+  std::vector<CBaseComponent*> live;
+  auto compareOrder = [&] {
+    ASSERT_EQ(model.size(), composite.getChildCount());
+    ASSERT_TRUE(model.order() == childrenOf(composite));
+  };
+  std::size_t added = 0;
+  for (int step = 0; step < 180000; ++step) {
+    const unsigned kind = random() % 100;
+    if (kind < 70) {
+      auto* child = new CComponent(pool[random() % pool.size()], "");
+      composite.add(child);
+      model.add(child);
+      live.push_back(child);
+      ++added;
+    } else if (kind < 85) {
+      const std::string& name = pool[random() % pool.size()];
+      ASSERT_EQ(model.find(name), composite.find(name)) << "step " << step;
+    } else if (kind < 95 && !live.empty()) {
+      const std::size_t at = random() % live.size();
+      CBaseComponent* child = live[at];
+      live[at] = live.back();
+      live.pop_back();
+      model.remove(child);
+      composite.remove(child);
+    } else if (!live.empty()) {
+      // A child that is there already is not added again.
+      CBaseComponent* child = live[random() % live.size()];
+      composite.add(child);
+      model.add(child);
+    }
+    if (step % 30000 == 0) {
+      compareOrder();
+    }
+  }
+  EXPECT_GT(added, 100000u);
+  EXPECT_GT(live.size(), 100000u - 20000u);
+  compareOrder();
+  for (const std::string& name : pool) {
+    ASSERT_EQ(model.find(name), composite.find(name));
+  }
+  // Emptying it child by child leaves every lookup right on the way.
+  std::shuffle(live.begin(), live.end(), random);
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    const std::string name = live[i]->getName();
+    model.remove(live[i]);
+    composite.remove(live[i]);
+    if (i % 97 == 0) {
+      ASSERT_EQ(model.find(name), composite.find(name));
+    }
+  }
+  EXPECT_FALSE(composite.hasChildren());
+  EXPECT_EQ(nullptr, composite.find(pool[0]));
+}
+
+TEST(CompositeLargeList, SameNamesKeepTheirOrderAsTheListGrows) {
+  QuietLogs quiet;
+  CComposite root;
+  auto* first = new CComponent("dup", "1");
+  auto* second = new CComponent("dup", "2");
+  auto* third = new CComponent("dup", "3");
+  root.add(first);
+  // Names in falling order: each goes before the ones already there.
+  for (int i = 199; i >= 0; --i) {
+    char name[8];
+    std::snprintf(name, sizeof(name), "n%03d", i);
+    root.add(new CComponent(name, ""));
+    if (i == 180) {
+      root.add(second);
+    } else if (i == 20) {
+      root.add(third);
+    }
+  }
+  EXPECT_EQ(first, root.find("dup"));
+  const std::vector<CBaseComponent*> order = childrenOf(root);
+  ASSERT_EQ(203u, order.size());
+  EXPECT_EQ(first, order[0]);
+  EXPECT_EQ(second, order[1]);
+  EXPECT_EQ(third, order[2]);
+  EXPECT_EQ("n000", order[3]->getName());
+  EXPECT_EQ("n199", order.back()->getName());
+
+  // Removing the child a lookup gives makes the next of its name the one.
+  root.remove(first);
+  EXPECT_EQ(second, root.find("dup"));
+  root.add(new CComponent("a", ""));
+  root.remove(second);
+  EXPECT_EQ(third, root.find("dup"));
+  root.remove(third);
+  EXPECT_EQ(nullptr, root.find("dup"));
+  EXPECT_EQ(201u, root.getChildCount());
+  EXPECT_EQ("a", childrenOf(root).front()->getName());
+}
+
+TEST(CompositeLargeList, LongAndSimilarNames) {
+  CComposite root;
+  const std::string base(40, 'x');
+  std::vector<std::string> names;
+  for (std::size_t length : {1u, 15u, 16u, 17u, 31u, 40u}) {
+    names.push_back(base.substr(0, length));
+    names.push_back(base.substr(0, length - 1) + "y");
+  }
+  names.push_back(std::string("ab") + '\0' + "c");
+  names.push_back("ab");
+  for (int i = 0; i < 100; ++i) {
+    names.push_back(base + std::to_string(i));
+  }
+  // In random order, so that most wait to be sorted in.
+  std::vector<std::string> shuffled = names;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+  for (const std::string& name : shuffled) {
+    root.add(new CComponent(name, name));
+  }
+  for (const std::string& name : names) {
+    CBaseComponent* found = root.find(name);
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(name, static_cast<CComponent*>(found)->getValue());
+  }
+  EXPECT_EQ(nullptr, root.find(base.substr(0, 18)));
+  EXPECT_EQ(nullptr, root.find(base + "100"));
+  EXPECT_EQ(nullptr, root.find(std::string("ab") + '\0'));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, namesOf(root));
+}
+
+TEST(CompositeLargeList, RenamedAndReaddedChildren) {
+  QuietLogs quiet;
+  Tracked::destroyed() = 0;
+  {
+    CComposite root;
+    std::vector<Tracked*> children;
+    for (int i = 99; i >= 0; --i) {
+      children.push_back(new Tracked("m" + std::to_string(i)));
+      root.add(children.back());
+    }
+    // Filed under the name it was added with, as long as it is there.
+    Tracked* renamed = children[10];
+    const std::string old = renamed->getName();
+    static_cast<CBaseComponent&>(*renamed) = CComponent("zzz", "");
+    EXPECT_EQ(renamed, root.find(old));
+    EXPECT_EQ(nullptr, root.find("zzz"));
+
+    // A second child of a name, not yet sorted in, is not added twice.
+    auto* twin = new Tracked("m5");
+    root.add(twin);
+    root.add(new Tracked("m0"));
+    root.add(twin);
+    root.add(children[50]);
+    EXPECT_EQ(102u, root.getChildCount());
+    EXPECT_EQ(children[94], root.find("m5"));
+
+    root.remove(renamed);
+    EXPECT_EQ(1, Tracked::destroyed());
+    EXPECT_EQ(nullptr, root.find(old));
+    EXPECT_EQ(101u, root.getChildCount());
+    root.remove(children[94]);
+    EXPECT_EQ(twin, root.find("m5"));
+  }
+  EXPECT_EQ(102, Tracked::destroyed());
+}
+
+TEST(CompositeLargeList, CopiesAssignmentsAndClearing) {
+  std::mt19937 random(9);
+  CComposite source("s");
+  for (int i = 0; i < 500; ++i) {
+    source.add(new CComponent(std::to_string(random() % 100000), std::to_string(i)));
+  }
+  // Copies made while children wait to be sorted in.
+  CComposite copied(source);
+  CComposite assigned("a");
+  for (int i = 0; i < 300; ++i) {
+    assigned.add(new CComponent("old" + std::to_string(i), ""));
+  }
+  assigned = source;
+  // The last added child of the source is the last of the copies too.
+  const std::vector<std::string> names = namesOf(source);
+  for (CComposite* copy : {&copied, &assigned}) {
+    EXPECT_EQ(names, namesOf(*copy));
+  }
+  EXPECT_EQ(nullptr, assigned.find("old1"));
+  for (CComposite* copy : {&copied, &assigned}) {
+    for (const std::string& name : names) {
+      CBaseComponent* mine = copy->find(name);
+      CBaseComponent* theirs = source.find(name);
+      ASSERT_NE(nullptr, mine);
+      ASSERT_NE(mine, theirs);
+      EXPECT_EQ(static_cast<CComponent*>(theirs)->getValue(),
+                static_cast<CComponent*>(mine)->getValue());
+    }
+  }
+  source.clear();
+  EXPECT_EQ(nullptr, source.find(names[0]));
+  EXPECT_EQ(0u, source.getChildCount());
+  // Small again: the list works as before the index.
+  source.add(new CComponent("b", ""));
+  source.add(new CComponent("a", ""));
+  EXPECT_EQ((std::vector<std::string>{"b", "a"}), namesOf(source));
+  EXPECT_NE(nullptr, source.find("b"));
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), namesOf(source));
 }
 
 }  // namespace

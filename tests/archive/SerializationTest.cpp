@@ -524,4 +524,42 @@ TEST(TreeFile, ReportsWhereLoadingStopped) {
   EXPECT_EQ(CArchive::RET_END_OF_DATA, missing.eCode);
 }
 
+TEST(Serialization, LargeListsAddedOutOfOrderStoreInListOrder) {
+  qel_test::TempDir dir;
+  CComposite root;
+  auto* box = new CComposite("box");
+  root.add(box);
+  std::mt19937 random(31);
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back("k" + std::to_string(random() % 1000000));
+    box->add(new CComponent(names.back(), std::to_string(i)));
+  }
+  // A second child of an existing name goes after the first.
+  box->add(new CComponent(names[7], "again"));
+  box->add(new CComponent("a", "last"));
+  const std::string stored = storeTree(dir, root);
+
+  CComposite back;
+  ASSERT_EQ(CArchive::RET_OK, loadTree(dir, stored, back));
+  auto* loadedBox = dynamic_cast<CComposite*>(back.find("box"));
+  ASSERT_NE(nullptr, loadedBox);
+  const std::vector<CBaseComponent*> original = childrenOf(*box);
+  const std::vector<CBaseComponent*> loaded = childrenOf(*loadedBox);
+  ASSERT_EQ(302u, loaded.size());
+  ASSERT_EQ(original.size(), loaded.size());
+  for (std::size_t i = 0; i < loaded.size(); ++i) {
+    EXPECT_EQ(original[i]->getName(), loaded[i]->getName());
+    EXPECT_EQ(static_cast<CComponent*>(original[i])->getValue(),
+              static_cast<CComponent*>(loaded[i])->getValue());
+  }
+  // The last added child was stored last; everything before in name order.
+  EXPECT_EQ("a", loaded.back()->getName());
+  EXPECT_TRUE(std::is_sorted(
+      loaded.begin(), loaded.end() - 1,
+      [](CBaseComponent* x, CBaseComponent* y) { return x->getName() < y->getName(); }));
+  EXPECT_EQ(static_cast<CComponent*>(box->find(names[7]))->getValue(),
+            static_cast<CComponent*>(loadedBox->find(names[7]))->getValue());
+}
+
 }  // namespace

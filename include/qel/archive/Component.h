@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "qel/archive/Archive.h"
@@ -234,6 +235,60 @@ class ChildAllocator {
   std::shared_ptr<ChildPool> _pPool;
 };
 
+// The children of a large composite by name: for each name, the child that
+// a lookup returns (the first of that name in list order).  Open addressing
+// with linear probing; a slot holds the low half of the name's hash (which
+// also gives its home slot, so the index holds at most 2^32 names), the child
+// and the name itself
+// (names of up to 16 bytes in the slot, longer ones in a block of their
+// own), so that a lookup mostly reads one slot and nothing else.
+class NameIndex {
+ public:
+  NameIndex() = default;
+  NameIndex(const NameIndex&) = delete;
+  NameIndex& operator=(const NameIndex&) = delete;
+  ~NameIndex() { reset(); }
+
+  bool active() const { return _pSlots != nullptr; }
+  // Makes the index usable (empty) with room for about count names.
+  void activate(std::size_t count);
+  // Frees everything: the index is inactive again.
+  void reset();
+  void swap(NameIndex& other) noexcept;
+
+  // The child filed under name, or null.
+  CBaseComponent* find(const std::string& name) const;
+  // Files child under name unless the name is there already.
+  void insert(const std::string& name, CBaseComponent* child);
+  // Files child under name in place of the one there (or takes the name out
+  // when child is null).
+  void assign(const std::string& name, CBaseComponent* child);
+
+ private:
+  static constexpr std::size_t kInline = 16;
+  struct Slot {
+    CBaseComponent* pChild;  // null: the slot is free
+    std::uint32_t nTag;
+    std::uint32_t nLength;
+    union {
+      char text[kInline];
+      char* pText;
+    } name;
+  };
+
+  static std::uint64_t hashOf(const std::string& name);
+  static bool holds(const Slot& slot, std::uint32_t tag, const std::string& name);
+  static void freeName(Slot& slot);
+  // The slot of name, or the free slot where it would go.
+  Slot* probe(const std::string& name, std::uint64_t hash) const;
+  void grow();
+  void erase(Slot* slot);
+
+  Slot* _pSlots = nullptr;
+  std::size_t _nMask = 0;
+  std::size_t _nCount = 0;
+};
+
 }  // namespace detail
 
 // An inner node that owns an ordered list of children.
@@ -241,8 +296,13 @@ class ChildAllocator {
 // The list order is that of a list that every name lookup sorts by name and
 // to which add appends after a lookup: all children but the last added are
 // in name order, the last added one is at the end until the next lookup.
-// Lookups and additions cost O(log n); children with equal names keep the
-// order in which they were added.
+// Children with equal names keep the order in which they were added.
+// Lookups and additions cost O(log n), or O(1) on average in a large list;
+// there the children added out of name order are sorted in when the list is
+// next walked in order (children, copies, storing) or a child is removed.
+// Such a walk changes where the children are kept even through a const
+// composite (clone), so two threads that share a composite need a lock for
+// cloning it as well.
 class QEL_API CComposite : public CBaseComponent {
  public:
   CComposite();
@@ -253,8 +313,10 @@ class QEL_API CComposite : public CBaseComponent {
   ~CComposite() override;
 
   bool isRoot() const { return _sName.empty(); }
-  bool hasChildren() const { return _pLast != nullptr || !_children.empty(); }
-  std::size_t getChildCount() const { return _children.size() + (_pLast != nullptr ? 1 : 0); }
+  bool hasChildren() const { return _pLast != nullptr || !_children.empty() || !_pending.empty(); }
+  std::size_t getChildCount() const {
+    return _children.size() + _pending.size() + (_pLast != nullptr ? 1 : 0);
+  }
 
   // Inserts the children, in list order, before the elements out holds.
   void getChildren(std::list<CBaseComponent*>& out);
@@ -278,8 +340,17 @@ class QEL_API CComposite : public CBaseComponent {
       std::multimap<std::string, CBaseComponent*, std::less<std::string>,
                     detail::ChildAllocator<std::pair<const std::string, CBaseComponent*>>>;
 
-  // Brings the last added child into name order.
+  using PendingList = std::vector<std::pair<std::string, CBaseComponent*>>;
+
+  // A composite with this many children files them in a name index too.
+  static constexpr std::size_t kIndexFrom = 64;
+
+  // Brings the last added child into name order (for an indexed list, into
+  // the index and the pending children).
   void settle();
+  // Sorts the pending children into the sorted part.  The list order does
+  // not change: only where the children are kept.
+  void sortIn() const;
   // The entry of a child in the sorted part, or the end.
   ChildMap::iterator locate(const CBaseComponent* child);
   template <typename F>
@@ -295,7 +366,15 @@ class QEL_API CComposite : public CBaseComponent {
   void swapChildren(CComposite& other);
 
   // The sorted part of the list, keyed by each child's name at insertion.
-  ChildMap _children;
+  // Children of an indexed list that did not come in name order wait in
+  // _pending (in the order they came) until something walks the list in
+  // order; in list order they are sorted in already, after every child of
+  // the same name in _children.
+  mutable ChildMap _children;
+  mutable PendingList _pending;
+  // Empty until the list grows large; then every child of _children and
+  // _pending by name.
+  detail::NameIndex _index;
   // The last added child, not yet sorted in; null when none.
   CBaseComponent* _pLast;
 };
