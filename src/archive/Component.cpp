@@ -425,7 +425,6 @@ CComposite::~CComposite() {
 
 template <typename F>
 void CComposite::forEachChild(F f) const {
-  sortIn();
   for (const auto& entry : _children) {
     f(entry.second);
   }
@@ -435,12 +434,7 @@ void CComposite::forEachChild(F f) const {
 }
 
 void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
-  // The order does not matter here, so the pending children are not sorted
-  // in first.
   for (const auto& entry : _children) {
-    out.push_back(entry.second);
-  }
-  for (const auto& entry : _pending) {
     out.push_back(entry.second);
   }
   if (_pLast != nullptr) {
@@ -449,20 +443,17 @@ void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
   _children.clear();
   // No entry is in use now: the pool's blocks can go.
   _children.get_allocator().pool()->reset();
-  PendingList().swap(_pending);
   _index.reset();
   _pLast = nullptr;
 }
 
 void CComposite::swapChildren(CComposite& other) {
   _children.swap(other._children);
-  _pending.swap(other._pending);
   _index.swap(other._index);
   std::swap(_pLast, other._pLast);
 }
 
 CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
-  sortIn();
   // A child is filed under its name, unless it was renamed (by assignment)
   // after it was added; then only a walk through the list finds it.
   const auto range = _children.equal_range(child->getName());
@@ -491,10 +482,8 @@ void CComposite::settle() {
   }
   // Children mostly come in name order (loading a stored list): then the
   // end of the sorted part is their place.
-  if (_pending.empty() && (_children.empty() || !(name < _children.rbegin()->first))) {
+  if (_children.empty() || !(name < _children.rbegin()->first)) {
     _children.emplace_hint(_children.end(), name, child);
-  } else if (_index.active()) {
-    _pending.emplace_back(name, child);
   } else {
     _children.emplace(name, child);
   }
@@ -505,15 +494,6 @@ void CComposite::settle() {
       _index.insert(entry.first, entry.second);
     }
   }
-}
-
-void CComposite::sortIn() const {
-  // Each goes after the children of its name already sorted in, which came
-  // before it.
-  for (auto& entry : _pending) {
-    _children.emplace(std::move(entry.first), entry.second);
-  }
-  PendingList().swap(_pending);
 }
 
 void CComposite::getChildren(std::list<CBaseComponent*>& out) {
@@ -551,7 +531,6 @@ void CComposite::add(CBaseComponent* child) {
   }
   if (found != nullptr) {
     // Owning a child twice would destroy it twice.
-    sortIn();
     const auto range = _children.equal_range(child->getName());
     for (auto it = range.first; it != range.second; ++it) {
       if (it->second == child) {
@@ -643,7 +622,6 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
       ar.writeText(composite->_sName.data(), composite->_sName.size(), code);
       ar.writeEndLine(code);
     }
-    composite->sortIn();
     stack.push_back(Frame{composite, composite->_children.begin(), false});
   };
   open(this);

@@ -297,12 +297,8 @@ class NameIndex {
 // to which add appends after a lookup: all children but the last added are
 // in name order, the last added one is at the end until the next lookup.
 // Children with equal names keep the order in which they were added.
-// Lookups and additions cost O(log n), or O(1) on average in a large list;
-// there the children added out of name order are sorted in when the list is
-// next walked in order (children, copies, storing) or a child is removed.
-// Such a walk changes where the children are kept even through a const
-// composite (clone), so two threads that share a composite need a lock for
-// cloning it as well.
+// Additions cost O(log n); lookups O(log n), or O(1) on average in a large
+// list, which keeps a name index beside the sorted list.
 class QEL_API CComposite : public CBaseComponent {
  public:
   CComposite();
@@ -313,10 +309,8 @@ class QEL_API CComposite : public CBaseComponent {
   ~CComposite() override;
 
   bool isRoot() const { return _sName.empty(); }
-  bool hasChildren() const { return _pLast != nullptr || !_children.empty() || !_pending.empty(); }
-  std::size_t getChildCount() const {
-    return _children.size() + _pending.size() + (_pLast != nullptr ? 1 : 0);
-  }
+  bool hasChildren() const { return _pLast != nullptr || !_children.empty(); }
+  std::size_t getChildCount() const { return _children.size() + (_pLast != nullptr ? 1 : 0); }
 
   // Inserts the children, in list order, before the elements out holds.
   void getChildren(std::list<CBaseComponent*>& out);
@@ -340,17 +334,12 @@ class QEL_API CComposite : public CBaseComponent {
       std::multimap<std::string, CBaseComponent*, std::less<std::string>,
                     detail::ChildAllocator<std::pair<const std::string, CBaseComponent*>>>;
 
-  using PendingList = std::vector<std::pair<std::string, CBaseComponent*>>;
-
   // A composite with this many children files them in a name index too.
   static constexpr std::size_t kIndexFrom = 64;
 
-  // Brings the last added child into name order (for an indexed list, into
-  // the index and the pending children).
+  // Brings the last added child into name order (and into the index of a
+  // large list).
   void settle();
-  // Sorts the pending children into the sorted part.  The list order does
-  // not change: only where the children are kept.
-  void sortIn() const;
   // The entry of a child in the sorted part, or the end.
   ChildMap::iterator locate(const CBaseComponent* child);
   template <typename F>
@@ -366,14 +355,9 @@ class QEL_API CComposite : public CBaseComponent {
   void swapChildren(CComposite& other);
 
   // The sorted part of the list, keyed by each child's name at insertion.
-  // Children of an indexed list that did not come in name order wait in
-  // _pending (in the order they came) until something walks the list in
-  // order; in list order they are sorted in already, after every child of
-  // the same name in _children.
-  mutable ChildMap _children;
-  mutable PendingList _pending;
-  // Empty until the list grows large; then every child of _children and
-  // _pending by name.
+  ChildMap _children;
+  // Empty until the list grows large; then every child of _children by
+  // name.
   detail::NameIndex _index;
   // The last added child, not yet sorted in; null when none.
   CBaseComponent* _pLast;
