@@ -841,57 +841,6 @@ void BM_CompositeAdd(benchmark::State& state) {
 }
 BENCHMARK(BM_CompositeAdd)->Name("composite_add")->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
-// The same batch added and then removed, both timed: a large composite sorts
-// the children it did not take in name order into the list when it is next
-// walked or a child is removed, and this shows that part of the cost too.
-void BM_CompositeAddRemove(benchmark::State& state) {
-  const std::size_t n = growthSize(state);
-  Random random(79);
-  std::unordered_set<std::string> taken;
-  std::vector<std::string> names;
-  qel::CComposite composite("c");
-  fillComposite(composite, n, random, taken, names);
-  // The filled list is walked in order once, outside the timing, so that
-  // the rounds do not pay for sorting in the children of the fill.
-  {
-    std::list<qel::CBaseComponent*> all;
-    composite.getChildren(all);
-  }
-  std::vector<std::string> extra;
-  for (std::size_t i = 0; i < kBatch; ++i) {
-    extra.push_back(freshName(random, taken));
-  }
-  std::vector<qel::CBaseComponent*> batch(kBatch);
-  for (auto _ : state) {
-    state.PauseTiming();
-    for (std::size_t i = 0; i < kBatch; ++i) {
-      batch[i] = new qel::CComponent(extra[i], "value");
-    }
-    state.ResumeTiming();
-    for (qel::CBaseComponent* child : batch) {
-      composite.add(child);
-    }
-    for (qel::CBaseComponent* child : batch) {
-      composite.remove(child);
-    }
-  }
-  if (composite.getChildCount() != n || composite.find(extra[0]) != nullptr ||
-      composite.find(names[n / 2]) == nullptr) {
-    fail("the composite lost or kept children it should not");
-  }
-  state.counters["children"] = static_cast<double>(n);
-  state.counters["ns_per_op"] =
-      benchmark::Counter(static_cast<double>(state.iterations() * kBatch),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatch));
-}
-BENCHMARK(BM_CompositeAddRemove)
-    ->Name("composite_add_remove")
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000);
-
 void BM_CompositeFind(benchmark::State& state) {
   const std::size_t n = growthSize(state);
   Random random(78);
