@@ -44,19 +44,23 @@ bool gCounting = false;
 long long gLiveBytes = 0;
 long long gPeakBytes = 0;
 
+// Adds a fresh block to the live and peak counts while counting is on.
+void* noteAllocation(void* p) {
+  if (gCounting) {
+    gLiveBytes += static_cast<long long>(malloc_usable_size(p));
+    if (gLiveBytes > gPeakBytes) {
+      gPeakBytes = gLiveBytes;
+    }
+  }
+  return p;
+}
+
 void* countedAlloc(std::size_t size) {
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p == nullptr) {
     throw std::bad_alloc();
   }
-  if (!gCounting) {
-    return p;
-  }
-  gLiveBytes += static_cast<long long>(malloc_usable_size(p));
-  if (gLiveBytes > gPeakBytes) {
-    gPeakBytes = gLiveBytes;
-  }
-  return p;
+  return noteAllocation(p);
 }
 
 void* countedAlignedAlloc(std::size_t size, std::align_val_t align) {
@@ -66,14 +70,7 @@ void* countedAlignedAlloc(std::size_t size, std::align_val_t align) {
   if (p == nullptr) {
     throw std::bad_alloc();
   }
-  if (!gCounting) {
-    return p;
-  }
-  gLiveBytes += static_cast<long long>(malloc_usable_size(p));
-  if (gLiveBytes > gPeakBytes) {
-    gPeakBytes = gLiveBytes;
-  }
-  return p;
+  return noteAllocation(p);
 }
 
 void countedFree(void* p) noexcept {

@@ -1,6 +1,5 @@
 #include "Inspect.h"
 
-#include <cstdlib>
 #include <list>
 #include <ostream>
 #include <sstream>
@@ -11,10 +10,6 @@
 namespace qeltool {
 
 namespace {
-
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 // One composite being walked: its children and the next one to visit.
 struct Level {
@@ -185,9 +180,7 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
       }
       int type = 0;
       if (code == qel::CArchive::RET_OK) {
-        type = isHexDigit(typeText[0])
-                   ? static_cast<int>(std::strtol(typeText.c_str(), nullptr, 16))
-                   : 0;
+        type = hexDigitValue(typeText[0]);  // -1 names no field type either
         if (fieldTypeName(type) == nullptr) {
           code = qel::CArchive::RET_BAD_FORMAT;
         }

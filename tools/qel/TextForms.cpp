@@ -13,7 +13,9 @@ namespace {
 const char kHexDigits[] = "0123456789abcdef";
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int hexValue(char c) {
+}  // namespace
+
+int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
   }
@@ -25,8 +27,6 @@ int hexValue(char c) {
   }
   return -1;
 }
-
-}  // namespace
 
 std::string escapeText(const std::string& text) {
   std::string out;
@@ -104,8 +104,8 @@ bool parseHex(const std::string& text, std::string& out) {
   out.clear();
   out.reserve(text.size() / 2);
   for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = hexValue(text[i]);
-    const int low = hexValue(text[i + 1]);
+    const int high = hexDigitValue(text[i]);
+    const int low = hexDigitValue(text[i + 1]);
     if (high < 0 || low < 0) {
       return false;
     }

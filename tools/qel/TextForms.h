@@ -16,6 +16,9 @@ std::string toHex(const unsigned char* data, std::size_t size, const char* separ
 // The first 16 bytes as spaced hexadecimal, " ..." when there are more.
 std::string hexPreview(const unsigned char* data, std::size_t size);
 
+// The value of one hexadecimal digit of either case, -1 for anything else.
+int hexDigitValue(char c);
+
 // Reads pairs of hexadecimal digits; false for an odd length or a non-digit.
 bool parseHex(const std::string& text, std::string& out);
 
