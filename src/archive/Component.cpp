@@ -252,7 +252,7 @@ void NameIndex::swap(NameIndex& other) noexcept {
   std::swap(_nCount, other._nCount);
 }
 
-std::uint64_t NameIndex::hashOf(const std::string& name) {
+std::uint64_t NameIndex::hashOf(std::string_view name) {
   // Eight bytes at a time, each word mixed in by a multiplication; the
   // length goes in first, so that names that differ only in trailing NUL
   // bytes hash apart.
@@ -278,7 +278,7 @@ std::uint64_t NameIndex::hashOf(const std::string& name) {
   return hash;
 }
 
-bool NameIndex::holds(const Slot& slot, std::uint32_t tag, const std::string& name) {
+bool NameIndex::holds(const Slot& slot, std::uint32_t tag, std::string_view name) {
   if (slot.nTag != tag || slot.nLength != name.size()) {
     return false;
   }
@@ -292,7 +292,7 @@ void NameIndex::freeName(Slot& slot) {
   }
 }
 
-NameIndex::Slot* NameIndex::probe(const std::string& name, std::uint64_t hash) const {
+NameIndex::Slot* NameIndex::probe(std::string_view name, std::uint64_t hash) const {
   const auto tag = static_cast<std::uint32_t>(hash);
   std::size_t i = tag & _nMask;
   for (;;) {
@@ -304,14 +304,14 @@ NameIndex::Slot* NameIndex::probe(const std::string& name, std::uint64_t hash) c
   }
 }
 
-CBaseComponent* NameIndex::find(const std::string& name) const {
+CBaseComponent* NameIndex::find(std::string_view name, std::uint64_t hash) const {
   if (_pSlots == nullptr) {
     return nullptr;
   }
-  return probe(name, hashOf(name))->pChild;
+  return probe(name, hash)->pChild;
 }
 
-void NameIndex::insert(const std::string& name, CBaseComponent* child) {
+void NameIndex::insert(std::string_view name, CBaseComponent* child) {
   if ((_nCount + 1) > (_nMask + 1) / 4 * 3) {
     grow();
   }
@@ -332,7 +332,17 @@ void NameIndex::insert(const std::string& name, CBaseComponent* child) {
   ++_nCount;
 }
 
-void NameIndex::assign(const std::string& name, CBaseComponent* child) {
+void NameIndex::prefetch(std::uint64_t hash) const {
+#if defined(__GNUC__) || defined(__clang__)
+  if (_pSlots != nullptr) {
+    __builtin_prefetch(&_pSlots[static_cast<std::uint32_t>(hash) & _nMask]);
+  }
+#else
+  (void)hash;
+#endif
+}
+
+void NameIndex::assign(std::string_view name, CBaseComponent* child) {
   if (_pSlots == nullptr) {
     return;
   }
@@ -444,19 +454,21 @@ void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
   // No entry is in use now: the pool's blocks can go.
   _children.get_allocator().pool()->reset();
   _index.reset();
+  _nSearches = 0;
   _pLast = nullptr;
 }
 
 void CComposite::swapChildren(CComposite& other) {
   _children.swap(other._children);
   _index.swap(other._index);
+  std::swap(_nSearches, other._nSearches);
   std::swap(_pLast, other._pLast);
 }
 
 CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
   // A child is filed under its name, unless it was renamed (by assignment)
   // after it was added; then only a walk through the list finds it.
-  const auto range = _children.equal_range(child->getName());
+  const auto range = _children.equal_range(std::string_view(child->getName()));
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second == child) {
       return it;
@@ -482,17 +494,19 @@ void CComposite::settle() {
   }
   // Children mostly come in name order (loading a stored list): then the
   // end of the sorted part is their place.
-  if (_children.empty() || !(name < _children.rbegin()->first)) {
-    _children.emplace_hint(_children.end(), name, child);
+  const std::string_view key(name);
+  if (_children.empty() || !(key < _children.rbegin()->first.view())) {
+    _children.emplace_hint(_children.end(), key, child);
   } else {
-    _children.emplace(name, child);
+    _children.emplace(key, child);
   }
-  if (!_index.active() && _children.size() >= kIndexFrom) {
-    _index.activate(_children.size() * 2);
-    // The first child of each name in list order is the one filed.
-    for (const auto& entry : _children) {
-      _index.insert(entry.first, entry.second);
-    }
+}
+
+void CComposite::buildIndex() {
+  _index.activate(_children.size() * 2);
+  // The first child of each name in list order is the one filed.
+  for (const auto& entry : _children) {
+    _index.insert(entry.first.view(), entry.second);
   }
 }
 
@@ -507,12 +521,20 @@ CBaseComponent* CComposite::find(const std::string& name) {
     return _index.find(name);
   }
   // A name after every present one (the usual case while a stored list is
-  // loaded) needs no search.
-  if (_children.empty() || _children.rbegin()->first < name) {
+  // loaded) needs no search, and no index: a list that only ever grows at
+  // its end never builds one.
+  if (_children.empty() || _children.rbegin()->first.view() < name) {
     return nullptr;
   }
-  const auto position = _children.lower_bound(name);
-  if (position == _children.end() || position->first != name) {
+  // A large list that is searched again and again gets its index; one
+  // search (the one child out of order at the end of a stored list, say)
+  // is cheaper done in the sorted list.
+  if (_children.size() >= kIndexFrom && ++_nSearches >= kSearchesBeforeIndex) {
+    buildIndex();
+    return _index.find(name);
+  }
+  const auto position = _children.lower_bound(std::string_view(name));
+  if (position == _children.end() || position->first.view() != name) {
     return nullptr;
   }
   return position->second;
@@ -522,7 +544,18 @@ void CComposite::add(CBaseComponent* child) {
   if (child == nullptr || child == this) {
     return;
   }
-  const CBaseComponent* found = find(child->getName());
+  const std::string& name = child->getName();
+  const CBaseComponent* found = nullptr;
+  if (_index.active()) {
+    // The index slot of the name comes from memory while the child added
+    // before is sorted in.
+    const std::uint64_t hash = detail::NameIndex::hashOf(name);
+    _index.prefetch(hash);
+    settle();
+    found = _index.find(name, hash);
+  } else {
+    found = find(name);
+  }
   if (found != nullptr && DISPLAY_ERROR_LOGS) {
     ConsoleLogger::LogMessage(LOG_ERROR, "CComposite::add ERROR - Already exist!!!");
   }
@@ -531,7 +564,7 @@ void CComposite::add(CBaseComponent* child) {
   }
   if (found != nullptr) {
     // Owning a child twice would destroy it twice.
-    const auto range = _children.equal_range(child->getName());
+    const auto range = _children.equal_range(std::string_view(name));
     for (auto it = range.first; it != range.second; ++it) {
       if (it->second == child) {
         return;
@@ -552,12 +585,13 @@ void CComposite::remove(CBaseComponent* child) {
     if (entry == _children.end()) {
       return;
     }
-    if (_index.active() && _index.find(entry->first) == child) {
+    if (_index.active() && _index.find(entry->first.view()) == child) {
       // Lookups of the name now give the next child of that name, if any.
-      std::string name = entry->first;
+      const std::string name(entry->first.view());
       _children.erase(entry);
-      const auto next = _children.lower_bound(name);
-      _index.assign(name, next == _children.end() || next->first != name ? nullptr : next->second);
+      const auto next = _children.lower_bound(std::string_view(name));
+      _index.assign(name,
+                    next == _children.end() || next->first.view() != name ? nullptr : next->second);
     } else {
       _children.erase(entry);
     }

@@ -529,6 +529,46 @@ TEST(CompositeLargeList, SameNamesKeepTheirOrderAsTheListGrows) {
   EXPECT_EQ("a", childrenOf(root).front()->getName());
 }
 
+TEST(CompositeLargeList, ListsGrownAtTheEndAnswerLookupsInside) {
+  QuietLogs quiet;
+  // Names in rising order, as a stored list loads, with a run of equal
+  // names and a child renamed after it was added.
+  CComposite root;
+  std::vector<CBaseComponent*> dups;
+  for (int i = 0; i < 300; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof(name), "k%03d", i);
+    root.add(new CComponent(name, ""));
+    if (i == 150) {
+      for (int d = 0; d < 3; ++d) {
+        dups.push_back(new CComponent("k150", std::to_string(d)));
+        root.add(dups.back());
+      }
+    }
+  }
+  CBaseComponent* renamed = root.find("k200");
+  ASSERT_NE(nullptr, renamed);
+  static_cast<CBaseComponent&>(*renamed) = CComponent("zzz", "");
+  // Lookups before the end: the first child of a name, in list order.
+  EXPECT_NE(nullptr, root.find("k000"));
+  EXPECT_NE(dups[0], root.find("k150"));
+  EXPECT_EQ("", static_cast<CComponent*>(root.find("k150"))->getValue());
+  EXPECT_EQ(renamed, root.find("k200"));
+  EXPECT_EQ(nullptr, root.find("zzz"));
+  EXPECT_EQ(nullptr, root.find("k1500"));
+  // Additions after the first such lookup keep every name findable.
+  root.add(new CComponent("a", "front"));
+  root.add(new CComponent("k299", "second"));
+  EXPECT_EQ("front", static_cast<CComponent*>(root.find("a"))->getValue());
+  EXPECT_EQ("", static_cast<CComponent*>(root.find("k299"))->getValue());
+  root.remove(root.find("k150"));
+  EXPECT_EQ(dups[0], root.find("k150"));
+  EXPECT_EQ(304u, root.getChildCount());
+  const std::vector<CBaseComponent*> order = childrenOf(root);
+  EXPECT_EQ("a", order.front()->getName());
+  EXPECT_EQ(dups[0], order[151]);
+}
+
 TEST(CompositeLargeList, LongAndSimilarNames) {
   CComposite root;
   const std::string base(40, 'x');

@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -158,7 +160,7 @@ class ChildPool {
   void reset() {
     while (_pBlocks != nullptr) {
       void* next = *static_cast<void**>(_pBlocks);
-      ::operator delete(_pBlocks);
+      ::operator delete(_pBlocks, kBlockAlignment);
       _pBlocks = next;
     }
     _pFree = nullptr;
@@ -170,10 +172,14 @@ class ChildPool {
  private:
   static constexpr std::size_t kFirstCount = 8;
   static constexpr std::size_t kLargestCount = 1024;
-  static constexpr std::size_t kHeader = alignof(std::max_align_t);
+  // Blocks start on a cache line and their entries after a header of one
+  // line, so that an entry of a line's size lies in exactly one.
+  static constexpr std::size_t kHeader = 64;
+  static constexpr std::align_val_t kBlockAlignment{64};
 
   void grow() {
-    auto* block = static_cast<char*>(::operator new(kHeader + _nSlot * _nNextCount));
+    auto* block =
+        static_cast<char*>(::operator new(kHeader + _nSlot * _nNextCount, kBlockAlignment));
     *reinterpret_cast<void**>(block) = _pBlocks;
     _pBlocks = block;
     _pCursor = block + kHeader;
@@ -235,6 +241,47 @@ class ChildAllocator {
   std::shared_ptr<ChildPool> _pPool;
 };
 
+// The name under which a child list files a child: up to 16 bytes in
+// place, a longer one in a block of its own.  With the tree's links and the
+// child it makes a list entry of 64 bytes, one cache line in the pool.
+class ChildKey {
+ public:
+  explicit ChildKey(std::string_view name) : _nLength(name.size()) {
+    char* to = _nLength > kInline ? (_u.pText = new char[_nLength]) : _u.text;
+    if (_nLength != 0) {
+      std::memcpy(to, name.data(), _nLength);
+    }
+  }
+  ChildKey(const ChildKey& other) : ChildKey(other.view()) {}
+  ChildKey& operator=(const ChildKey&) = delete;
+  ~ChildKey() {
+    if (_nLength > kInline) {
+      delete[] _u.pText;
+    }
+  }
+
+  std::string_view view() const {
+    return std::string_view(_nLength > kInline ? _u.pText : _u.text, _nLength);
+  }
+
+ private:
+  static constexpr std::size_t kInline = 16;
+  union {
+    char text[kInline];
+    char* pText;
+  } _u;
+  std::size_t _nLength;
+};
+
+// Orders keys as std::string orders the names, and compares keys with names
+// directly.
+struct ChildKeyLess {
+  using is_transparent = void;
+  bool operator()(const ChildKey& a, const ChildKey& b) const { return a.view() < b.view(); }
+  bool operator()(const ChildKey& a, std::string_view b) const { return a.view() < b; }
+  bool operator()(std::string_view a, const ChildKey& b) const { return a < b.view(); }
+};
+
 // The children of a large composite by name: for each name, the child that
 // a lookup returns (the first of that name in list order).  Open addressing
 // with linear probing; a slot holds the low half of the name's hash (which
@@ -257,12 +304,18 @@ class NameIndex {
   void swap(NameIndex& other) noexcept;
 
   // The child filed under name, or null.
-  CBaseComponent* find(const std::string& name) const;
+  CBaseComponent* find(std::string_view name) const { return find(name, hashOf(name)); }
+  // The same for a name whose hash (hashOf) is known.
+  CBaseComponent* find(std::string_view name, std::uint64_t hash) const;
   // Files child under name unless the name is there already.
-  void insert(const std::string& name, CBaseComponent* child);
+  void insert(std::string_view name, CBaseComponent* child);
   // Files child under name in place of the one there (or takes the name out
   // when child is null).
-  void assign(const std::string& name, CBaseComponent* child);
+  void assign(std::string_view name, CBaseComponent* child);
+  // Starts fetching the slot where a lookup of a name of that hash begins.
+  void prefetch(std::uint64_t hash) const;
+
+  static std::uint64_t hashOf(std::string_view name);
 
  private:
   static constexpr std::size_t kInline = 16;
@@ -276,11 +329,10 @@ class NameIndex {
     } name;
   };
 
-  static std::uint64_t hashOf(const std::string& name);
-  static bool holds(const Slot& slot, std::uint32_t tag, const std::string& name);
+  static bool holds(const Slot& slot, std::uint32_t tag, std::string_view name);
   static void freeName(Slot& slot);
   // The slot of name, or the free slot where it would go.
-  Slot* probe(const std::string& name, std::uint64_t hash) const;
+  Slot* probe(std::string_view name, std::uint64_t hash) const;
   void grow();
   void erase(Slot* slot);
 
@@ -331,15 +383,20 @@ class QEL_API CComposite : public CBaseComponent {
 
  private:
   using ChildMap =
-      std::multimap<std::string, CBaseComponent*, std::less<std::string>,
-                    detail::ChildAllocator<std::pair<const std::string, CBaseComponent*>>>;
+      std::multimap<detail::ChildKey, CBaseComponent*, detail::ChildKeyLess,
+                    detail::ChildAllocator<std::pair<const detail::ChildKey, CBaseComponent*>>>;
 
-  // A composite with this many children files them in a name index too.
+  // A list of this many children that lookups have had to search this many
+  // times files them all in a name index, which later additions then keep
+  // up to date.
   static constexpr std::size_t kIndexFrom = 64;
+  static constexpr std::uint32_t kSearchesBeforeIndex = 8;
 
   // Brings the last added child into name order (and into the index of a
   // large list).
   void settle();
+  // Files every child of the sorted part in the name index.
+  void buildIndex();
   // The entry of a child in the sorted part, or the end.
   ChildMap::iterator locate(const CBaseComponent* child);
   template <typename F>
@@ -356,9 +413,13 @@ class QEL_API CComposite : public CBaseComponent {
 
   // The sorted part of the list, keyed by each child's name at insertion.
   ChildMap _children;
-  // Empty until the list grows large; then every child of _children by
-  // name.
+  // Empty until a lookup in a large list needs it (one that only grows at
+  // its end, as a loaded list does, never needs it); then every child of
+  // _children by name.
   detail::NameIndex _index;
+  // Searches of the sorted list since it was last emptied, while it has no
+  // index.
+  std::uint32_t _nSearches = 0;
   // The last added child, not yet sorted in; null when none.
   CBaseComponent* _pLast;
 };
