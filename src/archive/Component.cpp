@@ -451,8 +451,6 @@ void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
     out.push_back(_pLast);
   }
   _children.clear();
-  // No entry is in use now: the pool's blocks can go.
-  _children.get_allocator().pool()->reset();
   _index.reset();
   _nSearches = 0;
   _pLast = nullptr;
@@ -468,8 +466,9 @@ void CComposite::swapChildren(CComposite& other) {
 CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
   // A child is filed under its name, unless it was renamed (by assignment)
   // after it was added; then only a walk through the list finds it.
-  const auto range = _children.equal_range(std::string_view(child->getName()));
-  for (auto it = range.first; it != range.second; ++it) {
+  const std::string_view name(child->getName());
+  for (auto it = _children.lowerBound(name); it != _children.end() && it->first.view() == name;
+       ++it) {
     if (it->second == child) {
       return it;
     }
@@ -487,26 +486,39 @@ void CComposite::settle() {
     return;
   }
   CBaseComponent* child = _pLast;
-  _pLast = nullptr;
-  const std::string& name = child->getName();
-  if (_index.active()) {
-    _index.insert(name, child);
-  }
   // Children mostly come in name order (loading a stored list): then the
-  // end of the sorted part is their place.
-  const std::string_view key(name);
-  if (_children.empty() || !(key < _children.rbegin()->first.view())) {
-    _children.emplace_hint(_children.end(), key, child);
+  // end of the sorted part is their place.  Should memory run out, the
+  // child stays the last added one, still owned.
+  const std::string_view key(child->getName());
+  if (_children.empty() || !(key < _children.back().first.view())) {
+    _children.append(key, child);
   } else {
-    _children.emplace(key, child);
+    _children.insert(key, child);
+  }
+  _pLast = nullptr;
+  if (_index.active()) {
+    try {
+      _index.insert(key, child);
+    } catch (...) {
+      // The index only speeds up lookups: without room for it, lookups
+      // search the list until it can be built again.
+      _index.reset();
+      _nSearches = 0;
+    }
   }
 }
 
 void CComposite::buildIndex() {
-  _index.activate(_children.size() * 2);
-  // The first child of each name in list order is the one filed.
-  for (const auto& entry : _children) {
-    _index.insert(entry.first.view(), entry.second);
+  try {
+    _index.activate(_children.size() * 2);
+    // The first child of each name in list order is the one filed.
+    for (const auto& entry : _children) {
+      _index.insert(entry.first.view(), entry.second);
+    }
+  } catch (...) {
+    // A part of an index would miss names.
+    _index.reset();
+    throw;
   }
 }
 
@@ -523,7 +535,7 @@ CBaseComponent* CComposite::find(const std::string& name) {
   // A name after every present one (the usual case while a stored list is
   // loaded) needs no search, and no index: a list that only ever grows at
   // its end never builds one.
-  if (_children.empty() || _children.rbegin()->first.view() < name) {
+  if (_children.empty() || _children.back().first.view() < name) {
     return nullptr;
   }
   // A large list that is searched again and again gets its index; one
@@ -533,7 +545,7 @@ CBaseComponent* CComposite::find(const std::string& name) {
     buildIndex();
     return _index.find(name);
   }
-  const auto position = _children.lower_bound(std::string_view(name));
+  const auto position = _children.lowerBound(name);
   if (position == _children.end() || position->first.view() != name) {
     return nullptr;
   }
@@ -564,8 +576,8 @@ void CComposite::add(CBaseComponent* child) {
   }
   if (found != nullptr) {
     // Owning a child twice would destroy it twice.
-    const auto range = _children.equal_range(std::string_view(name));
-    for (auto it = range.first; it != range.second; ++it) {
+    for (auto it = _children.lowerBound(name); it != _children.end() && it->first.view() == name;
+         ++it) {
       if (it->second == child) {
         return;
       }
@@ -589,9 +601,16 @@ void CComposite::remove(CBaseComponent* child) {
       // Lookups of the name now give the next child of that name, if any.
       const std::string name(entry->first.view());
       _children.erase(entry);
-      const auto next = _children.lower_bound(std::string_view(name));
-      _index.assign(name,
-                    next == _children.end() || next->first.view() != name ? nullptr : next->second);
+      const auto next = _children.lowerBound(name);
+      try {
+        _index.assign(name, next == _children.end() || next->first.view() != name ? nullptr
+                                                                                     : next->second);
+      } catch (...) {
+        // An index that still files the child would give it out after it is
+        // gone; lookups search the list until the index is built again.
+        _index.reset();
+        _nSearches = 0;
+      }
     } else {
       _children.erase(entry);
     }

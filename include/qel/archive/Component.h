@@ -121,165 +121,138 @@ class QEL_API CBinaryComponent : public CBaseComponent {
 
 namespace detail {
 
-// The entries of one composite's child list, taken from blocks that hold
-// many of them: one allocation per block instead of one per child, and the
-// entries of a loaded list lie side by side in list order.  Entries given
-// back are reused; the blocks go when the pool does or when reset is
-// called with no entry in use.
-class ChildPool {
- public:
-  ChildPool() = default;
-  ChildPool(const ChildPool&) = delete;
-  ChildPool& operator=(const ChildPool&) = delete;
-  ~ChildPool() { reset(); }
-
-  // Entries of the first size asked for come from the blocks.
-  bool serves(std::size_t size) {
-    if (_nSlot == 0) {
-      _nSlot = (size + alignof(void*) - 1) / alignof(void*) * alignof(void*);
-    }
-    return size <= _nSlot;
-  }
-  void* take() {
-    if (_pFree != nullptr) {
-      void* entry = _pFree;
-      _pFree = *static_cast<void**>(entry);
-      return entry;
-    }
-    if (_pCursor == _pEnd) {
-      grow();
-    }
-    void* entry = _pCursor;
-    _pCursor += _nSlot;
-    return entry;
-  }
-  void give(void* entry) {
-    *static_cast<void**>(entry) = _pFree;
-    _pFree = entry;
-  }
-  void reset() {
-    while (_pBlocks != nullptr) {
-      void* next = *static_cast<void**>(_pBlocks);
-      ::operator delete(_pBlocks, kBlockAlignment);
-      _pBlocks = next;
-    }
-    _pFree = nullptr;
-    _pCursor = nullptr;
-    _pEnd = nullptr;
-    _nNextCount = kFirstCount;
-  }
-
- private:
-  static constexpr std::size_t kFirstCount = 8;
-  static constexpr std::size_t kLargestCount = 1024;
-  // Blocks start on a cache line and their entries after a header of one
-  // line, so that an entry of a line's size lies in exactly one.
-  static constexpr std::size_t kHeader = 64;
-  static constexpr std::align_val_t kBlockAlignment{64};
-
-  void grow() {
-    auto* block =
-        static_cast<char*>(::operator new(kHeader + _nSlot * _nNextCount, kBlockAlignment));
-    *reinterpret_cast<void**>(block) = _pBlocks;
-    _pBlocks = block;
-    _pCursor = block + kHeader;
-    _pEnd = _pCursor + _nSlot * _nNextCount;
-    if (_nNextCount < kLargestCount) {
-      _nNextCount *= 2;
-    }
-  }
-
-  std::size_t _nSlot = 0;
-  std::size_t _nNextCount = kFirstCount;
-  void* _pBlocks = nullptr;
-  void* _pFree = nullptr;
-  char* _pCursor = nullptr;
-  char* _pEnd = nullptr;
-};
-
-// Allocates single entries of a child list from the list's pool; anything
-// else from the heap.  Copies share the pool, which lives as long as one of
-// them.
-template <typename T>
-class ChildAllocator {
- public:
-  using value_type = T;
-  using propagate_on_container_copy_assignment = std::true_type;
-  using propagate_on_container_move_assignment = std::true_type;
-  using propagate_on_container_swap = std::true_type;
-
-  ChildAllocator() : _pPool(std::make_shared<ChildPool>()) {}
-  template <typename U>
-  ChildAllocator(const ChildAllocator<U>& other) noexcept : _pPool(other.pool()) {}
-
-  T* allocate(std::size_t n) {
-    if (n == 1 && _pPool->serves(sizeof(T))) {
-      return static_cast<T*>(_pPool->take());
-    }
-    return static_cast<T*>(::operator new(n * sizeof(T)));
-  }
-  void deallocate(T* p, std::size_t n) noexcept {
-    if (n == 1 && _pPool->serves(sizeof(T))) {
-      _pPool->give(p);
-    } else {
-      ::operator delete(p);
-    }
-  }
-
-  const std::shared_ptr<ChildPool>& pool() const noexcept { return _pPool; }
-
-  template <typename U>
-  bool operator==(const ChildAllocator<U>& other) const noexcept {
-    return _pPool == other.pool();
-  }
-  template <typename U>
-  bool operator!=(const ChildAllocator<U>& other) const noexcept {
-    return _pPool != other.pool();
-  }
-
- private:
-  std::shared_ptr<ChildPool> _pPool;
-};
-
-// The name under which a child list files a child: up to 16 bytes in
-// place, a longer one in a block of its own.  With the tree's links and the
-// child it makes a list entry of 64 bytes, one cache line in the pool.
-class ChildKey {
- public:
-  explicit ChildKey(std::string_view name) : _nLength(name.size()) {
-    char* to = _nLength > kInline ? (_u.pText = new char[_nLength]) : _u.text;
-    if (_nLength != 0) {
-      std::memcpy(to, name.data(), _nLength);
-    }
-  }
-  ChildKey(const ChildKey& other) : ChildKey(other.view()) {}
-  ChildKey& operator=(const ChildKey&) = delete;
-  ~ChildKey() {
-    if (_nLength > kInline) {
-      delete[] _u.pText;
-    }
-  }
-
-  std::string_view view() const {
-    return std::string_view(_nLength > kInline ? _u.pText : _u.text, _nLength);
-  }
-
- private:
+// The name under which a child list files a child (its name when it was
+// added): up to 16 bytes in place, a longer one in a block of its own.  A
+// plain value that the list copies and moves as bytes; the list frees a
+// long name when it lets go of it.
+struct ChildName {
   static constexpr std::size_t kInline = 16;
   union {
     char text[kInline];
     char* pText;
-  } _u;
-  std::size_t _nLength;
+  } u;
+  std::size_t nLength;
+
+  static ChildName make(std::string_view name);
+  void release() {
+    if (nLength > kInline) {
+      delete[] u.pText;
+    }
+  }
+  std::string_view view() const {
+    return std::string_view(nLength > kInline ? u.pText : u.text, nLength);
+  }
 };
 
-// Orders keys as std::string orders the names, and compares keys with names
-// directly.
-struct ChildKeyLess {
-  using is_transparent = void;
-  bool operator()(const ChildKey& a, const ChildKey& b) const { return a.view() < b.view(); }
-  bool operator()(const ChildKey& a, std::string_view b) const { return a.view() < b; }
-  bool operator()(std::string_view a, const ChildKey& b) const { return a < b.view(); }
+struct ChildEntry {
+  ChildName first;
+  CBaseComponent* second;
+};
+
+struct ChildInner;
+
+// The nodes of a child list: a B+ tree whose leaves hold the entries in list
+// order and are chained, and whose inner nodes hold for each child but the
+// first a name no greater than any in it and no less than any before it.
+struct ChildNode {
+  ChildInner* pParent;
+  std::uint32_t nCount;  // entries of a leaf, children of an inner node
+  bool bLeaf;
+};
+
+struct ChildLeaf : ChildNode {
+  static constexpr std::uint32_t kCapacity = 30;
+  ChildLeaf* pNext;
+  ChildLeaf* pPrev;
+  ChildEntry entries[kCapacity];
+};
+
+struct ChildInner : ChildNode {
+  static constexpr std::uint32_t kCapacity = 32;
+  ChildName keys[kCapacity - 1];  // keys[i] bounds kids[i] from above and kids[i + 1] from below
+  ChildNode* kids[kCapacity];
+};
+
+// The sorted part of a composite's child list: entries ordered by name,
+// equal names in the order they came.  Entries of 32 bytes lie side by side
+// in leaves of about a kilobyte, so that walking the list reads memory in
+// order and finding a place in a large list touches a few nodes, each
+// fetched in one go.  No leaf is empty; the tree is empty when the list is.
+class ChildList {
+ public:
+  class iterator {
+   public:
+    iterator() = default;
+    const ChildEntry& operator*() const { return _pLeaf->entries[_nIndex]; }
+    const ChildEntry* operator->() const { return &_pLeaf->entries[_nIndex]; }
+    iterator& operator++() {
+      if (++_nIndex == _pLeaf->nCount) {
+        _pLeaf = _pLeaf->pNext;
+        _nIndex = 0;
+      }
+      return *this;
+    }
+    bool operator==(const iterator& other) const {
+      return _pLeaf == other._pLeaf && _nIndex == other._nIndex;
+    }
+    bool operator!=(const iterator& other) const { return !(*this == other); }
+
+   private:
+    friend class ChildList;
+    iterator(ChildLeaf* leaf, std::uint32_t index) : _pLeaf(leaf), _nIndex(index) {}
+    ChildLeaf* _pLeaf = nullptr;
+    std::uint32_t _nIndex = 0;
+  };
+  using const_iterator = iterator;
+
+  ChildList() = default;
+  ChildList(const ChildList&) = delete;
+  ChildList& operator=(const ChildList&) = delete;
+  ~ChildList() { clear(); }
+
+  bool empty() const { return _nSize == 0; }
+  std::size_t size() const { return _nSize; }
+  iterator begin() const { return iterator(_pFirst, 0); }
+  iterator end() const { return iterator(); }
+  // The last entry; the list must not be empty.
+  const ChildEntry& back() const { return _pLast->entries[_pLast->nCount - 1]; }
+
+  // Files child under name after every entry of that name.
+  void insert(std::string_view name, CBaseComponent* child);
+  // The same for a name that no entry's name exceeds: the entry goes last.
+  void append(std::string_view name, CBaseComponent* child);
+  // The first entry whose name is not less than name, or the end.
+  iterator lowerBound(std::string_view name) const;
+  void erase(iterator position);
+  void clear();
+  void swap(ChildList& other) noexcept;
+
+ private:
+  // The leaf where a search for name ends: the one that would hold the
+  // first entry not less than name, or (after) the first greater than it.
+  ChildLeaf* leafFor(std::string_view name, bool after) const;
+  // Nodes allocated before a split changes anything.
+  struct Spares {
+    // Enough for a tree of any height that memory can hold.
+    static constexpr int kMost = 24;
+    ChildLeaf* pLeaf = nullptr;
+    ChildInner* inner[kMost];
+    int nInner = 0;
+    ChildInner* take();
+    void free();
+  };
+  // Puts entry (whose name it takes over) at index at of leaf.
+  void insertAt(ChildLeaf* leaf, std::uint32_t at, const ChildEntry& entry, bool append);
+  // Files right in left's parent after left, under key (which it takes),
+  // splitting full ancestors with the spare nodes.
+  void adopt(ChildNode* left, ChildName key, ChildNode* right, Spares& spares);
+  // Takes node (emptied) out of the tree and frees it.
+  void drop(ChildNode* node);
+
+  ChildNode* _pRoot = nullptr;
+  ChildLeaf* _pFirst = nullptr;
+  ChildLeaf* _pLast = nullptr;
+  std::size_t _nSize = 0;
 };
 
 // The children of a large composite by name: for each name, the child that
@@ -382,9 +355,7 @@ class QEL_API CComposite : public CBaseComponent {
   void serialize(CArchive& ar, CArchive::RetError& code) override;
 
  private:
-  using ChildMap =
-      std::multimap<detail::ChildKey, CBaseComponent*, detail::ChildKeyLess,
-                    detail::ChildAllocator<std::pair<const detail::ChildKey, CBaseComponent*>>>;
+  using ChildMap = detail::ChildList;
 
   // A list of this many children that lookups have had to search this many
   // times files them all in a name index, which later additions then keep
