@@ -72,6 +72,47 @@ inline void validDateOf(std::uint32_t julianDay, unsigned int& year, unsigned in
   day = (n3 & 0xFFFFu) / 2141 + 1;
 }
 
+// For each day of a year counted from March 1 (0 to 365), the month and
+// the day as four digits, "0301" to "0229".
+struct MonthDayDigits {
+  char digits[366][4];
+};
+
+constexpr MonthDayDigits makeMonthDayDigits() {
+  MonthDayDigits table{};
+  constexpr unsigned char kLengths[12] = {31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 31, 29};
+  unsigned int dayOfYear = 0;
+  for (unsigned int i = 0; i < 12; ++i) {
+    const unsigned int month = i < 10 ? i + 3 : i - 9;
+    for (unsigned int day = 1; day <= kLengths[i]; ++day, ++dayOfYear) {
+      table.digits[dayOfYear][0] = static_cast<char>('0' + month / 10);
+      table.digits[dayOfYear][1] = static_cast<char>('0' + month % 10);
+      table.digits[dayOfYear][2] = static_cast<char>('0' + day / 10);
+      table.digits[dayOfYear][3] = static_cast<char>('0' + day % 10);
+    }
+  }
+  return table;
+}
+
+inline constexpr MonthDayDigits kMonthDayDigits = makeMonthDayDigits();
+
+// The year of a Julian day number of a valid date, and its month and day as
+// the four digits of the text forms: validDateOf up to the day of the year,
+// then the table, which spares the two dependent multiplications that give
+// month and day.
+inline void validDateDigits(std::uint32_t julianDay, unsigned int& year, char monthDay[4]) {
+  const std::uint32_t n = julianDay - 1721120u;
+  const std::uint32_t centuries = (4 * n + 3) / 146097;
+  const std::uint32_t julian = n + centuries - centuries / 4;
+  const std::uint64_t p = std::uint64_t{2939745} * (4 * julian + 3);
+  const auto yearFromMarch = static_cast<std::uint32_t>(p >> 32);
+  const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p) / 2939745 / 4;
+  year = yearFromMarch + static_cast<std::uint32_t>(dayOfYear >= 306);
+  for (int i = 0; i < 4; ++i) {
+    monthDay[i] = kMonthDayDigits.digits[dayOfYear][i];
+  }
+}
+
 // The inverse of julianDay for any number: valid dates by validDateOf, any
 // other number by the Fliegel and Van Flandern conversion in signed 32-bit
 // arithmetic, where the products and sums wrap as two's-complement numbers

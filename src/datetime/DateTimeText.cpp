@@ -81,8 +81,6 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buff
   if (!value.isValid()) {
     return 0;
   }
-  unsigned short year, month, day, dayOfWeek;
-  calendar::dateOf(value.getJD(), year, month, day, dayOfWeek);
   // Unsigned division: even the largest raw value gives hour 1193.
   const std::uint32_t ms = value.getms();
   const std::uint32_t seconds = ms / 1000u;
@@ -94,9 +92,33 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buff
 
   char* out = buffer;
   // A time of 00:00:00 is a date-only value, whatever the milliseconds and
-  // the GMT flag say.
-  if (hour == 0 && minute == 0 && second == 0) {
-    const bool dashes = value.isEncodeDateUsingDashes();
+  // the GMT flag say; only such a value takes the dashes.
+  const bool timeOfDay = hour != 0 || minute != 0 || second != 0;
+  const bool dashes = !timeOfDay && value.isEncodeDateUsingDashes();
+  const std::uint32_t julianDay = value.getJD();
+  if (julianDay - calendar::kFirstValidDay <= calendar::kLastValidDay - calendar::kFirstValidDay) {
+    // A valid date: month and day come as their four digits from the day
+    // of the year.
+    unsigned int year;
+    char monthDay[4];
+    calendar::validDateDigits(julianDay, year, monthDay);
+    out = putPair(putPair(out, year / 100), year % 100);
+    if (dashes) {
+      out[0] = '-';
+      out[1] = monthDay[0];
+      out[2] = monthDay[1];
+      out[3] = '-';
+      out[4] = monthDay[2];
+      out[5] = monthDay[3];
+      out += 6;
+    } else {
+      std::memcpy(out, monthDay, 4);
+      out += 4;
+    }
+  } else {
+    // A raw day number: the fields may reach five digits.
+    unsigned short year, month, day, dayOfWeek;
+    calendar::dateOf(julianDay, year, month, day, dayOfWeek);
     out = putNumber(out, year, 4);
     if (dashes) {
       *out++ = '-';
@@ -106,15 +128,14 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buff
       *out++ = '-';
     }
     out = putNumber(out, day, 2);
+  }
+  if (!timeOfDay) {
     return static_cast<std::size_t>(out - buffer);
   }
-  out = putNumber(out, year, 4);
-  out = putNumber(out, month, 2);
-  out = putNumber(out, day, 2);
   *out++ = 'T';
   out = putNumber(out, hour, 2);
-  out = putNumber(out, minute, 2);
-  out = putNumber(out, second, 2);
+  out = putPair(out, minute);
+  out = putPair(out, second);
   if (withMilliseconds && millisecond != 0) {
     *out++ = '.';
     out = putNumber(out, millisecond, 3);

@@ -122,3 +122,22 @@ TEST(DateTimeCalendar, EveryDayWritesAndReadsItsTextForm) {
   }
   EXPECT_EQ(0, failures);
 }
+
+// Date-only values of every day of leap and common years, with and without
+// dashes, including the first and the last year of the calendar.
+TEST(DateTimeCalendar, DateOnlyTextsOfEveryDayOfSeveralYears) {
+  char expected[40];
+  for (int y : {1, 1900, 2000, 2023, 2024, 9999}) {
+    for (int m = 1; m <= 12; ++m) {
+      for (int d = 1; d <= daysInMonth(y, m); ++d) {
+        CDateTime value(static_cast<unsigned short>(y), static_cast<unsigned short>(m),
+                        static_cast<unsigned short>(d));
+        std::snprintf(expected, sizeof expected, "%04d%02d%02d", y, m, d);
+        ASSERT_EQ(expected, value.toByteString(true));
+        value.encodeDateUsingDashes(true);
+        std::snprintf(expected, sizeof expected, "%04d-%02d-%02d", y, m, d);
+        ASSERT_EQ(expected, value.toByteString(false));
+      }
+    }
+  }
+}
