@@ -41,7 +41,9 @@ Node* newNode(bool leaf) {
   return node;
 }
 
-void freeNode(ChildNode* node) { ::operator delete(node, kNodeAlignment); }
+void freeNode(ChildNode* node) {
+  ::operator delete(node, kNodeAlignment);
+}
 
 ChildLeaf* newLeaf() {
   ChildLeaf* leaf = newNode<ChildLeaf>(true);
@@ -79,7 +81,9 @@ void freeSubtree(ChildNode* node) {
 
 }  // namespace
 
-ChildInner* ChildList::Spares::take() { return inner[--nInner]; }
+ChildInner* ChildList::Spares::take() {
+  return inner[--nInner];
+}
 
 void ChildList::Spares::free() {
   if (pLeaf != nullptr) {
@@ -188,8 +192,7 @@ void ChildList::append(std::string_view name, CBaseComponent* child) {
   insertAt(_pLast, _pLast->nCount, entry, true);
 }
 
-void ChildList::insertAt(ChildLeaf* leaf, std::uint32_t at, const ChildEntry& entry,
-                         bool append) {
+void ChildList::insertAt(ChildLeaf* leaf, std::uint32_t at, const ChildEntry& entry, bool append) {
   if (leaf->nCount < ChildLeaf::kCapacity) {
     std::memmove(&leaf->entries[at + 1], &leaf->entries[at],
                  (leaf->nCount - at) * sizeof(ChildEntry));

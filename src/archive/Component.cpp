@@ -603,8 +603,8 @@ void CComposite::remove(CBaseComponent* child) {
       _children.erase(entry);
       const auto next = _children.lowerBound(name);
       try {
-        _index.assign(name, next == _children.end() || next->first.view() != name ? nullptr
-                                                                                     : next->second);
+        _index.assign(
+            name, next == _children.end() || next->first.view() != name ? nullptr : next->second);
       } catch (...) {
         // An index that still files the child would give it out after it is
         // gone; lookups search the list until the index is built again.

@@ -1,0 +1,180 @@
+// Running out of memory in the middle of changing a child list: every
+// allocation an insertion makes is failed in turn, and the list must come
+// out as it was and keep working.  The global allocation functions are
+// replaced in this binary only, and fail only while a test arms them.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "qel/archive/Component.h"
+
+namespace {
+
+// Allocations left before one fails; negative: none fails.
+long g_allocationsLeft = -1;
+
+void* allocate(std::size_t size, std::size_t alignment) {
+  if (g_allocationsLeft == 0) {
+    g_allocationsLeft = -1;
+    throw std::bad_alloc();
+  }
+  if (g_allocationsLeft > 0) {
+    --g_allocationsLeft;
+  }
+  if (size == 0) {
+    size = 1;
+  }
+  void* memory =
+      alignment <= alignof(std::max_align_t)
+          ? std::malloc(size)
+          : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+  if (memory == nullptr) {
+    throw std::bad_alloc();
+  }
+  return memory;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return allocate(size, 0);
+}
+void* operator new[](std::size_t size) {
+  return allocate(size, 0);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  return allocate(size, static_cast<std::size_t>(alignment));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return allocate(size, static_cast<std::size_t>(alignment));
+}
+void operator delete(void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::align_val_t) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, std::align_val_t) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
+  std::free(memory);
+}
+
+namespace {
+
+using qel::CBaseComponent;
+using qel::detail::ChildList;
+using Model = std::multimap<std::string, CBaseComponent*>;
+
+CBaseComponent* fake(std::size_t n) {
+  return reinterpret_cast<CBaseComponent*>(static_cast<std::uintptr_t>(n + 1) * 16);
+}
+
+// Names longer than a name kept in place, so that filing one allocates.
+std::string longName(std::size_t n) {
+  char text[48];
+  std::snprintf(text, sizeof text, "a name of more than sixteen bytes %06zu", n);
+  return text;
+}
+
+bool same(const Model& model, const ChildList& list) {
+  if (model.size() != list.size()) {
+    return false;
+  }
+  auto it = list.begin();
+  for (const auto& entry : model) {
+    if (it == list.end() || it->first.view() != entry.first || it->second != entry.second) {
+      return false;
+    }
+    ++it;
+  }
+  return it == list.end();
+}
+
+// A list whose leaves and inner nodes are all full: 32 full leaves under a
+// full root, so that the next insertion in the middle splits a leaf, the
+// root, and makes a new root.
+void fill(ChildList& list, Model& model) {
+  for (std::size_t i = 0; i < 30 * 32; ++i) {
+    const std::string name = longName(2 * i);
+    list.append(name, fake(i));
+    model.emplace(name, fake(i));
+  }
+}
+
+TEST(ChildListAllocation, EveryFailedAllocationOfASplitLeavesTheListAsItWas) {
+  int failures = 0;
+  for (long failAt = 0;; ++failAt) {
+    ChildList list;
+    Model model;
+    fill(list, model);
+    const std::string name = longName(2 * 480 + 1);
+    g_allocationsLeft = failAt;
+    bool thrown = false;
+    try {
+      list.insert(name, fake(100000));
+    } catch (const std::bad_alloc&) {
+      thrown = true;
+    }
+    g_allocationsLeft = -1;
+    if (!thrown) {
+      // Every allocation of the insertion has now been failed once.
+      model.emplace(name, fake(100000));
+      EXPECT_TRUE(same(model, list));
+      EXPECT_GE(failAt, 4) << "the split should allocate a name, a leaf, a key and two inner nodes";
+      break;
+    }
+    ++failures;
+    ASSERT_TRUE(same(model, list)) << "after failing allocation " << failAt;
+    // Still usable: the same insertion and an erase go through.
+    list.insert(name, fake(100000));
+    model.emplace(name, fake(100000));
+    ASSERT_TRUE(same(model, list));
+    list.erase(list.lowerBound(name));
+    model.erase(model.find(name));
+    ASSERT_TRUE(same(model, list));
+  }
+  EXPECT_GE(failures, 4);
+}
+
+TEST(ChildListAllocation, AFailedAppendToAFullLastLeafChangesNothing) {
+  for (long failAt = 0; failAt < 8; ++failAt) {
+    ChildList list;
+    Model model;
+    fill(list, model);
+    const std::string name = longName(100000);
+    g_allocationsLeft = failAt;
+    bool thrown = false;
+    try {
+      list.append(name, fake(100000));
+    } catch (const std::bad_alloc&) {
+      thrown = true;
+    }
+    g_allocationsLeft = -1;
+    if (!thrown) {
+      model.emplace(name, fake(100000));
+    }
+    ASSERT_TRUE(same(model, list)) << "after failing allocation " << failAt;
+  }
+}
+
+}  // namespace
