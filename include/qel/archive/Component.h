@@ -322,8 +322,10 @@ class NameIndex {
 // to which add appends after a lookup: all children but the last added are
 // in name order, the last added one is at the end until the next lookup.
 // Children with equal names keep the order in which they were added.
-// Additions cost O(log n); lookups O(log n), or O(1) on average in a large
-// list, which keeps a name index beside the sorted list.
+// Additions cost O(log n), O(1) for a child whose name comes after every
+// other (as a stored list loads); lookups O(log n), or O(1) on average in a
+// large list that lookups search again and again, which then keeps a name
+// index beside the sorted list.
 class QEL_API CComposite : public CBaseComponent {
  public:
   CComposite();
