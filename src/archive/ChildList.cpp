@@ -118,7 +118,7 @@ ChildLeaf* ChildList::leafFor(std::string_view name, bool after) const {
     while (low < high) {
       const std::uint32_t middle = (low + high) / 2;
       const std::string_view key = inner->keys[middle].view();
-      if (after ? !(name < key) : key < name) {
+      if (after ? !nameLess(name, key) : nameLess(key, name)) {
         low = middle + 1;
       } else {
         high = middle;
@@ -140,7 +140,7 @@ ChildList::iterator ChildList::lowerBound(std::string_view name) const {
   std::uint32_t high = leaf->nCount;
   while (low < high) {
     const std::uint32_t middle = (low + high) / 2;
-    if (leaf->entries[middle].first.view() < name) {
+    if (nameLess(leaf->entries[middle].first.view(), name)) {
       low = middle + 1;
     } else {
       high = middle;
@@ -163,7 +163,7 @@ void ChildList::insert(std::string_view name, CBaseComponent* child) {
   std::uint32_t high = leaf->nCount;
   while (low < high) {
     const std::uint32_t middle = (low + high) / 2;
-    if (!(name < leaf->entries[middle].first.view())) {
+    if (!nameLess(name, leaf->entries[middle].first.view())) {
       low = middle + 1;
     } else {
       high = middle;
@@ -187,6 +187,11 @@ void ChildList::append(std::string_view name, CBaseComponent* child) {
     leaf->nCount = 1;
     _pRoot = _pFirst = _pLast = leaf;
     _nSize = 1;
+    return;
+  }
+  if (_pLast->nCount < ChildLeaf::kCapacity) {
+    _pLast->entries[_pLast->nCount++] = entry;
+    ++_nSize;
     return;
   }
   insertAt(_pLast, _pLast->nCount, entry, true);

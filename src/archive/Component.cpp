@@ -490,7 +490,7 @@ void CComposite::settle() {
   // end of the sorted part is their place.  Should memory run out, the
   // child stays the last added one, still owned.
   const std::string_view key(child->getName());
-  if (_children.empty() || !(key < _children.back().first.view())) {
+  if (_children.empty() || !detail::nameLess(key, _children.back().first.view())) {
     _children.append(key, child);
   } else {
     _children.insert(key, child);
@@ -535,7 +535,7 @@ CBaseComponent* CComposite::find(const std::string& name) {
   // A name after every present one (the usual case while a stored list is
   // loaded) needs no search, and no index: a list that only ever grows at
   // its end never builds one.
-  if (_children.empty() || _children.back().first.view() < name) {
+  if (_children.empty() || detail::nameLess(_children.back().first.view(), name)) {
     return nullptr;
   }
   // A large list that is searched again and again gets its index; one

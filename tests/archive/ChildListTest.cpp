@@ -71,6 +71,32 @@ std::string randomName(std::mt19937& random, int pool) {
   }
 }
 
+TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
+  // Bytes above 0x7F (UTF-8) count as unsigned, within the first eight
+  // bytes, after them and in a shorter tail; a prefix comes first.
+  const std::vector<std::string> names = {"",
+                                          "a",
+                                          "ab",
+                                          std::string("a\0", 2),
+                                          "abcdefgh",
+                                          "abcdefgh\x80",
+                                          "abcdefgz",
+                                          "abcdefg\xff",
+                                          "\xc3\xa9t\xc3\xa9",
+                                          "zzzzzzzzzzzzzzzzzz",
+                                          "abcdefghijklmnop",
+                                          "abcdefghijklmnoq",
+                                          "\x7f",
+                                          "\x80",
+                                          "abcdefghi",
+                                          "abcdefgh\x01"};
+  for (const std::string& a : names) {
+    for (const std::string& b : names) {
+      EXPECT_EQ(a < b, qel::detail::nameLess(a, b)) << a << " / " << b;
+    }
+  }
+}
+
 TEST(ChildList, StartsEmpty) {
   ChildList list;
   EXPECT_TRUE(list.empty());

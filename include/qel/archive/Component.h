@@ -144,6 +144,36 @@ struct ChildName {
   }
 };
 
+// Whether name a comes before name b in the order of std::string (bytes as
+// unsigned values, then the shorter first).  Inline and eight bytes at a
+// time: names are short, and every step of a search in a child list
+// compares two of them.
+inline bool nameLess(std::string_view a, std::string_view b) {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  std::size_t i = 0;
+  for (; i + 8 <= common; i += 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) {
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      // The first differing byte decides: in memory order as a big number.
+      return __builtin_bswap64(x) < __builtin_bswap64(y);
+#else
+      break;
+#endif
+    }
+  }
+  for (; i < common; ++i) {
+    if (a[i] != b[i]) {
+      return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    }
+  }
+  return a.size() < b.size();
+}
+
 struct ChildEntry {
   ChildName first;
   CBaseComponent* second;
