@@ -14,30 +14,18 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
 namespace {
 
 using qel::CBaseComponent;
 using qel::detail::ChildList;
-using Model = std::multimap<std::string, CBaseComponent*>;
-
-// Distinct fake children: the list only stores and compares the pointers.
-CBaseComponent* fake(std::size_t n) {
-  return reinterpret_cast<CBaseComponent*>(static_cast<std::uintptr_t>(n + 1) * 16);
-}
+using Model = qel::testing::ChildListModel;
+using qel::testing::fakeChild;
 
 void expectSame(const Model& model, const ChildList& list) {
-  ASSERT_EQ(model.size(), list.size());
-  ASSERT_EQ(model.empty(), list.empty());
-  auto it = list.begin();
-  for (const auto& entry : model) {
-    ASSERT_NE(it, list.end());
-    ASSERT_EQ(entry.first, it->first.view());
-    ASSERT_EQ(entry.second, it->second);
-    ++it;
-  }
-  EXPECT_EQ(it, list.end());
+  ASSERT_TRUE(qel::testing::sameEntries(model, list));
   if (!model.empty()) {
     EXPECT_EQ(model.rbegin()->first, list.back().first.view());
     EXPECT_EQ(model.rbegin()->second, list.back().second);
@@ -143,7 +131,7 @@ TEST(ChildList, RandomWorkFollowsAMultimap) {
       const unsigned kind = random() % 100;
       if (kind < 65 || live.empty()) {
         const std::string name = randomName(random, pool);
-        CBaseComponent* child = fake(made++);
+        CBaseComponent* child = fakeChild(made++);
         model.emplace(name, child);
         list.insert(name, child);
         live.emplace_back(name, child);
@@ -181,8 +169,8 @@ TEST(ChildList, EqualNamesKeepTheirOrderAcrossLeaves) {
   Model model;
   for (std::size_t i = 0; i < 500; ++i) {
     const std::string name = i % 3 == 0 ? "same" : "other" + std::to_string(i % 7);
-    list.insert(name, fake(i));
-    model.emplace(name, fake(i));
+    list.insert(name, fakeChild(i));
+    model.emplace(name, fakeChild(i));
   }
   expectSame(model, list);
   auto it = list.lowerBound("same");
@@ -204,18 +192,18 @@ TEST(ChildList, GrowingAtTheEndAndThenInside) {
   char name[16];
   for (int i = 0; i < 100000; ++i) {
     std::snprintf(name, sizeof(name), "n%07d", i);
-    list.append(name, fake(static_cast<std::size_t>(i)));
-    model.emplace(name, fake(static_cast<std::size_t>(i)));
+    list.append(name, fakeChild(static_cast<std::size_t>(i)));
+    model.emplace(name, fakeChild(static_cast<std::size_t>(i)));
   }
   expectSame(model, list);
   // Between every stored pair, then before all of them.
   for (int i = 0; i < 100000; i += 97) {
     std::snprintf(name, sizeof(name), "n%07d+", i);
-    list.insert(name, fake(200000u + static_cast<std::size_t>(i)));
-    model.emplace(name, fake(200000u + static_cast<std::size_t>(i)));
+    list.insert(name, fakeChild(200000u + static_cast<std::size_t>(i)));
+    model.emplace(name, fakeChild(200000u + static_cast<std::size_t>(i)));
   }
-  list.insert("a", fake(999999));
-  model.emplace("a", fake(999999));
+  list.insert("a", fakeChild(999999));
+  model.emplace("a", fakeChild(999999));
   expectSame(model, list);
   EXPECT_EQ(0u, listIndex(list, ""));
   EXPECT_EQ(list.end(), list.lowerBound("o"));
@@ -226,9 +214,9 @@ TEST(ChildList, SwapAndClear) {
   ChildList a;
   ChildList b;
   for (std::size_t i = 0; i < 1000; ++i) {
-    a.insert(std::to_string(i), fake(i));
+    a.insert(std::to_string(i), fakeChild(i));
   }
-  b.insert("only", fake(5000));
+  b.insert("only", fakeChild(5000));
   a.swap(b);
   EXPECT_EQ(1u, a.size());
   EXPECT_EQ("only", a.begin()->first.view());
@@ -238,7 +226,7 @@ TEST(ChildList, SwapAndClear) {
   EXPECT_TRUE(b.empty());
   EXPECT_EQ(b.begin(), b.end());
   // Usable again after clearing.
-  b.insert("x", fake(1));
+  b.insert("x", fakeChild(1));
   EXPECT_EQ(1u, b.size());
   EXPECT_EQ("x", b.back().first.view());
 }

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
 namespace {
@@ -81,13 +82,9 @@ void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
 
 namespace {
 
-using qel::CBaseComponent;
 using qel::detail::ChildList;
-using Model = std::multimap<std::string, CBaseComponent*>;
-
-CBaseComponent* fake(std::size_t n) {
-  return reinterpret_cast<CBaseComponent*>(static_cast<std::uintptr_t>(n + 1) * 16);
-}
+using Model = qel::testing::ChildListModel;
+using qel::testing::fakeChild;
 
 // Names longer than a name kept in place, so that filing one allocates.
 std::string longName(std::size_t n) {
@@ -96,29 +93,29 @@ std::string longName(std::size_t n) {
   return text;
 }
 
-bool same(const Model& model, const ChildList& list) {
-  if (model.size() != list.size()) {
-    return false;
-  }
-  auto it = list.begin();
-  for (const auto& entry : model) {
-    if (it == list.end() || it->first.view() != entry.first || it->second != entry.second) {
-      return false;
-    }
-    ++it;
-  }
-  return it == list.end();
-}
-
 // A list whose leaves and inner nodes are all full: 32 full leaves under a
 // full root, so that the next insertion in the middle splits a leaf, the
 // root, and makes a new root.
 void fill(ChildList& list, Model& model) {
   for (std::size_t i = 0; i < 30 * 32; ++i) {
     const std::string name = longName(2 * i);
-    list.append(name, fake(i));
-    model.emplace(name, fake(i));
+    list.append(name, fakeChild(i));
+    model.emplace(name, fakeChild(i));
   }
+}
+
+// Runs change with the allocation failAt from now failing; whether it threw.
+template <typename Change>
+bool throwsWhenAllocationFails(long failAt, Change change) {
+  g_allocationsLeft = failAt;
+  bool thrown = false;
+  try {
+    change();
+  } catch (const std::bad_alloc&) {
+    thrown = true;
+  }
+  g_allocationsLeft = -1;
+  return thrown;
 }
 
 TEST(ChildListAllocation, EveryFailedAllocationOfASplitLeavesTheListAsItWas) {
@@ -128,30 +125,24 @@ TEST(ChildListAllocation, EveryFailedAllocationOfASplitLeavesTheListAsItWas) {
     Model model;
     fill(list, model);
     const std::string name = longName(2 * 480 + 1);
-    g_allocationsLeft = failAt;
-    bool thrown = false;
-    try {
-      list.insert(name, fake(100000));
-    } catch (const std::bad_alloc&) {
-      thrown = true;
-    }
-    g_allocationsLeft = -1;
+    const bool thrown =
+        throwsWhenAllocationFails(failAt, [&] { list.insert(name, fakeChild(100000)); });
     if (!thrown) {
       // Every allocation of the insertion has now been failed once.
-      model.emplace(name, fake(100000));
-      EXPECT_TRUE(same(model, list));
+      model.emplace(name, fakeChild(100000));
+      EXPECT_TRUE(qel::testing::sameEntries(model, list));
       EXPECT_GE(failAt, 4) << "the split should allocate a name, a leaf, a key and two inner nodes";
       break;
     }
     ++failures;
-    ASSERT_TRUE(same(model, list)) << "after failing allocation " << failAt;
+    ASSERT_TRUE(qel::testing::sameEntries(model, list)) << "after failing allocation " << failAt;
     // Still usable: the same insertion and an erase go through.
-    list.insert(name, fake(100000));
-    model.emplace(name, fake(100000));
-    ASSERT_TRUE(same(model, list));
+    list.insert(name, fakeChild(100000));
+    model.emplace(name, fakeChild(100000));
+    ASSERT_TRUE(qel::testing::sameEntries(model, list));
     list.erase(list.lowerBound(name));
     model.erase(model.find(name));
-    ASSERT_TRUE(same(model, list));
+    ASSERT_TRUE(qel::testing::sameEntries(model, list));
   }
   EXPECT_GE(failures, 4);
 }
@@ -162,18 +153,10 @@ TEST(ChildListAllocation, AFailedAppendToAFullLastLeafChangesNothing) {
     Model model;
     fill(list, model);
     const std::string name = longName(100000);
-    g_allocationsLeft = failAt;
-    bool thrown = false;
-    try {
-      list.append(name, fake(100000));
-    } catch (const std::bad_alloc&) {
-      thrown = true;
+    if (!throwsWhenAllocationFails(failAt, [&] { list.append(name, fakeChild(100000)); })) {
+      model.emplace(name, fakeChild(100000));
     }
-    g_allocationsLeft = -1;
-    if (!thrown) {
-      model.emplace(name, fake(100000));
-    }
-    ASSERT_TRUE(same(model, list)) << "after failing allocation " << failAt;
+    ASSERT_TRUE(qel::testing::sameEntries(model, list)) << "after failing allocation " << failAt;
   }
 }
 
