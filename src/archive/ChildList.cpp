@@ -79,6 +79,23 @@ void freeSubtree(ChildNode* node) {
   freeNode(node);
 }
 
+// The index in leaf of the first entry not less than name or (after) the
+// first greater than it; the leaf's count when there is none.
+std::uint32_t indexIn(const ChildLeaf* leaf, std::string_view name, bool after) {
+  std::uint32_t low = 0;
+  std::uint32_t high = leaf->nCount;
+  while (low < high) {
+    const std::uint32_t middle = (low + high) / 2;
+    const std::string_view key = leaf->entries[middle].first.view();
+    if (after ? !nameLess(name, key) : nameLess(key, name)) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
 }  // namespace
 
 ChildInner* ChildList::Spares::take() {
@@ -136,16 +153,7 @@ ChildList::iterator ChildList::lowerBound(std::string_view name) const {
     return end();
   }
   ChildLeaf* leaf = leafFor(name, false);
-  std::uint32_t low = 0;
-  std::uint32_t high = leaf->nCount;
-  while (low < high) {
-    const std::uint32_t middle = (low + high) / 2;
-    if (nameLess(leaf->entries[middle].first.view(), name)) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
+  const std::uint32_t low = indexIn(leaf, name, false);
   if (low == leaf->nCount) {
     // Every name here is less: the next leaf starts with one that is not.
     return iterator(leaf->pNext, 0);
@@ -159,17 +167,7 @@ void ChildList::insert(std::string_view name, CBaseComponent* child) {
     return;
   }
   ChildLeaf* leaf = leafFor(name, true);
-  std::uint32_t low = 0;
-  std::uint32_t high = leaf->nCount;
-  while (low < high) {
-    const std::uint32_t middle = (low + high) / 2;
-    if (!nameLess(name, leaf->entries[middle].first.view())) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  insertAt(leaf, low, ChildEntry{ChildName::make(name), child}, false);
+  insertAt(leaf, indexIn(leaf, name, true), ChildEntry{ChildName::make(name), child}, false);
 }
 
 void ChildList::append(std::string_view name, CBaseComponent* child) {

@@ -451,8 +451,7 @@ void CComposite::releaseChildren(std::vector<CBaseComponent*>& out) {
     out.push_back(_pLast);
   }
   _children.clear();
-  _index.reset();
-  _nSearches = 0;
+  dropIndex();
   _pLast = nullptr;
 }
 
@@ -463,15 +462,28 @@ void CComposite::swapChildren(CComposite& other) {
   std::swap(_pLast, other._pLast);
 }
 
-CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
-  // A child is filed under its name, unless it was renamed (by assignment)
-  // after it was added; then only a walk through the list finds it.
-  const std::string_view name(child->getName());
+CComposite::ChildMap::iterator CComposite::filedUnder(std::string_view name,
+                                                      const CBaseComponent* child) const {
   for (auto it = _children.lowerBound(name); it != _children.end() && it->first.view() == name;
        ++it) {
     if (it->second == child) {
       return it;
     }
+  }
+  return _children.end();
+}
+
+void CComposite::dropIndex() {
+  _index.reset();
+  _nSearches = 0;
+}
+
+CComposite::ChildMap::iterator CComposite::locate(const CBaseComponent* child) {
+  // A child is filed under its name, unless it was renamed (by assignment)
+  // after it was added; then only a walk through the list finds it.
+  const auto filed = filedUnder(child->getName(), child);
+  if (filed != _children.end()) {
+    return filed;
   }
   for (auto it = _children.begin(); it != _children.end(); ++it) {
     if (it->second == child) {
@@ -502,8 +514,7 @@ void CComposite::settle() {
     } catch (...) {
       // The index only speeds up lookups: without room for it, lookups
       // search the list until it can be built again.
-      _index.reset();
-      _nSearches = 0;
+      dropIndex();
     }
   }
 }
@@ -574,14 +585,9 @@ void CComposite::add(CBaseComponent* child) {
   if (found == child) {
     return;
   }
-  if (found != nullptr) {
-    // Owning a child twice would destroy it twice.
-    for (auto it = _children.lowerBound(name); it != _children.end() && it->first.view() == name;
-         ++it) {
-      if (it->second == child) {
-        return;
-      }
-    }
+  // Owning a child twice would destroy it twice.
+  if (found != nullptr && filedUnder(name, child) != _children.end()) {
+    return;
   }
   _pLast = child;
 }
@@ -608,8 +614,7 @@ void CComposite::remove(CBaseComponent* child) {
       } catch (...) {
         // An index that still files the child would give it out after it is
         // gone; lookups search the list until the index is built again.
-        _index.reset();
-        _nSearches = 0;
+        dropIndex();
       }
     } else {
       _children.erase(entry);

@@ -47,21 +47,31 @@ inline std::uint32_t julianDay(unsigned int year, unsigned int month, unsigned i
 constexpr std::uint32_t kFirstValidDay = 1721426;
 constexpr std::uint32_t kLastValidDay = 5373484;
 
-// The date of a Julian day number of a valid date.  Days are counted from
+// The year that begins on March 1 before a Julian day number of a valid
+// date, and the day's place in it (0 for March 1).  Days are counted from
 // 0000-03-01, so that the leap day ends each year; the count is carried over
 // to the Julian calendar (every fourth year a leap year) by adding back the
 // leap days that the Gregorian rule drops, three in four centuries, and the
-// year, month and day then come out of fixed-point products in the manner
-// of Neri and Schneider: every step is an unsigned multiplication, shift or
+// year and the day then come out of fixed-point products in the manner of
+// Neri and Schneider: every step is an unsigned multiplication, shift or
 // division by a constant.
-inline void validDateOf(std::uint32_t julianDay, unsigned int& year, unsigned int& month,
-                        unsigned int& day) {
+inline void yearFromMarchOf(std::uint32_t julianDay, std::uint32_t& yearFromMarch,
+                            std::uint32_t& dayOfYear) {
   const std::uint32_t n = julianDay - 1721120u;  // days since 0000-03-01
   const std::uint32_t centuries = (4 * n + 3) / 146097;
   const std::uint32_t julian = n + centuries - centuries / 4;
   const std::uint64_t p = std::uint64_t{2939745} * (4 * julian + 3);
-  const auto yearFromMarch = static_cast<std::uint32_t>(p >> 32);
-  const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p) / 2939745 / 4;
+  yearFromMarch = static_cast<std::uint32_t>(p >> 32);
+  dayOfYear = static_cast<std::uint32_t>(p) / 2939745 / 4;
+}
+
+// The date of a Julian day number of a valid date; month and day also come
+// out of fixed-point products.
+inline void validDateOf(std::uint32_t julianDay, unsigned int& year, unsigned int& month,
+                        unsigned int& day) {
+  std::uint32_t yearFromMarch;
+  std::uint32_t dayOfYear;
+  yearFromMarchOf(julianDay, yearFromMarch, dayOfYear);
   const std::uint32_t n3 = 2141 * dayOfYear + 197913;
   const std::uint32_t monthFromMarch = n3 >> 16;  // 3 (March) to 14 (February)
   // 1 for January and February, in arithmetic rather than a branch, which
@@ -97,16 +107,12 @@ constexpr MonthDayDigits makeMonthDayDigits() {
 inline constexpr MonthDayDigits kMonthDayDigits = makeMonthDayDigits();
 
 // The year of a Julian day number of a valid date, and its month and day as
-// the four digits of the text forms: validDateOf up to the day of the year,
-// then the table, which spares the two dependent multiplications that give
-// month and day.
+// the four digits of the text forms: the day of the year, then the table,
+// which spares the two dependent multiplications that give month and day.
 inline void validDateDigits(std::uint32_t julianDay, unsigned int& year, char monthDay[4]) {
-  const std::uint32_t n = julianDay - 1721120u;
-  const std::uint32_t centuries = (4 * n + 3) / 146097;
-  const std::uint32_t julian = n + centuries - centuries / 4;
-  const std::uint64_t p = std::uint64_t{2939745} * (4 * julian + 3);
-  const auto yearFromMarch = static_cast<std::uint32_t>(p >> 32);
-  const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p) / 2939745 / 4;
+  std::uint32_t yearFromMarch;
+  std::uint32_t dayOfYear;
+  yearFromMarchOf(julianDay, yearFromMarch, dayOfYear);
   year = yearFromMarch + static_cast<std::uint32_t>(dayOfYear >= 306);
   for (int i = 0; i < 4; ++i) {
     monthDay[i] = kMonthDayDigits.digits[dayOfYear][i];

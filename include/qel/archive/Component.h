@@ -400,8 +400,12 @@ class QEL_API CComposite : public CBaseComponent {
   void settle();
   // Files every child of the sorted part in the name index.
   void buildIndex();
+  // The entry of a child among the entries filed under name, or the end.
+  ChildMap::iterator filedUnder(std::string_view name, const CBaseComponent* child) const;
   // The entry of a child in the sorted part, or the end.
   ChildMap::iterator locate(const CBaseComponent* child);
+  // Frees the name index; lookups search the list until they build it again.
+  void dropIndex();
   template <typename F>
   void forEachChild(F f) const;
   void store(CArchive& ar, CArchive::RetError& code);
