@@ -16,6 +16,7 @@
 #include "qel/datetime/DateTime.h"
 #include "qel/io/BufOutputStream.h"
 #include "qel/io/File.h"
+#include "qel/io/FileReplacement.h"
 #include "qel/io/FileStream.h"
 #include "qel/io/FileSystem.h"
 #include "qel/io/HostFileSystem.h"

@@ -162,6 +162,8 @@ CArchive::CArchive(CFile& file, Mode mode)
       _bLoaded(false),
       _bClosed(false),
       _bWriteFailed(false),
+      _bStrict(false),
+      _bOwnsFile(true),
       _nReadPos(0),
       _nInputCapacity(0),
       _nInputSize(0),
@@ -217,6 +219,31 @@ CArchive::CArchive(CFile& file, Mode mode)
   }
 }
 
+CArchive::CArchive(CFileReplacement& target)
+    : _eMode(STORE),
+      _bLoaded(false),
+      _bClosed(false),
+      _bWriteFailed(false),
+      _bStrict(false),
+      _bOwnsFile(false),
+      _pFileDescriptor(target.getDescriptor()),
+      _nReadPos(0),
+      _nInputCapacity(0),
+      _nInputSize(0),
+      _nInputPos(0),
+      _nInputOffset(0),
+      _nFieldCount(0),
+      _nLineStart(0),
+      _nLineSize(0),
+      _nLinePos(0),
+      _nLineLen(0),
+      _nRecordNumber(0),
+      _nRecordOffset(0) {
+  if (!_pFileDescriptor) {
+    throw IOException(target.getTarget().getPath() + L": the replacement is closed");
+  }
+}
+
 CArchive::~CArchive() {
   if (_bClosed) {
     return;
@@ -260,14 +287,18 @@ void CArchive::close() {
   } catch (...) {
     _buffer.clear();
     try {
-      descriptor->close();
+      if (_bOwnsFile) {
+        descriptor->close();
+      }
     } catch (...) {
       // The write failure is the one the caller needs to see.
     }
     throw;
   }
   _buffer.clear();
-  descriptor->close();
+  if (_bOwnsFile) {
+    descriptor->close();
+  }
 }
 
 // ---- writing ----------------------------------------------------------------
@@ -352,6 +383,10 @@ void CArchive::writeText(const char* text, std::size_t length, RetError& code) {
   if (length == 0 || std::memchr(text, '\n', length) == nullptr) {
     writeField(FIELD_STRING, text, length);
     return;
+  }
+  if (_bStrict) {
+    dropRecord();
+    throw IOException(L"A line feed cannot be stored in a text field");
   }
   std::string value(text, length);
   value.erase(std::remove(value.begin(), value.end(), '\n'), value.end());

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
 #include "qel/platform/ConsoleLogger.h"
 
 namespace qel {
@@ -670,9 +672,11 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
   };
   std::vector<Frame> stack;
   auto open = [&ar, &code, &stack](const CComposite* composite) {
-    // An unnamed composite writes no start record: its children are framed
-    // by its parent's records.
-    if (!composite->_sName.empty() &&
+    // The composite storing starts at writes no start record when it has no
+    // name: its children are framed by its end record alone.  Every other
+    // composite writes one, an unnamed one with an empty name, so that its
+    // end record cannot end its parent's loading.
+    if ((!stack.empty() || !composite->_sName.empty()) &&
         !ar.writeComponentRecord(TYPE_COMPOSITE, 2, composite->_sName.data(),
                                  composite->_sName.size(), CArchive::FIELD_STRING, nullptr, 0,
                                  code)) {
@@ -682,7 +686,30 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
     }
     stack.push_back(Frame{composite, composite->_children.begin(), false});
   };
-  open(this);
+  // A component that the archive refuses (a value too long, a line feed in
+  // a strict archive) is named in the message by its path below this one.
+  // A failure of the file itself passes as it is.
+  auto refusal = [&stack](const CBaseComponent* child, const IOException& e) {
+    std::string path;
+    for (std::size_t i = 1; i < stack.size(); ++i) {
+      path += stack[i].pComposite->_sName;
+      path += '/';
+    }
+    if (child != nullptr) {
+      path += child->getName();
+    } else if (!path.empty()) {
+      path.pop_back();
+    }
+    return IOException(CWin32Helper::fromANSI(path) + L": " + e.getMessage());
+  };
+  try {
+    open(this);
+  } catch (const IOException& e) {
+    if (ar._bWriteFailed) {
+      throw;
+    }
+    throw refusal(nullptr, e);
+  }
   CArchive::RetError failure = CArchive::RET_OK;
   while (!stack.empty()) {
     Frame& frame = stack.back();
@@ -705,11 +732,18 @@ void CComposite::store(CArchive& ar, CArchive::RetError& code) {
       stack.pop_back();
       continue;
     }
-    if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
-      open(static_cast<const CComposite*>(child));
-      continue;
+    try {
+      if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
+        open(static_cast<const CComposite*>(child));
+        continue;
+      }
+      child->serialize(ar, code);
+    } catch (const IOException& e) {
+      if (ar._bWriteFailed) {
+        throw;
+      }
+      throw refusal(child, e);
     }
-    child->serialize(ar, code);
     if (code != CArchive::RET_OK) {
       // Every open composite still gets its end record.
       failure = code;

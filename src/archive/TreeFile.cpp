@@ -3,52 +3,20 @@
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
 #include "qel/core/Exception.h"
+#include "qel/io/FileReplacement.h"
 
 namespace qel {
 
-void CTreeFile::store(const CFile& file, CComposite& root) {
-  const std::wstring target = file.getPath();
-  if (target.empty()) {
-    throw IOException(L"File name is empty");
-  }
-  SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
-  if ((fileSystem->getFileAttributeFlags(target) & CFileSystem::FA_DIRECTORY) != 0) {
-    throw IOException(target + L" is a directory");
-  }
-  const std::wstring temporary = target + L".tmp";
-  CFile temporaryFile(temporary);
-  try {
-    {
-      CArchive ar(temporaryFile, CArchive::STORE);
-      CArchive::RetError code = CArchive::RET_OK;
-      root.serialize(ar, code);
-      if (code != CArchive::RET_OK) {
-        throw IOException(L"Storing the tree into " + target + L" failed with code " +
-                          std::to_wstring(static_cast<int>(code)));
-      }
-      // The file system writes through to the disk: once the last block is
-      // written and the file closed, the content is durable.
-      ar.close();
-    }
-    // Replaces the previous file in one step (the directory is flushed).
-    fileSystem->rename(temporaryFile.getPath(), target);
-  } catch (...) {
-    try {
-      // Only a file is the store's own: a directory that happens to carry
-      // the temporary name is what made the store fail, and it stays.
-      if ((fileSystem->getFileAttributeFlags(temporaryFile.getPath()) & CFileSystem::FA_FILE) !=
-          0) {
-        fileSystem->deleteFile(temporaryFile.getPath());
-      }
-    } catch (...) {
-      // The first failure is the one to report.
-    }
-    throw;
-  }
-}
+namespace {
 
-CTreeFile::LoadReport CTreeFile::load(const CFile& file, CComposite& root) {
-  LoadReport report{CArchive::RET_END_OF_DATA, false, 0, 0};
+// Loads file into root; *trailing tells whether a record follows the end of
+// the tree (only asked when the tree loaded whole).
+CTreeFile::LoadReport loadTree(const CFile& file, CComposite& root, bool* trailing) {
+  CTreeFile::LoadReport report{CArchive::RET_END_OF_DATA, false, 0, 0};
+  // Constructing a loading archive would create a missing parent directory.
+  if (!file.getPath().empty() && !file.exists()) {
+    return report;
+  }
   CFile source(file);
   CArchive ar(source, CArchive::LOAD);
   if (!ar.isLoaded()) {
@@ -60,7 +28,90 @@ CTreeFile::LoadReport CTreeFile::load(const CFile& file, CComposite& root) {
   report.eCode = code;
   report.nRecord = ar.getRecordNumber();
   report.nOffset = ar.getRecordOffset();
+  if (trailing != nullptr && code == CArchive::RET_OK) {
+    CArchive::RetError next = CArchive::RET_OK;
+    ar.readStartLine(next);
+    *trailing = next != CArchive::RET_END_OF_DATA;
+    if (*trailing) {
+      report.nRecord = ar.getRecordNumber();
+      report.nOffset = ar.getRecordOffset();
+    }
+  }
   return report;
+}
+
+std::wstring position(const CTreeFile::LoadReport& report) {
+  return L"record " + std::to_wstring(report.nRecord) + L", byte offset " +
+         std::to_wstring(report.nOffset);
+}
+
+}  // namespace
+
+void CTreeFile::store(const CFile& file, CComposite& root) {
+  store(file, root, 0);
+}
+
+void CTreeFile::store(const CFile& file, CComposite& root, int flags) {
+  const std::wstring target = file.getPath();
+  if (target.empty()) {
+    throw IOException(L"File name is empty");
+  }
+  SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
+  const std::wstring parent = file.getParent();
+  if (!parent.empty() &&
+      (fileSystem->getFileAttributeFlags(parent) & CFileSystem::FA_EXISTS) == 0) {
+    fileSystem->createDirectory(parent);
+  }
+  CFileReplacement replacement(file, flags & STORE_REPLACE_READ_ONLY);
+  {
+    CArchive ar(replacement);
+    ar.setStrict(true);
+    CArchive::RetError code = CArchive::RET_OK;
+    root.serialize(ar, code);
+    if (code != CArchive::RET_OK) {
+      throw IOException(L"Storing the tree into " + target + L" failed with code " +
+                        std::to_wstring(static_cast<int>(code)));
+    }
+    ar.close();
+  }
+  replacement.commit();
+}
+
+CTreeFile::LoadReport CTreeFile::load(const CFile& file, CComposite& root) {
+  return loadTree(file, root, nullptr);
+}
+
+void CTreeFile::update(const CFile& file, const std::function<void(CComposite& root)>& edit) {
+  update(file, edit, DEFAULT_LOCK_WAIT, 0);
+}
+
+void CTreeFile::update(const CFile& file, const std::function<void(CComposite& root)>& edit,
+                       std::uint32_t lockWaitMilliseconds, int flags) {
+  const std::wstring path = file.getPath();
+  if (path.empty()) {
+    throw IOException(L"File name is empty");
+  }
+  SmartPtr<CFileDescriptor> lock =
+      CFileSystem::getFileSystem()->lockFile(path, lockWaitMilliseconds);
+  CComposite root;
+  bool trailing = false;
+  const LoadReport report = loadTree(file, root, &trailing);
+  const bool empty = report.bFound && report.nRecord == 0 &&
+                     report.eCode == CArchive::RET_END_OF_DATA && file.length() == 0;
+  if (report.bFound && !empty) {
+    if (report.eCode == CArchive::RET_END_OF_DATA) {
+      throw IOException(path + L": truncated at " + position(report));
+    }
+    if (report.eCode != CArchive::RET_OK) {
+      throw IOException(path + L": malformed at " + position(report));
+    }
+    if (trailing) {
+      throw IOException(path + L": more records after the end of the tree at " + position(report));
+    }
+  }
+  edit(root);
+  store(file, root, flags);
+  lock->close();
 }
 
 }  // namespace qel

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "qel/core/Exception.h"
 #include "qel/io/PosixFileSystem.h"
 
 namespace qel {
@@ -52,6 +53,19 @@ std::wstring CFileSystem::resolve(const std::wstring& parent, const std::wstring
 
 std::wstring CFileSystem::resolve(const std::wstring& path) const {
   return resolve(getCurrentDirectory(), path);
+}
+
+SmartPtr<CFileDescriptor> CFileSystem::openReplacement(const std::wstring& path, int /*flags*/) {
+  throw IOException(path + L": this file system cannot replace files");
+}
+
+void CFileSystem::commitReplacement(CFileDescriptor* /*descriptor*/) {
+  throw IOException(L"This file system cannot replace files");
+}
+
+SmartPtr<CFileDescriptor> CFileSystem::lockFile(const std::wstring& path,
+                                                std::uint32_t /*waitMilliseconds*/) {
+  throw IOException(path + L": this file system cannot lock files");
 }
 
 SmartPtr<CFileSystem> CFileSystem::getFileSystem() {

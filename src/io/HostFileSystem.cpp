@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "io/Replacement.h"
 #include "platform/HostFile.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -37,6 +38,26 @@ void CHostFileSystem::ThrowException(std::uint32_t code, const std::wstring& nam
     default:
       throw IOException(name);
   }
+}
+
+void CHostFileSystem::ThrowFailure(std::uint32_t code, const std::wstring& path) {
+  const std::wstring message = path + L": " + CWin32Helper::fromUTF8(platform::hostErrorText(code));
+  switch (code) {
+    case platform::kFileNotFound:
+    case platform::kPathNotFound:
+    case platform::kBadPathName:
+      throw FileNotFoundException(message);
+    default:
+      throw IOException(message);
+  }
+}
+
+void CHostFileSystem::throwFileFailure(CFileDescriptor* descriptor, std::uint32_t code,
+                                       const wchar_t* operation) const {
+  if (auto* replacement = dynamic_cast<CReplacementDescriptor*>(descriptor)) {
+    ThrowFailure(code, replacement->path());
+  }
+  ThrowException(code, label(operation));
 }
 
 std::wstring CHostFileSystem::label(const wchar_t* operation) const {
@@ -235,7 +256,7 @@ std::uint32_t CHostFileSystem::readFile(CFileDescriptor* descriptor, unsigned ch
   std::uint32_t count = 0;
   const std::uint32_t code = hostFileOf(descriptor, L"readFile")->read(buffer, size, &count);
   if (code != platform::kHostOk) {
-    ThrowException(code, label(L"readFile"));
+    throwFileFailure(descriptor, code, L"readFile");
   }
   return count;
 }
@@ -245,15 +266,21 @@ std::uint32_t CHostFileSystem::writeFile(CFileDescriptor* descriptor, const unsi
   std::uint32_t count = 0;
   const std::uint32_t code = hostFileOf(descriptor, L"writeFile")->write(buffer, size, &count);
   if (code != platform::kHostOk) {
-    ThrowException(code, label(L"writeFile"));
+    throwFileFailure(descriptor, code, L"writeFile");
   }
   return count;
 }
 
 void CHostFileSystem::closeFile(CFileDescriptor* descriptor) const {
-  const std::uint32_t code = hostFileOf(descriptor, L"closeFile")->close();
+  if (auto* lock = dynamic_cast<CLockDescriptor*>(descriptor)) {
+    lock->close();
+    return;
+  }
+  HostFile* file = hostFileOf(descriptor, L"closeFile");
+  auto* replacement = dynamic_cast<CReplacementDescriptor*>(descriptor);
+  const std::uint32_t code = replacement != nullptr ? replacement->discard() : file->close();
   if (code != platform::kHostOk) {
-    ThrowException(code, label(L"closeFile"));
+    throwFileFailure(descriptor, code, L"closeFile");
   }
 }
 

@@ -21,7 +21,9 @@ enum HostError : std::uint32_t {
   kInvalidHandle = 6,
   kNotEnoughMemory = 8,
   kNotSameDevice = 17,
+  kWriteProtect = 19,
   kGeneralFailure = 31,
+  kLockViolation = 33,
   kFileExists = 80,
   kInvalidParameter = 87,
   kDiskFull = 112,
@@ -35,6 +37,13 @@ enum HostError : std::uint32_t {
   kIoDevice = 1117,
   kCantResolveFilename = 1921,
 };
+
+// The reason of a failure in the words the system gives it ("No space left
+// on device"); "locked by another process" for kLockViolation.
+const char* hostErrorText(std::uint32_t code);
+
+// The host error number for an errno value met on path.
+std::uint32_t hostErrorOf(int error, const std::string& path);
 
 // How openFile treats an existing or a missing file.
 enum class HostDisposition { kOpenExisting, kOpenAlways, kCreateNew, kCreateAlways };
@@ -78,11 +87,53 @@ struct HostAttributes {
   HostTime modified;
 };
 
+// What a path to be replaced leads to, symbolic links followed.
+struct HostTarget {
+  enum Kind { kMissing, kRegular, kDirectory, kFifo, kCharDevice, kOther };
+  Kind kind = kMissing;
+  // The name that is not a link: the file to replace, or the one a dangling
+  // link names.
+  std::string path;
+  // An existing file's permission bits, owner and group.
+  std::uint32_t mode = 0;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  // No one may write the existing file.
+  bool readOnly = false;
+};
+
+// Follows the chain of symbolic links that path starts (a relative link is
+// taken from the link's directory).  A missing file is kMissing when its
+// directory exists, and kPathNotFound otherwise.
+std::uint32_t hostResolveTarget(const std::string& path, HostTarget* target);
+
 // An open file.  Opened files are written through to the disk.
 class HostFile {
  public:
   static std::uint32_t open(const std::string& path, const HostOpenRequest& request,
                             HostFile** file);
+  // A new, empty file of mode 0600 in the directory of target.path: an
+  // unnamed one where the file system supports it (*path empty), else one
+  // with an unpredictable name, created exclusively (never through a link).
+  // Its writes are gathered as for a file durable at close; commitOver
+  // makes it the target.
+  static std::uint32_t createTemporary(const HostTarget& target, HostFile** file,
+                                       std::string* path);
+  // An existing FIFO or character device, opened for writing as a stream.
+  static std::uint32_t openStream(const HostTarget& target, HostFile** file);
+  // For a temporary file: writes what is gathered, gives the file the
+  // target's mode (and owner and group where the process may set them; a
+  // new target gets 0666 less the umask), flushes its data to the disk,
+  // closes it and renames it over target.path, then flushes the directory.
+  // The file is closed whatever happens; a failure before the rename
+  // removes the temporary file, one after it (flushing the directory) leaves
+  // the target replaced.
+  std::uint32_t commitOver(const std::string& temporary, const HostTarget& target);
+  // Closes the file without writing what is gathered, and removes the
+  // temporary file of that name (none for a stream).
+  std::uint32_t discard(const std::string& temporary);
+  // For a stream: writes what is gathered and closes it.
+  std::uint32_t finishStream();
   ~HostFile();
   HostFile(const HostFile&) = delete;
   HostFile& operator=(const HostFile&) = delete;
@@ -105,6 +156,11 @@ class HostFile {
         _bReadAhead(readAhead && read && !write) {}
   // Hands the gathered writes to the system.
   std::uint32_t writePending();
+  static std::uint32_t createNamedTemporary(const std::string& directory, std::string base,
+                                            HostFile** file, std::string* path);
+  // Gives the unnamed file fd an unpredictable name in directory.
+  static std::uint32_t linkUnnamed(int fd, const std::string& directory, const std::string& base,
+                                   std::string* name);
   int _fd;
   bool _bRead;
   bool _bWrite;
@@ -133,6 +189,24 @@ std::uint32_t hostListDirectory(const std::string& directory, const std::string&
 std::uint32_t hostRename(const std::string& from, const std::string& to);
 // The process's working directory; empty when it cannot be read.
 std::string hostCurrentDirectory();
+
+// An exclusive advisory lock for the read-modify-write of one file, released
+// when the object is destroyed (or the process ends).  An existing file is
+// locked itself; a missing one through its directory, until it exists.
+class HostLock {
+ public:
+  // Waits up to waitMilliseconds for the lock; kLockViolation when another
+  // holder kept it that long.
+  static std::uint32_t acquire(const std::string& path, std::uint32_t waitMilliseconds,
+                               HostLock** lock);
+  ~HostLock();
+  HostLock(const HostLock&) = delete;
+  HostLock& operator=(const HostLock&) = delete;
+
+ private:
+  explicit HostLock(int fd) : _fd(fd) {}
+  int _fd;
+};
 
 }  // namespace platform
 }  // namespace qel

@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -62,9 +64,10 @@ std::uint32_t mapErrno(int error, const std::string& path) {
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS:
     case ETXTBSY:
       return kAccessDenied;
+    case EROFS:
+      return kWriteProtect;
     case ENOTEMPTY:
       return kDirectoryNotEmpty;
     case ENAMETOOLONG:
@@ -98,6 +101,57 @@ std::uint32_t mapErrno(int error, const std::string& path) {
 
 std::uint32_t lastError(const std::string& path) {
   return mapErrno(errno, path);
+}
+
+// While a write runs, a file size limit (ulimit -f) makes it fail with
+// EFBIG instead of ending the process by SIGXFSZ: the signal is blocked for
+// the calling thread, and the one the write raised is taken back.
+class FileSizeSignalHold {
+ public:
+  FileSizeSignalHold() {
+    sigemptyset(&_set);
+    sigaddset(&_set, SIGXFSZ);
+    _bHeld = ::pthread_sigmask(SIG_BLOCK, &_set, &_previous) == 0;
+    sigset_t pending;
+    _bWasPending = ::sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
+  }
+  ~FileSizeSignalHold() {
+    if (!_bHeld) {
+      return;
+    }
+    sigset_t pending;
+    if (!_bWasPending && ::sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1) {
+      const struct timespec now = {0, 0};
+      (void)::sigtimedwait(&_set, nullptr, &now);
+    }
+    (void)::pthread_sigmask(SIG_SETMASK, &_previous, nullptr);
+  }
+  FileSizeSignalHold(const FileSizeSignalHold&) = delete;
+  FileSizeSignalHold& operator=(const FileSizeSignalHold&) = delete;
+
+ private:
+  sigset_t _set;
+  sigset_t _previous;
+  bool _bHeld = false;
+  bool _bWasPending = false;
+};
+
+// One write of the whole range, retried after a signal and continued after
+// a short count.  Returns the error, kDiskFull for a write that took nothing.
+std::uint32_t writeAll(int fd, const unsigned char* data, std::size_t size) {
+  const FileSizeSignalHold hold;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return n < 0 ? mapErrno(errno, std::string()) : kDiskFull;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return kHostOk;
 }
 
 bool hasHiddenMark(const std::string& path) {
@@ -155,6 +209,58 @@ bool hasNul(const std::string& path) {
 }
 
 }  // namespace
+
+std::uint32_t hostErrorOf(int error, const std::string& path) {
+  return mapErrno(error, path);
+}
+
+const char* hostErrorText(std::uint32_t code) {
+  switch (code) {
+    case kHostOk:
+      return "Success";
+    case kFileNotFound:
+    case kPathNotFound:
+      return "No such file or directory";
+    case kTooManyOpenFiles:
+      return "Too many open files";
+    case kAccessDenied:
+      return "Permission denied";
+    case kInvalidHandle:
+      return "Bad file descriptor";
+    case kNotEnoughMemory:
+      return "Cannot allocate memory";
+    case kNotSameDevice:
+      return "Invalid cross-device link";
+    case kWriteProtect:
+      return "Read-only file system";
+    case kLockViolation:
+      return "locked by another process";
+    case kFileExists:
+    case kAlreadyExists:
+      return "File exists";
+    case kInvalidParameter:
+      return "Invalid argument";
+    case kDiskFull:
+      return "No space left on device";
+    case kInvalidName:
+    case kBadPathName:
+      return "Invalid file name";
+    case kDirectoryNotEmpty:
+      return "Directory not empty";
+    case kBusy:
+      return "Device or resource busy";
+    case kFilenameTooLong:
+      return "File name too long";
+    case kFileTooLarge:
+      return "File too large";
+    case kIoDevice:
+      return "Input/output error";
+    case kCantResolveFilename:
+      return "Too many levels of symbolic links";
+    default:
+      return "Unknown error";
+  }
+}
 
 std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& request,
                              HostFile** file) {
@@ -318,6 +424,7 @@ std::uint32_t HostFile::write(const void* buffer, std::uint32_t size, std::uint3
     *count = size;
     return kHostOk;
   }
+  const FileSizeSignalHold hold;
   ssize_t n;
   do {
     n = ::write(_fd, buffer, size);
@@ -356,19 +463,10 @@ std::uint32_t HostFile::close() {
 }
 
 std::uint32_t HostFile::writePending() {
-  std::size_t done = 0;
-  std::uint32_t code = kHostOk;
-  while (done < _pending.size()) {
-    const ssize_t n = ::write(_fd, _pending.data() + done, _pending.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      code = n < 0 ? mapErrno(errno, std::string()) : kDiskFull;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
+  if (_pending.empty()) {
+    return kHostOk;
   }
+  const std::uint32_t code = writeAll(_fd, _pending.data(), _pending.size());
   // What could not be written is dropped: the failure is reported once.
   _pending.clear();
   return code;

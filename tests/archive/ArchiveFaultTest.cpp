@@ -4,12 +4,15 @@
 // previous file exactly as it was.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "archive/ArchiveTestSupport.h"
 #include "archive/TreeSamples.h"
@@ -37,7 +40,10 @@ constexpr std::array<FileCall, qel_test::kFileCallKinds> kAllCalls = {FileCall::
                                                                       FileCall::kWrite,
                                                                       FileCall::kClose,
                                                                       FileCall::kCreateDirectory,
-                                                                      FileCall::kRename};
+                                                                      FileCall::kRename,
+                                                                      FileCall::kOpenReplacement,
+                                                                      FileCall::kCommitReplacement,
+                                                                      FileCall::kLock};
 
 using Counts = std::array<unsigned, qel_test::kFileCallKinds>;
 
@@ -256,8 +262,17 @@ class CrashSafeStoreFaults : public ArchiveFaults {
     ASSERT_GT(_oldBytes.size(), 3u * CArchive::BLOCK_SIZE);
   }
 
-  bool temporaryLeft() const {
-    return std::filesystem::exists(std::filesystem::symlink_status(_dir.path() / "tree.arc.tmp"));
+  // The entries of the directory besides the target and those named.
+  std::vector<std::string> strays(const std::vector<std::string>& expected = {}) const {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(_dir.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name != "tree.arc" &&
+          std::find(expected.begin(), expected.end(), name) == expected.end()) {
+        found.push_back(name);
+      }
+    }
+    return found;
   }
 
   std::string _oldBytes;
@@ -266,12 +281,15 @@ class CrashSafeStoreFaults : public ArchiveFaults {
 TEST_F(CrashSafeStoreFaults, EveryFailedCallLeavesThePreviousFileIntact) {
   qel_test::FaultScope faults;
   const std::wstring path = _dir.wpath("tree.arc");
-  const std::wstring temporary = path + L".tmp";
   const Counts counts = measure([&] { CTreeFile::store(CFile(path), _newTree); });
-  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kOpen)]);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kOpenReplacement)]);
   EXPECT_GE(counts[static_cast<int>(FileCall::kWrite)], 5u);
-  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kClose)]);
-  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kRename)]);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kCommitReplacement)]);
+  // Nothing but the replacement touches the directory.
+  EXPECT_EQ(0u, counts[static_cast<int>(FileCall::kOpen)] +
+                    counts[static_cast<int>(FileCall::kClose)] +
+                    counts[static_cast<int>(FileCall::kRename)] +
+                    counts[static_cast<int>(FileCall::kCreateDirectory)]);
   const std::string newBytes = _dir.readFile("tree.arc");
   ASSERT_NE(_oldBytes, newBytes);
 
@@ -287,9 +305,9 @@ TEST_F(CrashSafeStoreFaults, EveryFailedCallLeavesThePreviousFileIntact) {
       EXPECT_EQ(1u, FaultyFileSystem::fired());
       ASSERT_TRUE(failure.thrown);
       EXPECT_EQ(L"IOException", failure.type);
-      EXPECT_EQ(FaultyFileSystem::messageFor(call, temporary), failure.message);
+      EXPECT_EQ(FaultyFileSystem::replacementMessageFor(call, path), failure.message);
       EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
-      EXPECT_FALSE(temporaryLeft());
+      EXPECT_TRUE(strays().empty());
       EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
       ++swept;
     }
@@ -301,10 +319,10 @@ TEST_F(CrashSafeStoreFaults, EveryFailedCallLeavesThePreviousFileIntact) {
   FaultyFileSystem::reset();
   CTreeFile::store(CFile(path), _newTree);
   EXPECT_TRUE(qel_test::sameBytes(newBytes, _dir.readFile("tree.arc")));
-  EXPECT_FALSE(temporaryLeft());
+  EXPECT_TRUE(strays().empty());
 }
 
-TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenTheCloseFailsToo) {
+TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenDiscardingFailsToo) {
   qel_test::FaultScope faults;
   ErrorNotices notices;
   const std::wstring path = _dir.wpath("tree.arc");
@@ -314,7 +332,6 @@ TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenTheCloseFailsToo) {
     SCOPED_TRACE("writeFile #" + std::to_string(n) + " and closeFile #1");
     _dir.writeFile("tree.arc", _oldBytes);
     const int descriptors = qel_test::openDescriptorCount();
-    // The close runs where it cannot throw; its failure becomes a notice.
     qel_test::LogCapture log;
     FaultyFileSystem::reset();
     FaultyFileSystem::arm(FileCall::kWrite, n);
@@ -322,16 +339,13 @@ TEST_F(CrashSafeStoreFaults, TheFirstFailureIsReportedWhenTheCloseFailsToo) {
     const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
     EXPECT_EQ(2u, FaultyFileSystem::fired());
     ASSERT_TRUE(failure.thrown);
-    EXPECT_EQ(L"CPosixFileSystem::writeFile", failure.message);
-    // The last block goes out in the explicit close, which reports the
-    // write and drops the close failure; an earlier block fails while the
-    // tree is written, and the archive's destructor logs the failed close.
-    EXPECT_EQ(n < writes ? 1u : 0u, log.messages().size());
+    EXPECT_EQ(path + L": No space left on device", failure.message);
+    EXPECT_TRUE(log.messages().empty());
     EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
-    EXPECT_FALSE(temporaryLeft());
+    EXPECT_TRUE(strays().empty());
     EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
   }
-  std::printf("[ fault    ] crash-safe store, failed write and close: %u points\n", writes);
+  std::printf("[ fault    ] crash-safe store, failed write and discard: %u points\n", writes);
 }
 
 TEST_F(CrashSafeStoreFaults, AFailedDirectoryCreationLeavesNothingBehind) {
@@ -360,9 +374,50 @@ TEST_F(CrashSafeStoreFaults, ShortWritesStillReplaceTheFileWhole) {
     const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
     EXPECT_FALSE(failure.thrown) << qel::CWin32Helper::toUTF8(failure.message);
     EXPECT_TRUE(qel_test::sameBytes(newBytes, _dir.readFile("tree.arc")));
-    EXPECT_FALSE(temporaryLeft());
+    EXPECT_TRUE(strays().empty());
   }
   std::printf("[ fault    ] crash-safe store, short writes: %u points\n", writes + 1);
+}
+
+// The files open in this process that lie in directory (or lay there: an
+// unnamed file shows as "<directory>/#<inode> (deleted)").
+std::vector<std::filesystem::path> openFilesIn(const std::filesystem::path& directory) {
+  std::vector<std::filesystem::path> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), ec);
+    if (!ec && target.parent_path() == directory) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
+TEST_F(CrashSafeStoreFaults, TheNewFileIsPrivateUntilItIsInPlace) {
+  qel_test::FaultScope faults;
+  const std::wstring path = _dir.wpath("tree.arc");
+  std::filesystem::permissions(_dir.path() / "tree.arc", std::filesystem::perms(0644));
+  unsigned seen = 0;
+  FaultyFileSystem::plan().beforeCommit = [&] {
+    // The complete new file is open, private from its first byte, and no
+    // one can open it by a name that is not the store's own.
+    const std::vector<std::filesystem::path> open = openFilesIn(_dir.path());
+    ASSERT_EQ(1u, open.size());
+    struct stat st;
+    ASSERT_EQ(0, ::stat(open[0].c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    for (const std::string& name : strays()) {
+      EXPECT_EQ(0u, name.rfind(".tree.arc.", 0)) << name;
+    }
+    EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
+    ++seen;
+  };
+  CTreeFile::store(CFile(path), _newTree);
+  EXPECT_EQ(1u, seen);
+  EXPECT_EQ(std::filesystem::perms(0644),
+            std::filesystem::status(_dir.path() / "tree.arc").permissions());
+  EXPECT_TRUE(strays().empty());
 }
 
 // A leaf whose storing fails, by its code or by an exception that is not
@@ -394,28 +449,45 @@ TEST_F(CrashSafeStoreFaults, AFailingComponentLeavesThePreviousFileIntact) {
   EXPECT_EQ(L"IOException", failure.type);
   EXPECT_EQ(L"Storing the tree into " + path + L" failed with code 2", failure.message);
   EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
-  EXPECT_FALSE(temporaryLeft());
+  EXPECT_TRUE(strays().empty());
 
   CComposite throwing;
   qel_test::buildSampleTree(throwing, "throwing", 100);
   throwing.add(new FailingComponent(FailingComponent::How::kThrow));
   EXPECT_THROW(CTreeFile::store(CFile(path), throwing), std::bad_alloc);
   EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
-  EXPECT_FALSE(temporaryLeft());
+  EXPECT_TRUE(strays().empty());
 }
 
-TEST_F(CrashSafeStoreFaults, AForeignEntryInTheTemporarysPlaceIsNotRemoved) {
-  // A directory that happens to have the temporary name is not the store's
-  // to remove: the store fails and leaves it, and the target, alone.
-  const std::filesystem::path foreign = _dir.path() / "tree.arc.tmp";
-  std::filesystem::create_directory(foreign);
+TEST_F(CrashSafeStoreFaults, AFileOrLinkAtTheNameTargetDotTmpIsNotTouched) {
+  // A user's own "<target>.tmp", and a link planted there by someone who can
+  // write the directory, survive a store that succeeds and one that fails;
+  // the link's victim is never written.
   const std::wstring path = _dir.wpath("tree.arc");
-  const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
-  ASSERT_TRUE(failure.thrown);
-  EXPECT_EQ(L"IOException", failure.type);
-  EXPECT_EQ(path + L".tmp is a directory", failure.message);
-  EXPECT_TRUE(std::filesystem::is_directory(foreign));
-  EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
+  const std::filesystem::path planted = _dir.path() / "tree.arc.tmp";
+  _dir.writeFile("victim", "private");
+  CComposite failing;
+  qel_test::buildSampleTree(failing, "failing", 10);
+  failing.add(new FailingComponent(FailingComponent::How::kCode));
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link ? "a link to another file" : "a file of the user's");
+    std::filesystem::remove(planted);
+    if (link) {
+      std::filesystem::create_symlink(_dir.path() / "victim", planted);
+    } else {
+      _dir.writeFile("tree.arc.tmp", "mine");
+    }
+    CTreeFile::store(CFile(path), _newTree);
+    EXPECT_EQ(describeTree(_newTree), describeFile(path));
+    EXPECT_EQ(std::filesystem::file_type::regular,
+              std::filesystem::symlink_status(_dir.path() / "tree.arc").type());
+    EXPECT_THROW(CTreeFile::store(CFile(path), failing), qel::IOException);
+    EXPECT_EQ(describeTree(_newTree), describeFile(path));
+    EXPECT_EQ(link, std::filesystem::is_symlink(planted));
+    EXPECT_EQ(link ? "private" : "mine", _dir.readFile("tree.arc.tmp"));
+    EXPECT_EQ("private", _dir.readFile("victim"));
+    EXPECT_TRUE(strays({"victim", "tree.arc.tmp"}).empty());
+  }
 }
 
 // ---- a full disk --------------------------------------------------------------
@@ -430,36 +502,15 @@ TEST_F(CrashSafeStoreFaults, ADiskThatFillsHalfWayKeepsThePreviousFile) {
   const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
   ASSERT_TRUE(failure.thrown);
   EXPECT_EQ(L"IOException", failure.type);
-  EXPECT_EQ(L"CPosixFileSystem::writeFile", failure.message);
+  EXPECT_EQ(path + L": No space left on device", failure.message);
   EXPECT_EQ(0, FaultyFileSystem::plan().room);
   EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
-  EXPECT_FALSE(temporaryLeft());
+  EXPECT_TRUE(strays().empty());
   EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
 
   CArchive::RetError code = CArchive::RET_END_OF_DATA;
   EXPECT_TRUE(qel_test::sameBytes(describeTree(_oldTree), describeFile(path, &code)));
   EXPECT_EQ(CArchive::RET_OK, code);
-}
-
-TEST_F(CrashSafeStoreFaults, TheHostsOwnDiskFullErrorKeepsThePreviousFile) {
-  // No injection: the temporary name leads to a device that is always full,
-  // so the first write gets the host's own "no space" error.
-  std::error_code ec;
-  std::filesystem::create_symlink("/dev/full", _dir.path() / "tree.arc.tmp", ec);
-  if (ec || !std::filesystem::exists("/dev/full")) {
-    GTEST_SKIP() << "no /dev/full on this host";
-  }
-  const std::wstring path = _dir.wpath("tree.arc");
-  const Failure failure = qel_test::failureOf([&] { CTreeFile::store(CFile(path), _newTree); });
-  ASSERT_TRUE(failure.thrown);
-  EXPECT_EQ(L"IOException", failure.type);
-  // Archive files gather their writes and hand them to the disk at the
-  // latest when they are closed, so a tree this small meets the full disk
-  // there.
-  EXPECT_EQ(L"CPosixFileSystem::closeFile", failure.message);
-  EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
-  EXPECT_FALSE(temporaryLeft());
-  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 
 }  // namespace

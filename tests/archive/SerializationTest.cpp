@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/ArchiveTestSupport.h"
+#include "archive/TreeSamples.h"
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
 #include "qel/io/File.h"
@@ -94,17 +95,25 @@ TEST(Serialization, EmptyAndUnnamedComposites) {
   EXPECT_EQ(CArchive::RET_OK, loadTree(dir, "0009012001300\n", loaded));
   EXPECT_FALSE(loaded.hasChildren());
 
-  // An unnamed composite below the root: its children join the parent, and
-  // its end record ends the parent's loading early.
+  // An unnamed composite below the root has a start record with an empty
+  // name, so that it loads back as it was and its siblings after it too.
   CComposite root;
   auto* unnamed = new CComposite();
   unnamed->add(new CComponent("inner", "1"));
   root.add(unnamed);
   root.add(new CComponent("outer", "2"));
   const std::string stored = storeTree(dir, root);
+  const std::string unnamedStart = "000E02200120700000\n";
+  ASSERT_EQ(0u, stored.find(unnamedStart)) << stored;
   CComposite back;
   EXPECT_EQ(CArchive::RET_OK, loadTree(dir, stored, back));
-  const auto children = childrenOf(back);
+  EXPECT_EQ(qel_test::describeTree(root), qel_test::describeTree(back));
+
+  // Without that record, as such trees were once stored, the inner end
+  // record ends the loading of the root early, as it always did.
+  CComposite old;
+  EXPECT_EQ(CArchive::RET_OK, loadTree(dir, stored.substr(unnamedStart.size()), old));
+  const auto children = childrenOf(old);
   ASSERT_EQ(1u, children.size());
   EXPECT_EQ("inner", children[0]->getName());
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -16,8 +17,18 @@
 namespace qel_test {
 
 // The disk operations that a fault can be injected into.
-enum class FileCall : int { kOpen = 0, kRead, kWrite, kClose, kCreateDirectory, kRename };
-constexpr int kFileCallKinds = 6;
+enum class FileCall : int {
+  kOpen = 0,
+  kRead,
+  kWrite,
+  kClose,
+  kCreateDirectory,
+  kRename,
+  kOpenReplacement,
+  kCommitReplacement,
+  kLock
+};
+constexpr int kFileCallKinds = 9;
 
 inline const char* fileCallName(FileCall call) {
   switch (call) {
@@ -33,6 +44,12 @@ inline const char* fileCallName(FileCall call) {
       return "createDirectory";
     case FileCall::kRename:
       return "rename";
+    case FileCall::kOpenReplacement:
+      return "openReplacement";
+    case FileCall::kCommitReplacement:
+      return "commitReplacement";
+    case FileCall::kLock:
+      return "lockFile";
   }
   return "?";
 }
@@ -70,6 +87,9 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     // not fit writes what fits and reports the short count; with no room
     // left it fails with the disk-full error, as a POSIX write does.
     long long room = -1;
+    // Runs at each commitReplacement before it commits: the new file is
+    // complete and not yet in place.
+    std::function<void()> beforeCommit;
   };
 
   static Plan& plan() {
@@ -103,6 +123,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   static constexpr std::uint32_t kFileNotFound = 2;
   static constexpr std::uint32_t kTooManyOpenFiles = 4;
   static constexpr std::uint32_t kAccessDenied = 5;
+  static constexpr std::uint32_t kLockViolation = 33;
   static constexpr std::uint32_t kDiskFull = 112;
   static constexpr std::uint32_t kIoDevice = 1117;
 
@@ -114,18 +135,41 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
         return kDiskFull;
       case FileCall::kCreateDirectory:
       case FileCall::kRename:
+      case FileCall::kOpenReplacement:
         return kAccessDenied;
+      case FileCall::kLock:
+        return kLockViolation;
       case FileCall::kRead:
       case FileCall::kClose:
+      case FileCall::kCommitReplacement:
         return kIoDevice;
     }
     return kIoDevice;
+  }
+
+  // The message of a failed call of a file replacement or a lock: the
+  // target's path and the reason of the host error armed by default.
+  static std::wstring replacementMessageFor(FileCall call, const std::wstring& path) {
+    switch (defaultError(call)) {
+      case kAccessDenied:
+        return path + L": Permission denied";
+      case kLockViolation:
+        return path + L": locked by another process";
+      case kDiskFull:
+        return path + L": No space left on device";
+      default:
+        return path + L": Input/output error";
+    }
   }
 
   // The message of the exception that a failed call carries: the path for
   // calls that take one, else the operation's label.
   static std::wstring messageFor(FileCall call, const std::wstring& path) {
     switch (call) {
+      case FileCall::kOpenReplacement:
+      case FileCall::kCommitReplacement:
+      case FileCall::kLock:
+        return replacementMessageFor(call, path);
       case FileCall::kOpen:
       case FileCall::kCreateDirectory:
         return path;
@@ -159,7 +203,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
                          std::uint32_t size) const override {
     const auto action = hit(FileCall::kRead);
     if (action == Action::kFail) {
-      ThrowException(errorOf(FileCall::kRead), label(L"readFile"));
+      throwFileFailure(descriptor, errorOf(FileCall::kRead), L"readFile");
     }
     if (action == Action::kShort && size > 1) {
       size /= 2;
@@ -171,7 +215,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
                           std::uint32_t size) const override {
     const auto action = hit(FileCall::kWrite);
     if (action == Action::kFail) {
-      ThrowException(errorOf(FileCall::kWrite), label(L"writeFile"));
+      throwFileFailure(descriptor, errorOf(FileCall::kWrite), L"writeFile");
     }
     if (action == Action::kShort && size > 1) {
       size /= 2;
@@ -179,7 +223,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     Plan& p = plan();
     if (p.room >= 0 && size != 0) {
       if (p.room == 0) {
-        ThrowException(kDiskFull, label(L"writeFile"));
+        throwFileFailure(descriptor, kDiskFull, L"writeFile");
       }
       if (static_cast<long long>(size) > p.room) {
         size = static_cast<std::uint32_t>(p.room);
@@ -197,8 +241,34 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     // A failing close still releases the handle, as the host's close does.
     CPosixFileSystem::closeFile(descriptor);
     if (action == Action::kFail) {
-      ThrowException(errorOf(FileCall::kClose), label(L"closeFile"));
+      throwFileFailure(descriptor, errorOf(FileCall::kClose), L"closeFile");
     }
+  }
+
+  qel::SmartPtr<qel::CFileDescriptor> openReplacement(const std::wstring& path,
+                                                      int flags) override {
+    if (hit(FileCall::kOpenReplacement) == Action::kFail) {
+      ThrowFailure(errorOf(FileCall::kOpenReplacement), path);
+    }
+    return CPosixFileSystem::openReplacement(path, flags);
+  }
+
+  void commitReplacement(qel::CFileDescriptor* descriptor) override {
+    if (plan().beforeCommit) {
+      plan().beforeCommit();
+    }
+    if (hit(FileCall::kCommitReplacement) == Action::kFail) {
+      throwFileFailure(descriptor, errorOf(FileCall::kCommitReplacement), L"commitReplacement");
+    }
+    CPosixFileSystem::commitReplacement(descriptor);
+  }
+
+  qel::SmartPtr<qel::CFileDescriptor> lockFile(const std::wstring& path,
+                                               std::uint32_t waitMilliseconds) override {
+    if (hit(FileCall::kLock) == Action::kFail) {
+      ThrowFailure(errorOf(FileCall::kLock), path);
+    }
+    return CPosixFileSystem::lockFile(path, waitMilliseconds);
   }
 
   void createDirectory(const std::wstring& path) const override {

@@ -2,6 +2,7 @@
 #define QEL_ARCHIVE_ARCHIVE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "qel/core/RefCount.h"
 #include "qel/datetime/DateTime.h"
 #include "qel/io/File.h"
+#include "qel/io/FileReplacement.h"
 #include "qel/io/FileSystem.h"
 
 namespace qel {
@@ -61,6 +63,10 @@ class QEL_API CArchive {
   // missing parent directory; the file system's exceptions pass through.
   // LOAD on a missing file builds an archive without a file (isLoaded false).
   CArchive(CFile& file, Mode mode);
+  // STORE into a replacement of a file: close() writes the last block to
+  // it but leaves it open, for the caller to commit (or discard).  The
+  // replacement must outlive the archive's writing.
+  explicit CArchive(CFileReplacement& target);
   // Calls close() unless the caller did; a failure that cannot be thrown
   // from here is logged as an error notice.
   virtual ~CArchive();
@@ -80,6 +86,11 @@ class QEL_API CArchive {
   void close();
   bool isClosed() const { return _bClosed; }
 
+  // A strict archive stores exactly what it is given or throws: a text
+  // holding a line feed throws IOException instead of losing the line feed.
+  void setStrict(bool strict) { _bStrict = strict; }
+  bool isStrict() const { return _bStrict; }
+
   // ---- writing -------------------------------------------------------
   // Each writer sets code to RET_OK and appends one field to the open
   // record.  A value longer than MAX_VALUE_LENGTH bytes, or a field beyond
@@ -91,7 +102,7 @@ class QEL_API CArchive {
   void writeLong(std::int32_t value, RetError& code);
   void writeULong(std::uint32_t value, RetError& code);
   void writeULongLong(unsigned long long value, RetError& code);
-  // Line feeds are removed from the value.
+  // Line feeds are removed from the value, or refused in a strict archive.
   void writeString(std::string value, RetError& code);
   // The date's compact text with milliseconds; empty for an invalid date.
   void writeDate(CDateTime value, RetError& code);
@@ -227,6 +238,9 @@ class QEL_API CArchive {
   bool _bLoaded;
   bool _bClosed;
   bool _bWriteFailed;
+  bool _bStrict;
+  // False when the descriptor is a replacement's, which its owner commits.
+  bool _bOwnsFile;
   SmartPtr<CFileDescriptor> _pFileDescriptor;
   std::uint32_t _nReadPos;
   Buffer<unsigned char, 4096> _buffer;
@@ -269,17 +283,44 @@ class QEL_API CTreeFile {
     std::uint64_t nOffset;
   };
 
-  // Stores root crash-safely: the tree is written to a temporary file
-  // beside the target ("<name>.tmp"), closed (the file system writes through
-  // to the disk) and renamed over the target.  On any failure the previous
-  // target is untouched, the temporary file is removed (a directory of that
-  // name is left alone) and the exception passes to the caller.
+  enum StoreFlag : int {
+    // Replaces a target that no one may write instead of refusing it.
+    STORE_REPLACE_READ_ONLY = CFileReplacement::REPLACE_READ_ONLY
+  };
+
+  // How long update waits for another process's update of the same file.
+  static constexpr std::uint32_t DEFAULT_LOCK_WAIT = 10000;  // milliseconds
+
+  // Stores root crash-safely through a CFileReplacement: the target (a
+  // symbolic link is followed) is replaced in one step, keeps its
+  // permissions, and stays as it was on any failure.  The tree is stored
+  // exactly or not at all: a name or text value holding a line feed, or a
+  // value over the field limit, throws IOException naming the component's
+  // path ("network/proxy/host: ...").  A target that no one may write is
+  // refused ("<path> is read-only") unless flags has
+  // STORE_REPLACE_READ_ONLY; a directory or any other file that is not a
+  // regular one is refused too.  A missing parent directory is created.
   static void store(const CFile& file, CComposite& root);
+  static void store(const CFile& file, CComposite& root, int flags);
 
   // Loads the records of file into root (children are added to those it
   // has).  Malformed content is reported, not thrown; InvalidDateException
-  // and the file system's exceptions pass through.
+  // and the file system's exceptions pass through.  A missing file creates
+  // nothing and is reported as not found.
   static LoadReport load(const CFile& file, CComposite& root);
+
+  // A read-modify-write of file that no other update of it can interleave
+  // with: takes the file's lock (waiting up to lockWaitMilliseconds, then
+  // IOException "<path>: locked by another process"), loads the tree (a
+  // missing or empty file gives an empty root), calls edit, stores the tree
+  // as store does and releases the lock.  A file that does not load whole
+  // (malformed, truncated, or followed by more records) throws IOException
+  // with the record and byte offset, and is left as it is; so does any
+  // exception from edit.  Readers take no lock: they see the old or the new
+  // file.
+  static void update(const CFile& file, const std::function<void(CComposite& root)>& edit);
+  static void update(const CFile& file, const std::function<void(CComposite& root)>& edit,
+                     std::uint32_t lockWaitMilliseconds, int flags);
 };
 
 }  // namespace qel

@@ -42,6 +42,10 @@ class QEL_API CFileSystem : public CRefCountable {
   // With OF_SEQUENTIAL_READ the file is read from the system in large pieces
   // and readFile is served from them; for files read from start to end.
   enum OpenFlag : int { OF_DURABLE_AT_CLOSE = 0x10000, OF_SEQUENTIAL_READ = 0x20000 };
+  // Given to openReplacement.  RF_REPLACE_READ_ONLY replaces a file that
+  // has no write permission; RF_STREAM_SPECIAL_FILES writes to an existing
+  // FIFO or character device as a stream instead of refusing it.
+  enum ReplaceFlag : int { RF_REPLACE_READ_ONLY = 1, RF_STREAM_SPECIAL_FILES = 2 };
 
   using Factory = CFileSystem* (*)();
 
@@ -84,6 +88,25 @@ class QEL_API CFileSystem : public CRefCountable {
   virtual std::uint32_t writeFile(CFileDescriptor* descriptor, const unsigned char* buffer,
                                   std::uint32_t size) const = 0;
   virtual void closeFile(CFileDescriptor* descriptor) const = 0;
+
+  // Replacing a file whole.  openReplacement gives a descriptor for
+  // writeFile that writes a new, private file beside the one path leads to
+  // (symbolic links followed); commitReplacement puts it in that file's
+  // place in one step, durably, with the old file's permissions.  Closing
+  // the descriptor before the commit discards the new file and leaves the
+  // old one as it was.  A stream target (see RF_STREAM_SPECIAL_FILES) is
+  // written directly, and the commit writes what is still gathered.
+  // Failures throw IOException (FileNotFoundException for a missing
+  // directory) whose message is the path and the system's reason.  This
+  // base class supports none of it and throws IOException.
+  virtual SmartPtr<CFileDescriptor> openReplacement(const std::wstring& path, int flags);
+  virtual void commitReplacement(CFileDescriptor* descriptor);
+  // An exclusive advisory lock for the read-modify-write of the file at
+  // path, waited for up to waitMilliseconds and released when the last
+  // SmartPtr to the descriptor goes (or by close()).  Readers need none.
+  // IOException "<path>: locked by another process" when the wait ends.
+  virtual SmartPtr<CFileDescriptor> lockFile(const std::wstring& path,
+                                             std::uint32_t waitMilliseconds);
 
   // The shared instance, with one reference for the caller.
   static SmartPtr<CFileSystem> getFileSystem();

@@ -58,12 +58,21 @@ class QEL_API CHostFileSystem : public CFileSystem {
                          std::uint32_t size) const override;
   std::uint32_t writeFile(CFileDescriptor* descriptor, const unsigned char* buffer,
                           std::uint32_t size) const override;
+  // Closing a replacement that was not committed discards it; closing a
+  // lock releases it.
   void closeFile(CFileDescriptor* descriptor) const override;
+  SmartPtr<CFileDescriptor> openReplacement(const std::wstring& path, int flags) override;
+  void commitReplacement(CFileDescriptor* descriptor) override;
+  SmartPtr<CFileDescriptor> lockFile(const std::wstring& path,
+                                     std::uint32_t waitMilliseconds) override;
 
   // Maps a host error number: 80 gives IOException "name Already exist.";
   // 2, 3 and 161 give FileNotFoundException "name"; anything else
   // IOException "name".
   [[noreturn]] static void ThrowException(std::uint32_t code, const std::wstring& name);
+  // The same exception types, with "path: reason" as the message, the
+  // reason in the system's words ("No space left on device").
+  [[noreturn]] static void ThrowFailure(std::uint32_t code, const std::wstring& path);
 
  protected:
   CHostFileSystem() = default;
@@ -71,6 +80,11 @@ class QEL_API CHostFileSystem : public CFileSystem {
   virtual std::uint32_t toHostPath(const std::wstring& path, std::string& hostPath) const = 0;
   // Prefix of the labels of the operations that have no path: "CWin32FileSystem".
   virtual const wchar_t* className() const = 0;
+  // Throws for a failed read, write or close of descriptor: a replacement's
+  // failure names its target (ThrowFailure), any other file's the
+  // operation's label ("CPosixFileSystem::writeFile").
+  [[noreturn]] void throwFileFailure(CFileDescriptor* descriptor, std::uint32_t code,
+                                     const wchar_t* operation) const;
 
  private:
   // Runs operation on the host form of path and throws the mapped exception,
