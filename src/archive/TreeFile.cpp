@@ -31,6 +31,12 @@ CTreeFile::LoadReport loadTree(const CFile& file, CComposite& root, bool* traili
   if (trailing != nullptr && code == CArchive::RET_OK) {
     CArchive::RetError next = CArchive::RET_OK;
     ar.readStartLine(next);
+    if (next == CArchive::RET_END_OF_DATA) {
+      // Too few bytes for a record are more than the tree, too.
+      next = CArchive::RET_OK;
+      ar.checkLengthAndLoadNext(1, next);
+      next = next == CArchive::RET_OK ? CArchive::RET_BAD_FORMAT : CArchive::RET_END_OF_DATA;
+    }
     *trailing = next != CArchive::RET_END_OF_DATA;
     if (*trailing) {
       report.nRecord = ar.getRecordNumber();

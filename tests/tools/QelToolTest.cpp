@@ -1,16 +1,23 @@
 // End-to-end tests of the qel command-line tool.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/TempDir.h"
 
@@ -33,9 +40,11 @@ std::string quote(const std::string& text) {
 class QelTool : public ::testing::Test {
  protected:
   // Runs qel with the given (already quoted) arguments.
-  Result run(const std::string& args, const std::string& stdinFile = "") {
+  // before is shell text run first in the same shell (such as a ulimit).
+  Result run(const std::string& args, const std::string& stdinFile = "",
+             const std::string& before = "") {
     const std::string errFile = (dir.path() / "stderr.txt").string();
-    std::string command = std::string(QEL_TOOL_PATH) + " " + args + " 2>" + quote(errFile);
+    std::string command = before + std::string(QEL_TOOL_PATH) + " " + args + " 2>" + quote(errFile);
     if (!stdinFile.empty()) {
       command += " <" + quote(stdinFile);
     }
@@ -501,6 +510,186 @@ TEST_F(QelTool, ProgressBarsAppearOnlyOnATerminal) {
   const Result quiet = run("export " + q("big.qel") + " -o " + q("quiet.json"));
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
+}
+
+// ---- saving ---------------------------------------------------------------
+
+// The names in the test directory besides those given.
+std::vector<std::string> entriesBesides(const qel_test::TempDir& dir,
+                                        const std::vector<std::string>& known) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name != "stderr.txt" && std::find(known.begin(), known.end(), name) == known.end()) {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+TEST_F(QelTool, ConcurrentSetsLoseNothingAndReadersSeeWholeFiles) {
+  dir.writeFile("t.qel", std::string(kTree, sizeof kTree - 1));
+  constexpr int kSets = 200;
+  // Each writer runs its sets in one shell; the reader checks until both
+  // are done.  Any failure is one line of standard error.
+  auto writer = [this](const std::string& branch) {
+    return "for i in $(seq " + std::to_string(kSets) + "); do " + QEL_TOOL_PATH + " set " +
+           q("t.qel") + " " + branch + "/k$i v$i || echo " + branch + " $i; done";
+  };
+  const std::string script = "(" + writer("one") + ") & (" + writer("two") + ") & " +
+                             "(while kill -0 $$ 2>/dev/null && [ ! -e " + q("done") + " ]; do " +
+                             QEL_TOOL_PATH + " check " + q("t.qel") +
+                             " >/dev/null || echo reader; done) & wait %1 %2; touch " + q("done") +
+                             "; wait";
+  dir.writeFile("race.sh", script);
+  const Result r = run("--version >/dev/null; sh " + q("race.sh"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "") << r.out;
+  EXPECT_EQ(r.err, "") << r.err;
+  for (const char* branch : {"one", "two"}) {
+    for (int i = 1; i <= kSets; i += 37) {
+      const std::string key = std::string(branch) + "/k" + std::to_string(i);
+      EXPECT_EQ(run("get " + q("t.qel") + " " + key).out, "v" + std::to_string(i) + "\n") << key;
+    }
+  }
+  const Result check = run("check " + q("t.qel"));
+  EXPECT_NE(check.out.find(": OK, " + std::to_string(2 * kSets + 2 + 5) + " components"),
+            std::string::npos)
+      << check.out;
+  EXPECT_TRUE(entriesBesides(dir, {"t.qel", "race.sh", "done"}).empty());
+}
+
+TEST_F(QelTool, SavesKeepModeLinksAndSpecialFiles) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree);
+  ::chmod(path("t.qel").c_str(), 0600);
+  std::filesystem::create_directory(path("links"));
+  std::filesystem::create_symlink("../t.qel", path("links/rel.qel"));
+  std::filesystem::create_symlink(path("links/rel.qel"), path("chain.qel"));
+  ASSERT_EQ(run("set " + q("chain.qel") + " user/name Bob").status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(path("chain.qel")));
+  EXPECT_TRUE(std::filesystem::is_symlink(path("links/rel.qel")));
+  EXPECT_EQ(run("get " + q("t.qel") + " user/name").out, "Bob\n");
+  struct stat st;
+  ASSERT_EQ(::stat(path("t.qel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  // A dangling link: the export creates the file it names.
+  std::filesystem::create_symlink("made.json", path("dangling.json"));
+  ASSERT_EQ(run("export " + q("t.qel") + " -o " + q("dangling.json")).status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(path("dangling.json")));
+  EXPECT_NE(dir.readFile("made.json").find("\"Bob\""), std::string::npos);
+
+  // A FIFO gets the document as a stream and stays a FIFO.
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  std::string streamed;
+  std::thread reader([&] {
+    std::ifstream in(path("fifo"), std::ios::binary);
+    streamed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  });
+  const Result toFifo = run("export " + q("t.qel") + " -o " + q("fifo"));
+  reader.join();
+  EXPECT_EQ(toFifo.status, 0) << toFifo.err;
+  EXPECT_EQ(streamed, dir.readFile("made.json"));
+  EXPECT_TRUE(std::filesystem::is_fifo(path("fifo")));
+  EXPECT_EQ(run("export " + q("t.qel") + " -o /dev/null").status, 0);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+  EXPECT_EQ(run("export " + q("t.qel") + " -o -").out, streamed);
+
+  // An archive is never written into a special file.
+  expectOneLineError(run("set " + q("fifo") + " a/b c"), 1, "fifo", "not a regular file");
+  EXPECT_TRUE(
+      entriesBesides(dir, {"t.qel", "links", "chain.qel", "dangling.json", "made.json", "fifo"})
+          .empty());
+}
+
+TEST_F(QelTool, FailedWritesSayWhyAndLeaveNothingBehind) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree);
+  expectOneLineError(run("export " + q("t.qel") + " -o /dev/full"), 1, "/dev/full",
+                     "/dev/full: No space left on device");
+  expectOneLineError(run("export " + q("t.qel") + " >/dev/full"), 1, "standard output",
+                     "standard output: No space left on device");
+  // A file size limit fails the write instead of killing the tool.
+  std::string big = "{\"format\":\"qel-tree\",\"version\":1,\"children\":[";
+  for (int i = 0; i < 40; ++i) {
+    big += std::string(i == 0 ? "" : ",") + "{\"type\":\"text\",\"name\":\"v\",\"value\":\"" +
+           std::string(4000, 'x') + "\"}";
+  }
+  dir.writeFile("big.json", big + "]}");
+  expectOneLineError(run("import " + q("big.json") + " " + q("t.qel"), "", "ulimit -f 40; "), 1,
+                     "t.qel", "t.qel: File too large");
+  EXPECT_EQ(dir.readFile("t.qel"), tree);
+  expectOneLineError(run("set " + quote(path("none") + "/t.qel") + " a/b c"), 1, "none/t.qel",
+                     "no such file");
+  EXPECT_TRUE(entriesBesides(dir, {"t.qel", "big.json"}).empty());
+}
+
+TEST_F(QelTool, EditsWaitForTheLockAndReplaceReadOnlyFilesOnlyWhenForced) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree);
+  ASSERT_EQ(run("export " + q("t.qel") + " -o " + q("t.json")).status, 0);
+  // Close-on-exec, so that the processes the test starts do not hold it.
+  const int held = ::open(path("t.qel").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  expectOneLineError(run("--wait 0 set " + q("t.qel") + " user/name Bob"), 1, "t.qel",
+                     "t.qel: locked by another process");
+  expectOneLineError(run("--wait 0 import " + q("t.json") + " " + q("t.qel")), 1, "t.qel",
+                     "locked by another process");
+  // Released while the next edit waits: the edit goes through.
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::close(held);
+  });
+  const Result waited = run("--wait 20 set " + q("t.qel") + " user/name Bob");
+  release.join();
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_EQ(run("get " + q("t.qel") + " user/name").out, "Bob\n");
+
+  ::chmod(path("t.qel").c_str(), 0444);
+  const std::string bob = dir.readFile("t.qel");
+  expectOneLineError(run("set " + q("t.qel") + " user/name Eve"), 1, "t.qel", "read-only");
+  EXPECT_EQ(dir.readFile("t.qel"), bob);
+  ASSERT_EQ(run("--force set " + q("t.qel") + " user/name Eve").status, 0);
+  EXPECT_EQ(run("get " + q("t.qel") + " user/name").out, "Eve\n");
+  struct stat st;
+  ASSERT_EQ(::stat(path("t.qel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+TEST_F(QelTool, TextIsStoredExactlyOrRefused) {
+  const std::string tree(kTree, sizeof kTree - 1);
+  dir.writeFile("t.qel", tree);
+  // Not in code page 1252: refused with the path and the character.
+  expectOneLineError(run("set " + q("t.qel") + " user/name " + quote("\xe6\x97\xa5 \xe2\x82\xac")),
+                     1, "t.qel",
+                     "user/name: \"\xe6\x97\xa5\" (U+65E5) cannot be stored in code page 1252");
+  EXPECT_EQ(dir.readFile("t.qel"), tree);
+  const Result lossy =
+      run("--lossy set " + q("t.qel") + " user/name " + quote("\xe6\x97\xa5 \xe2\x82\xac"));
+  EXPECT_EQ(lossy.status, 0);
+  EXPECT_NE(lossy.err.find("warning: " + path("t.qel") + ": user/name: 1 character"),
+            std::string::npos)
+      << lossy.err;
+  EXPECT_EQ(run("get " + q("t.qel") + " user/name").out, "? \xe2\x82\xac\n");
+
+  // NUL bytes from JSON round-trip.
+  dir.writeFile(
+      "nul.json",
+      R"({"format":"qel-tree","version":1,"children":[{"type":"text","name":"k","value":"x\u0000y"}]})");
+  ASSERT_EQ(run("import " + q("nul.json") + " " + q("nul.qel")).status, 0);
+  EXPECT_NE(dir.readFile("nul.qel").find(std::string("07003x\0y00\n", 11)), std::string::npos);
+  EXPECT_NE(run("export " + q("nul.qel")).out.find(R"("x\u0000y")"), std::string::npos);
+
+  // A file whose text holds a line feed is not silently changed by an edit
+  // of another value.
+  const std::string feed = "0017032001107001v07003a\nb00\n0009012001300\n";
+  dir.writeFile("feed.qel", feed);
+  ASSERT_EQ(run("check " + q("feed.qel")).status, 0);
+  expectOneLineError(run("set " + q("feed.qel") + " w x"), 1, "feed.qel",
+                     "v: A line feed cannot be stored in a text field");
+  EXPECT_EQ(dir.readFile("feed.qel"), feed);
 }
 
 }  // namespace

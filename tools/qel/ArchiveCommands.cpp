@@ -1,6 +1,7 @@
 // show, check, records, export, import, get and set: the commands that read
 // or write settings archives.
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -16,14 +17,15 @@ namespace qeltool {
 
 namespace {
 
-// A path such as "network/proxy/host" as ANSI names; empty parts are skipped.
-std::vector<std::string> splitPath(const std::string& path) {
+// A path such as "network/proxy/host" as ANSI names; empty parts are
+// skipped.  file names the archive in messages.
+std::vector<std::string> splitPath(const std::string& path, const std::string& file) {
   std::vector<std::string> parts;
   std::string part;
   std::istringstream in(path);
   while (std::getline(in, part, '/')) {
     if (!part.empty()) {
-      parts.push_back(utf8ToAnsi(part));
+      parts.push_back(archiveText(part, file, path));
     }
   }
   if (parts.empty()) {
@@ -67,18 +69,12 @@ int cmdRecords(const std::string& path) {
 int cmdExport(const std::string& path, const std::string& output) {
   qel::CComposite root;
   loadTreeWithProgress(path, root);
-  const std::string text = treeToJson(root, path).dump(2) + "\n";
-  if (output.empty() || output == "-") {
-    std::cout << text;
-  } else {
-    replaceFile(output, text);
-  }
+  writeOutput(output.empty() ? "-" : output, treeToJson(root, path).dump(2) + "\n");
   return kExitOk;
 }
 
 int cmdImport(const std::string& jsonPath, const std::string& path) {
   requireReadableFile(jsonPath);
-  requireWritableTarget(path, false);
   Json document;
   {
     std::ifstream in(jsonPath, std::ios::binary);
@@ -90,7 +86,9 @@ int cmdImport(const std::string& jsonPath, const std::string& path) {
   }
   qel::CComposite root;
   jsonToTree(document, root, jsonPath);
-  qel::CTreeFile::store(toFile(path), root);
+  // The whole file is replaced, but not in the middle of another's edit.
+  const EditLock lock(path);
+  qel::CTreeFile::store(toFile(path), root, storeFlags());
   return kExitOk;
 }
 
@@ -98,7 +96,7 @@ int cmdGet(const std::string& path, const std::string& componentPath) {
   qel::CComposite root;
   loadTreeWithProgress(path, root);
   qel::CBaseComponent* current = &root;
-  for (const std::string& part : splitPath(componentPath)) {
+  for (const std::string& part : splitPath(componentPath, path)) {
     if (!current->isComposite()) {
       current = nullptr;
       break;
@@ -128,33 +126,36 @@ int cmdGet(const std::string& path, const std::string& componentPath) {
 }
 
 int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value) {
-  requireWritableTarget(path, true);
-  qel::CComposite root;
-  loadTreeWithProgress(path, root);
-  const std::vector<std::string> parts = splitPath(componentPath);
-  qel::CComposite* parent = &root;
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    qel::CBaseComponent* next = parent->find(parts[i]);
-    if (next == nullptr) {
-      auto* created = new qel::CComposite(parts[i]);
-      parent->add(created);
-      next = created;
-    } else if (!next->isComposite()) {
-      throw Failure(path, "\"" + ansiToUtf8(parts[i]) + "\" in " + componentPath +
-                              " is a value, not a composite");
+  if (!std::filesystem::exists(path)) {
+    throw Failure(path, "no such file");
+  }
+  const std::vector<std::string> parts = splitPath(componentPath, path);
+  const std::string encoded = archiveText(value, path, componentPath);
+  auto edit = [&](qel::CComposite& root) {
+    qel::CComposite* parent = &root;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+      qel::CBaseComponent* next = parent->find(parts[i]);
+      if (next == nullptr) {
+        auto* created = new qel::CComposite(parts[i]);
+        parent->add(created);
+        next = created;
+      } else if (!next->isComposite()) {
+        throw Failure(path, "\"" + ansiToUtf8(parts[i]) + "\" in " + componentPath +
+                                " is a value, not a composite");
+      }
+      parent = static_cast<qel::CComposite*>(next);
     }
-    parent = static_cast<qel::CComposite*>(next);
-  }
-  const std::string encoded = utf8ToAnsi(value);
-  qel::CBaseComponent* leaf = parent->find(parts.back());
-  if (leaf == nullptr) {
-    parent->add(new qel::CComponent(parts.back(), encoded));
-  } else if (leaf->getType() == qel::CBaseComponent::TYPE_COMPONENT) {
-    static_cast<qel::CComponent*>(leaf)->setValue(encoded);
-  } else {
-    throw Failure(path, componentPath + " is not a text value");
-  }
-  qel::CTreeFile::store(toFile(path), root);
+    qel::CBaseComponent* leaf = parent->find(parts.back());
+    if (leaf == nullptr) {
+      parent->add(new qel::CComponent(parts.back(), encoded));
+    } else if (leaf->getType() == qel::CBaseComponent::TYPE_COMPONENT) {
+      static_cast<qel::CComponent*>(leaf)->setValue(encoded);
+    } else {
+      throw Failure(path, componentPath + " is not a text value");
+    }
+  };
+  const FileProgress progress(path, fileSize(path));
+  qel::CTreeFile::update(toFile(path), edit, writeOptions().lockWaitMilliseconds, storeFlags());
   return kExitOk;
 }
 

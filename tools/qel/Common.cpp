@@ -1,9 +1,16 @@
 #include "Common.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
+#include "TextForms.h"
+#include "qel/archive/Archive.h"
 #include "qel/core/StringHelper.h"
+#include "qel/io/FileReplacement.h"
 
 namespace qeltool {
 
@@ -28,51 +35,99 @@ void requireReadableFile(const std::string& path) {
   }
 }
 
-void requireWritableTarget(const std::string& path, bool mustExist) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (!fs::exists(status)) {
-    if (mustExist) {
-      throw Failure(path, "no such file");
-    }
-    return;
-  }
-  if (fs::is_directory(status)) {
-    throw Failure(path, "is a directory");
-  }
-  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  if ((status.permissions() & write) == fs::perms::none) {
-    throw Failure(path, "is read-only");
-  }
-}
-
 std::uint64_t fileSize(const std::string& path) {
   std::error_code ec;
   const auto size = fs::file_size(path, ec);
   return ec ? 0 : static_cast<std::uint64_t>(size);
 }
 
-void replaceFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      throw Failure(path, "cannot be written");
+WriteOptions& writeOptions() {
+  static WriteOptions options;
+  return options;
+}
+
+std::string archiveText(const std::string& utf8, const std::string& where,
+                        const std::string& path) {
+  std::size_t unrepresentable = 0;
+  std::string first;
+  std::string ansi = utf8ToAnsiExact(utf8, unrepresentable, first);
+  if (unrepresentable == 0) {
+    return ansi;
+  }
+  const std::string page = "code page " + std::to_string(qel::CWin32Helper::getAnsiCodePage());
+  const std::string subject = (where.empty() ? std::string() : where + ": ") + path;
+  if (!writeOptions().lossy) {
+    const std::string more =
+        unrepresentable > 1 ? " and " + std::to_string(unrepresentable - 1) + " more" : "";
+    throw Failure(
+        subject, first + more + " cannot be stored in " + page + " (--lossy stores a replacement)");
+  }
+  std::cerr << "qel: warning: " << subject << ": " << unrepresentable
+            << (unrepresentable > 1 ? " characters" : " character") << " not in " << page
+            << " replaced, the first " << first << "\n";
+  return ansi;
+}
+
+int storeFlags() {
+  return writeOptions().force ? qel::CTreeFile::STORE_REPLACE_READ_ONLY : 0;
+}
+
+void writeOutput(const std::string& path, const std::string& text) {
+  if (path == "-") {
+    errno = 0;
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    if (!written) {
+      const int error = errno;
+      std::clearerr(stdout);
+      throw Failure("standard output", error != 0 ? std::strerror(error) : "write error");
     }
-    out << text;
-    out.close();
-    if (!out) {
-      std::error_code ec;
-      fs::remove(temporary, ec);
-      throw Failure(path, "writing failed");
+    return;
+  }
+  int flags = qel::CFileReplacement::STREAM_SPECIAL_FILES;
+  if (writeOptions().force) {
+    flags |= qel::CFileReplacement::REPLACE_READ_ONLY;
+  }
+  qel::CFileReplacement out(toFile(path), flags);
+  out.write(text.data(), text.size());
+  out.commit();
+}
+
+EditLock::EditLock(const std::string& path)
+    : _lock(qel::CFileSystem::getFileSystem()->lockFile(toFile(path).getPath(),
+                                                        writeOptions().lockWaitMilliseconds)) {}
+
+EditLock::~EditLock() {
+  try {
+    _lock->close();
+  } catch (...) {
+    // Releasing a lock cannot fail in a way worth reporting; the process's
+    // end releases it in any case.
+  }
+}
+
+std::string userMessage(const std::wstring& message, const std::vector<std::string>& files) {
+  std::string text = qel::CWin32Helper::toUTF8(message);
+  for (const std::string& file : files) {
+    if (file.empty() || file == "-") {
+      continue;
+    }
+    const std::string absolute = qel::CWin32Helper::toUTF8(toFile(file).getPath());
+    if (text.compare(0, absolute.size(), absolute) == 0 &&
+        (text.size() == absolute.size() || text[absolute.size()] == ':' ||
+         text[absolute.size()] == ' ')) {
+      return file + text.substr(absolute.size());
+    }
+    if (text.compare(0, file.size(), file) == 0) {
+      return text;
     }
   }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    throw Failure(path, "cannot be replaced");
+  for (const std::string& file : files) {
+    if (!file.empty()) {
+      return file + ": " + text;
+    }
   }
+  return text;
 }
 
 }  // namespace qeltool

@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "qel/core/RefCount.h"
 #include "qel/io/File.h"
+#include "qel/io/FileSystem.h"
 
 namespace qeltool {
 
@@ -32,16 +35,52 @@ qel::CFile toFile(const std::string& path);
 // Makes sure that path names an existing regular file that can be read.
 void requireReadableFile(const std::string& path);
 
-// A target to be replaced: a directory or a read-only file is refused, and
-// with mustExist a missing one too.
-void requireWritableTarget(const std::string& path, bool mustExist);
-
 // The size of the file, 0 when it cannot be known.
 std::uint64_t fileSize(const std::string& path);
 
-// Writes text to path through a temporary file beside it and a rename, so
-// that a failure leaves no partial file and the previous one untouched.
-void replaceFile(const std::string& path, const std::string& text);
+// The global options that change how files are written.
+struct WriteOptions {
+  // How long an edit waits for another process's edit of the same file.
+  std::uint32_t lockWaitMilliseconds = 10000;
+  // Replace files that no one may write (--force).
+  bool force = false;
+  // Store text that the code page cannot hold with its replacements
+  // (--lossy) instead of refusing it.
+  bool lossy = false;
+};
+WriteOptions& writeOptions();
+
+// UTF-8 text from the command line or a JSON document in the archive's code
+// page.  Text that the code page cannot hold is refused with a Failure
+// naming where and path, unless --lossy, which stores the code page's
+// replacement and says so on standard error.
+std::string archiveText(const std::string& utf8, const std::string& where, const std::string& path);
+
+// The flags of CTreeFile::store and update that the options ask for.
+int storeFlags();
+
+// Writes text whole to path: "-" is standard output; a FIFO or a character
+// device is written as a stream; any other file is replaced in one step
+// (CFileReplacement), so that a failure leaves the previous one untouched.
+void writeOutput(const std::string& path, const std::string& text);
+
+// Holds the edit lock of path for as long as it lives (CTreeFile::update
+// takes it itself; this is for writers that do not read the file first).
+class EditLock {
+ public:
+  explicit EditLock(const std::string& path);
+  ~EditLock();
+  EditLock(const EditLock&) = delete;
+  EditLock& operator=(const EditLock&) = delete;
+
+ private:
+  qel::SmartPtr<qel::CFileDescriptor> _lock;
+};
+
+// The library's message for the user: the absolute paths the library
+// reports are given back as the user spelled them (one of files), and a
+// message that names none of them is put after the first.
+std::string userMessage(const std::wstring& message, const std::vector<std::string>& files);
 
 }  // namespace qeltool
 

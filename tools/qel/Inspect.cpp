@@ -109,23 +109,44 @@ void loadTree(const std::string& path, qel::CComposite& root) {
   if (fileSize(path) == 0) {
     throw Failure(path, "empty file, not a settings archive");
   }
-  const qel::CTreeFile::LoadReport report = qel::CTreeFile::load(toFile(path), root);
-  if (!report.bFound) {
+  // One archive reads the tree and then what follows it, so that the check
+  // sees the same file even while another process replaces it.
+  qel::CFile file = toFile(path);
+  qel::CArchive ar(file, qel::CArchive::LOAD);
+  if (!ar.isLoaded()) {
     throw Failure(path, "cannot be opened as an archive");
   }
-  if (report.eCode != qel::CArchive::RET_OK) {
+  qel::CArchive::RetError code = qel::CArchive::RET_OK;
+  root.serialize(ar, code);
+  const std::uint32_t last = ar.getRecordNumber();
+  const std::uint64_t offset = ar.getRecordOffset();
+  if (code != qel::CArchive::RET_OK) {
     std::ostringstream text;
-    text << "not a valid component tree: " << codeName(report.eCode) << " at record "
-         << report.nRecord << ", byte offset " << report.nOffset;
+    text << "not a valid component tree: " << codeName(code) << " at record " << last
+         << ", byte offset " << offset;
     throw Failure(path, text.str());
   }
   // The tree must end with the file: more records after it are not loaded.
-  const std::uint32_t total = walkRecords(path, nullptr);
-  if (total != report.nRecord) {
+  std::uint32_t more = 0;
+  for (;;) {
+    ar.readStartLine(code);
+    if (code != qel::CArchive::RET_OK) {
+      break;
+    }
+    ++more;
+  }
+  // Bytes too few for a record are more, too.
+  if (code == qel::CArchive::RET_END_OF_DATA) {
+    code = qel::CArchive::RET_OK;
+    ar.checkLengthAndLoadNext(1, code);
+    code = code == qel::CArchive::RET_OK ? qel::CArchive::RET_BAD_FORMAT
+                                         : qel::CArchive::RET_END_OF_DATA;
+  }
+  if (more != 0 || code != qel::CArchive::RET_END_OF_DATA) {
     std::ostringstream text;
-    text << "not a valid component tree: " << (total - report.nRecord)
-         << " more records after the end of the tree at record " << report.nRecord
-         << ", byte offset " << report.nOffset;
+    text << "not a valid component tree: " << (more + (code != qel::CArchive::RET_END_OF_DATA))
+         << " more records after the end of the tree at record " << last << ", byte offset "
+         << offset;
     throw Failure(path, text.str());
   }
 }

@@ -27,6 +27,12 @@ bool parseHex(const std::string& text, std::string& out);
 std::string ansiToUtf8(const std::string& text, bool& exact);
 std::string ansiToUtf8(const std::string& text);
 std::string utf8ToAnsi(const std::string& text);
+// The ANSI form of UTF-8 text, NUL bytes included.  unrepresentable counts
+// the characters the code page has no form for (an invalid UTF-8 sequence
+// counts as one); they come out as the code page replaces them.  first
+// describes the first of them: "\"\xe6\x97\xa5\" (U+65E5)".
+std::string utf8ToAnsiExact(const std::string& text, std::size_t& unrepresentable,
+                            std::string& first);
 
 // Standard base64 with padding (RFC 4648).
 std::string base64Encode(const unsigned char* data, std::size_t size);

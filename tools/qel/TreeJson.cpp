@@ -60,13 +60,15 @@ Json toJson(qel::CBaseComponent& component, std::size_t depth, const std::string
   return node;
 }
 
+// The text under key (UTF-8) or rawKey (base64 of the bytes); path names
+// the component in messages.
 std::string jsonText(const Json& node, const char* key, const char* rawKey,
-                     const std::string& where) {
+                     const std::string& where, const std::string& path) {
   if (node.contains(key)) {
     if (!node[key].is_string()) {
       throw Failure(where, std::string("\"") + key + "\" must be a string");
     }
-    return utf8ToAnsi(node[key].get<std::string>());
+    return archiveText(node[key].get<std::string>(), where, path);
   }
   if (node.contains(rawKey)) {
     std::string bytes;
@@ -79,10 +81,19 @@ std::string jsonText(const Json& node, const char* key, const char* rawKey,
 }
 
 void addJsonChildren(const Json& children, qel::CComposite& parent, const std::string& where,
-                     std::size_t depth);
+                     std::size_t depth, const std::string& parentPath);
+
+// The path of a node for messages: its parent's and its name as given.
+std::string nodePath(const Json& node, const std::string& parentPath) {
+  std::string name = "?";
+  if (node.contains("name") && node["name"].is_string()) {
+    name = node["name"].get<std::string>();
+  }
+  return parentPath.empty() ? name : parentPath + "/" + name;
+}
 
 std::unique_ptr<qel::CBaseComponent> fromJson(const Json& node, const std::string& where,
-                                              std::size_t depth) {
+                                              std::size_t depth, const std::string& parentPath) {
   if (depth > kMaxJsonDepth) {
     throw Failure(where, tooDeep());
   }
@@ -90,7 +101,8 @@ std::unique_ptr<qel::CBaseComponent> fromJson(const Json& node, const std::strin
     throw Failure(where, "each node must be an object with a \"type\"");
   }
   const std::string type = node["type"].get<std::string>();
-  const std::string name = jsonText(node, "name", "nameBase64", where);
+  const std::string path = nodePath(node, parentPath);
+  const std::string name = jsonText(node, "name", "nameBase64", where, path);
   if (name.empty()) {
     throw Failure(where, "a component name must not be empty");
   }
@@ -99,7 +111,7 @@ std::unique_ptr<qel::CBaseComponent> fromJson(const Json& node, const std::strin
     if (!node.contains("children")) {
       throw Failure(where, "a composite needs \"children\"");
     }
-    addJsonChildren(node["children"], *composite, where, depth + 1);
+    addJsonChildren(node["children"], *composite, where, depth + 1, path);
     return composite;
   }
   if (type == "binary") {
@@ -114,18 +126,19 @@ std::unique_ptr<qel::CBaseComponent> fromJson(const Json& node, const std::strin
     return binary;
   }
   if (type == "text") {
-    return std::make_unique<qel::CComponent>(name, jsonText(node, "value", "valueBase64", where));
+    return std::make_unique<qel::CComponent>(name,
+                                             jsonText(node, "value", "valueBase64", where, path));
   }
   throw Failure(where, "unknown node type \"" + type + "\"");
 }
 
 void addJsonChildren(const Json& children, qel::CComposite& parent, const std::string& where,
-                     std::size_t depth) {
+                     std::size_t depth, const std::string& parentPath) {
   if (!children.is_array()) {
     throw Failure(where, "\"children\" must be an array");
   }
   for (const Json& child : children) {
-    std::unique_ptr<qel::CBaseComponent> component = fromJson(child, where, depth);
+    std::unique_ptr<qel::CBaseComponent> component = fromJson(child, where, depth, parentPath);
     parent.add(component.get());
     component.release();
   }
@@ -150,7 +163,7 @@ void jsonToTree(const Json& document, qel::CComposite& root, const std::string& 
       !document.contains("children")) {
     throw Failure(where, std::string("not a ") + kJsonFormat + " document");
   }
-  addJsonChildren(document["children"], root, where, 1);
+  addJsonChildren(document["children"], root, where, 1, std::string());
 }
 
 }  // namespace qeltool

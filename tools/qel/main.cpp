@@ -1,6 +1,8 @@
 // qel: inspects, checks, converts and repairs settings archives.
 
 #include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdint>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -27,6 +29,16 @@ int main(int argc, char** argv) {
   app.add_option("--codepage", codePage,
                  "ANSI code page of the names and values in archives (e.g. 1252)")
       ->check(CLI::PositiveNumber);
+  double waitSeconds = 10;
+  app.add_option("--wait", waitSeconds,
+                 "seconds an edit waits for another process's edit of the same file (default "
+                 "10; 0 fails at once)")
+      ->check(CLI::Range(0.0, 86400.0));
+  WriteOptions& writing = writeOptions();
+  app.add_flag("--force", writing.force, "replace files that no one may write (read-only)");
+  app.add_flag("--lossy", writing.lossy,
+               "store text that the code page cannot hold with its replacement characters "
+               "(reported on standard error) instead of refusing it");
 
   std::string file;
   std::string other;
@@ -100,6 +112,11 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  writing.lockWaitMilliseconds = static_cast<std::uint32_t>(waitSeconds * 1000 + 0.5);
+  // A file size limit (ulimit -f) fails the write that meets it, which is
+  // reported, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   try {
     if (codePage != 0 && !qel::CWin32Helper::setAnsiCodePage(codePage)) {
       std::cerr << "qel: unsupported code page " << codePage << "\n";
@@ -136,7 +153,7 @@ int main(int argc, char** argv) {
     std::cerr << "qel: " << e.what() << "\n";
     return kExitFailure;
   } catch (const qel::CException& e) {
-    std::cerr << "qel: " << (file.empty() ? std::string() : file + ": ") << e.what() << "\n";
+    std::cerr << "qel: " << userMessage(e.getMessage(), {file, other, output}) << "\n";
     return kExitFailure;
   } catch (const std::exception& e) {
     std::cerr << "qel: " << (file.empty() ? std::string() : file + ": ") << e.what() << "\n";

@@ -104,7 +104,9 @@ class QEL_API CFileSystem : public CRefCountable {
   // An exclusive advisory lock for the read-modify-write of the file at
   // path, waited for up to waitMilliseconds and released when the last
   // SmartPtr to the descriptor goes (or by close()).  Readers need none.
-  // IOException "<path>: locked by another process" when the wait ends.
+  // IOException "<path>: locked by another process" when the wait ends; a
+  // directory or any file that is not a regular one is refused as
+  // openReplacement refuses it.
   virtual SmartPtr<CFileDescriptor> lockFile(const std::wstring& path,
                                              std::uint32_t waitMilliseconds);
 
