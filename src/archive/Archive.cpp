@@ -157,25 +157,7 @@ void appendHex(std::string& out, std::uint32_t value, int width) {
 
 // ---- construction and destruction ----------------------------------------
 
-CArchive::CArchive(CFile& file, Mode mode)
-    : _eMode(mode),
-      _bLoaded(false),
-      _bClosed(false),
-      _bWriteFailed(false),
-      _bStrict(false),
-      _bOwnsFile(true),
-      _nReadPos(0),
-      _nInputCapacity(0),
-      _nInputSize(0),
-      _nInputPos(0),
-      _nInputOffset(0),
-      _nFieldCount(0),
-      _nLineStart(0),
-      _nLineSize(0),
-      _nLinePos(0),
-      _nLineLen(0),
-      _nRecordNumber(0),
-      _nRecordOffset(0) {
+CArchive::CArchive(CFile& file, Mode mode) : _eMode(mode) {
   const std::wstring path = file.getPath();
   if (path.empty()) {
     throw IOException(L"File name is empty");
@@ -220,25 +202,7 @@ CArchive::CArchive(CFile& file, Mode mode)
 }
 
 CArchive::CArchive(CFileReplacement& target)
-    : _eMode(STORE),
-      _bLoaded(false),
-      _bClosed(false),
-      _bWriteFailed(false),
-      _bStrict(false),
-      _bOwnsFile(false),
-      _pFileDescriptor(target.getDescriptor()),
-      _nReadPos(0),
-      _nInputCapacity(0),
-      _nInputSize(0),
-      _nInputPos(0),
-      _nInputOffset(0),
-      _nFieldCount(0),
-      _nLineStart(0),
-      _nLineSize(0),
-      _nLinePos(0),
-      _nLineLen(0),
-      _nRecordNumber(0),
-      _nRecordOffset(0) {
+    : _eMode(STORE), _bOwnsFile(false), _pFileDescriptor(target.getDescriptor()) {
   if (!_pFileDescriptor) {
     throw IOException(target.getTarget().getPath() + L": the replacement is closed");
   }

@@ -27,29 +27,31 @@ CWin32FileDescriptor::~CWin32FileDescriptor() {
   delete file;
 }
 
+namespace {
+
+bool meansNotFound(std::uint32_t code) {
+  return code == platform::kFileNotFound || code == platform::kPathNotFound ||
+         code == platform::kBadPathName;
+}
+
+}  // namespace
+
 void CHostFileSystem::ThrowException(std::uint32_t code, const std::wstring& name) {
-  switch (code) {
-    case platform::kFileExists:
-      throw IOException(name + L" Already exist.");
-    case platform::kFileNotFound:
-    case platform::kPathNotFound:
-    case platform::kBadPathName:
-      throw FileNotFoundException(name);
-    default:
-      throw IOException(name);
+  if (code == platform::kFileExists) {
+    throw IOException(name + L" Already exist.");
   }
+  if (meansNotFound(code)) {
+    throw FileNotFoundException(name);
+  }
+  throw IOException(name);
 }
 
 void CHostFileSystem::ThrowFailure(std::uint32_t code, const std::wstring& path) {
   const std::wstring message = path + L": " + CWin32Helper::fromUTF8(platform::hostErrorText(code));
-  switch (code) {
-    case platform::kFileNotFound:
-    case platform::kPathNotFound:
-    case platform::kBadPathName:
-      throw FileNotFoundException(message);
-    default:
-      throw IOException(message);
+  if (meansNotFound(code)) {
+    throw FileNotFoundException(message);
   }
+  throw IOException(message);
 }
 
 void CHostFileSystem::throwFileFailure(CFileDescriptor* descriptor, std::uint32_t code,

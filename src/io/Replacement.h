@@ -33,7 +33,7 @@ class CReplacementDescriptor : public CWin32FileDescriptor {
     return file->isOpen() ? file->discard(_temporary) : platform::kHostOk;
   }
   std::uint32_t commit() {
-    return _bStream ? hostFile()->finishStream() : hostFile()->commitOver(_temporary, _target);
+    return _bStream ? hostFile()->close() : hostFile()->commitOver(_temporary, _target);
   }
 
  private:

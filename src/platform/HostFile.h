@@ -119,7 +119,8 @@ class HostFile {
   // makes it the target.
   static std::uint32_t createTemporary(const HostTarget& target, HostFile** file,
                                        std::string* path);
-  // An existing FIFO or character device, opened for writing as a stream.
+  // An existing FIFO or character device, opened for writing as a stream
+  // (writes may be short); close() ends it.
   static std::uint32_t openStream(const HostTarget& target, HostFile** file);
   // For a temporary file: writes what is gathered, gives the file the
   // target's mode (and owner and group where the process may set them; a
@@ -132,8 +133,6 @@ class HostFile {
   // Closes the file without writing what is gathered, and removes the
   // temporary file of that name (none for a stream).
   std::uint32_t discard(const std::string& temporary);
-  // For a stream: writes what is gathered and closes it.
-  std::uint32_t finishStream();
   ~HostFile();
   HostFile(const HostFile&) = delete;
   HostFile& operator=(const HostFile&) = delete;

@@ -251,9 +251,8 @@ std::uint32_t HostFile::openStream(const HostTarget& target, HostFile** file) {
   if (fd < 0) {
     return hostErrorOf(errno, target.path);
   }
-  // Gathered like a file durable at close, so that every piece is written
-  // whole; finishStream does not flush, a stream has no disk.
-  *file = new HostFile(fd, false, true, true, false);
+  // Written as it comes, and not flushed: a stream has no disk.
+  *file = new HostFile(fd, false, true, false, false);
   return kHostOk;
 }
 
@@ -345,19 +344,6 @@ std::uint32_t HostFile::discard(const std::string& temporary) {
     return kHostOk;
   }
   return hostErrorOf(errno, temporary);
-}
-
-std::uint32_t HostFile::finishStream() {
-  if (_fd < 0) {
-    return kInvalidHandle;
-  }
-  const std::uint32_t code = writePending();
-  const int fd = _fd;
-  _fd = -1;
-  if (::close(fd) != 0 && errno != EINTR && code == kHostOk) {
-    return hostErrorOf(errno, std::string());
-  }
-  return code;
 }
 
 std::uint32_t HostLock::acquire(const std::string& path, std::uint32_t waitMilliseconds,

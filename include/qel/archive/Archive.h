@@ -235,35 +235,35 @@ class QEL_API CArchive {
   bool readValueText(FieldType type, const char*& text, int& length, RetError& code);
 
   Mode _eMode;
-  bool _bLoaded;
-  bool _bClosed;
-  bool _bWriteFailed;
-  bool _bStrict;
+  bool _bLoaded = false;
+  bool _bClosed = false;
+  bool _bWriteFailed = false;
+  bool _bStrict = false;
   // False when the descriptor is a replacement's, which its owner commits.
-  bool _bOwnsFile;
+  bool _bOwnsFile = true;
   SmartPtr<CFileDescriptor> _pFileDescriptor;
-  std::uint32_t _nReadPos;
+  std::uint32_t _nReadPos = 0;
   Buffer<unsigned char, 4096> _buffer;
   // Load: what has been read from the file, _nInputSize characters in an
   // array of _nInputCapacity, not yet consumed from _nInputPos on.  Consumed
   // characters are dropped before the next block is read (all but the
   // current record), so this holds at most one record plus one block.
   std::unique_ptr<char[]> _pInput;
-  std::uint32_t _nInputCapacity;
-  std::uint32_t _nInputSize;
-  std::uint32_t _nInputPos;
-  std::uint64_t _nInputOffset;  // file offset of _pInput[0]
-  std::int32_t _nFieldCount;
+  std::uint32_t _nInputCapacity = 0;
+  std::uint32_t _nInputSize = 0;
+  std::uint32_t _nInputPos = 0;
+  std::uint64_t _nInputOffset = 0;  // file offset of _pInput[0]
+  std::int32_t _nFieldCount = 0;
   // Store: the record being composed.
   std::string _sLine;
   // Load: the current record is read where it lies in the input, _nLineSize
   // characters from _nLineStart.
-  std::uint32_t _nLineStart;
-  std::uint32_t _nLineSize;
-  std::int32_t _nLinePos;
-  std::int32_t _nLineLen;
-  std::uint32_t _nRecordNumber;
-  std::uint64_t _nRecordOffset;
+  std::uint32_t _nLineStart = 0;
+  std::uint32_t _nLineSize = 0;
+  std::int32_t _nLinePos = 0;
+  std::int32_t _nLineLen = 0;
+  std::uint32_t _nRecordNumber = 0;
+  std::uint64_t _nRecordOffset = 0;
 };
 
 class CComposite;
