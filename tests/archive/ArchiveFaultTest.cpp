@@ -490,6 +490,44 @@ TEST_F(CrashSafeStoreFaults, AFileOrLinkAtTheNameTargetDotTmpIsNotTouched) {
   }
 }
 
+TEST_F(CrashSafeStoreFaults, EveryFailedCallOfAnUpdateLeavesTheFileAndReleasesTheLock) {
+  qel_test::FaultScope faults;
+  const std::wstring path = _dir.wpath("tree.arc");
+  auto edit = [](CComposite& root) { root.add(new qel::CComponent("added", "1")); };
+  const Counts counts = measure([&] { CTreeFile::update(CFile(path), edit); });
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kLock)]);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kOpen)]);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kOpenReplacement)]);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kCommitReplacement)]);
+
+  unsigned swept = 0;
+  for (FileCall call : kAllCalls) {
+    // A failed close of the loaded file is only logged: the tree is whole.
+    if (call == FileCall::kClose) {
+      continue;
+    }
+    for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n) {
+      SCOPED_TRACE(std::string(qel_test::fileCallName(call)) + " #" + std::to_string(n));
+      _dir.writeFile("tree.arc", _oldBytes);
+      const int descriptors = qel_test::openDescriptorCount();
+      FaultyFileSystem::reset();
+      FaultyFileSystem::arm(call, n);
+      const Failure failure = qel_test::failureOf([&] { CTreeFile::update(CFile(path), edit); });
+      EXPECT_EQ(1u, FaultyFileSystem::fired());
+      EXPECT_TRUE(failure.thrown);
+      EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("tree.arc")));
+      EXPECT_TRUE(strays().empty());
+      EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
+      // The lock went with the failure.
+      FaultyFileSystem::reset();
+      EXPECT_NO_THROW(qel::CFileSystem::getFileSystem()->lockFile(path, 0));
+      ++swept;
+    }
+  }
+  EXPECT_EQ(total(counts) - counts[static_cast<int>(FileCall::kClose)], swept);
+  std::printf("[ fault    ] update: %u fault points\n", swept);
+}
+
 // ---- a full disk --------------------------------------------------------------
 
 TEST_F(CrashSafeStoreFaults, ADiskThatFillsHalfWayKeepsThePreviousFile) {
