@@ -102,8 +102,8 @@ void CTreeFile::update(const CFile& file, const std::function<void(CComposite& r
   CComposite root;
   bool trailing = false;
   const LoadReport report = loadTree(file, root, &trailing);
-  const bool empty = report.bFound && report.nRecord == 0 &&
-                     report.eCode == CArchive::RET_END_OF_DATA && file.length() == 0;
+  const bool empty = report.bFound && report.eCode == CArchive::RET_END_OF_DATA &&
+                     report.nOffset == 0 && file.length() == 0;
   if (report.bFound && !empty) {
     if (report.eCode == CArchive::RET_END_OF_DATA) {
       throw IOException(path + L": truncated at " + position(report));
