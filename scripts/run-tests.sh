@@ -2,7 +2,7 @@
 # Builds the default preset and runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh build tests
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
