@@ -98,20 +98,21 @@ inline std::size_t nodeCount(const Node& root) {
 }
 
 // Whether storing the tree succeeds: every name, text value and byte array
-// must fit a field once the line feeds of names and texts are gone.
+// must fit a field, and no name or text value may hold a line feed (a
+// store refuses what it cannot write exactly).
 inline bool fitsFields(const Node& root) {
-  const std::size_t limit = qel::CArchive::MAX_VALUE_LENGTH;
+  constexpr std::size_t limit = qel::CArchive::MAX_VALUE_LENGTH;
+  const auto storable = [](const std::string& text) {
+    return text.size() <= limit && text.find('\n') == std::string::npos;
+  };
   std::vector<const Node*> pending(1, &root);
   while (!pending.empty()) {
     const Node* node = pending.back();
     pending.pop_back();
-    const auto textLength = [](const std::string& text) {
-      return text.size() - static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-    };
-    if (textLength(node->name) > limit) {
+    if (!storable(node->name)) {
       return false;
     }
-    if (node->kind == Node::TEXT && textLength(node->value) > limit) {
+    if (node->kind == Node::TEXT && !storable(node->value)) {
       return false;
     }
     if (node->kind == Node::BINARY && node->value.size() > limit) {
@@ -126,17 +127,13 @@ inline bool fitsFields(const Node& root) {
 
 // The tree that loading the stored form of root into an unnamed composite
 // gives, and the code loading ends with.  Storing writes a start record for
-// every named composite, one record per leaf and an end record for every
-// composite; names and texts lose their line feeds.  Loading adds each
+// every composite but an unnamed root, one record per leaf and an end record
+// for every composite.  Loading adds each
 // record's node to the innermost open composite, an end record closes it,
 // and loading stops when the loading composite itself is closed.  Children
 // come out in the order that repeated add gives: sorted by name (equal
 // names in the order added), the last added one at the end.
 inline std::unique_ptr<Node> expectedLoad(const Node& root, qel::CArchive::RetError& code) {
-  const auto strip = [](std::string text) {
-    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
-    return text;
-  };
   struct Event {
     enum Kind { LEAF, START, END } kind;
     const Node* node;
@@ -163,9 +160,7 @@ inline std::unique_ptr<Node> expectedLoad(const Node& root, qel::CArchive::RetEr
       if (child->kind != Node::COMPOSITE) {
         events.push_back({Event::LEAF, child});
       } else {
-        if (!child->name.empty()) {
-          events.push_back({Event::START, child});
-        }
+        events.push_back({Event::START, child});
         stack.push_back({child, 0});
       }
     }
@@ -185,8 +180,8 @@ inline std::unique_ptr<Node> expectedLoad(const Node& root, qel::CArchive::RetEr
     }
     auto node = std::make_unique<Node>();
     node->kind = event.node->kind;
-    node->name = strip(event.node->name);
-    node->value = event.node->kind == Node::TEXT ? strip(event.node->value) : event.node->value;
+    node->name = event.node->name;
+    node->value = event.node->value;
     Node* added = node.get();
     open.back()->children.push_back(std::move(node));
     if (event.kind == Event::START) {

@@ -1,8 +1,10 @@
 #include "Inspect.h"
 
+#include <filesystem>
 #include <list>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 #include "Common.h"
 #include "TextForms.h"
@@ -104,50 +106,61 @@ std::vector<qel::CBaseComponent*> childrenOf(qel::CComposite& composite) {
   return std::vector<qel::CBaseComponent*>(children.begin(), children.end());
 }
 
-void loadTree(const std::string& path, qel::CComposite& root) {
-  requireReadableFile(path);
+namespace {
+
+// The tree, then every record strictly, each through its own open of path.
+void loadTreeOnce(const std::string& path, qel::CComposite& root) {
   if (fileSize(path) == 0) {
     throw Failure(path, "empty file, not a settings archive");
   }
-  // One archive reads the tree and then what follows it, so that the check
-  // sees the same file even while another process replaces it.
-  qel::CFile file = toFile(path);
-  qel::CArchive ar(file, qel::CArchive::LOAD);
-  if (!ar.isLoaded()) {
+  const qel::CTreeFile::LoadReport report = qel::CTreeFile::load(toFile(path), root);
+  if (!report.bFound) {
     throw Failure(path, "cannot be opened as an archive");
   }
-  qel::CArchive::RetError code = qel::CArchive::RET_OK;
-  root.serialize(ar, code);
-  const std::uint32_t last = ar.getRecordNumber();
-  const std::uint64_t offset = ar.getRecordOffset();
-  if (code != qel::CArchive::RET_OK) {
+  if (report.eCode != qel::CArchive::RET_OK) {
     std::ostringstream text;
-    text << "not a valid component tree: " << codeName(code) << " at record " << last
-         << ", byte offset " << offset;
+    text << "not a valid component tree: " << codeName(report.eCode) << " at record "
+         << report.nRecord << ", byte offset " << report.nOffset;
     throw Failure(path, text.str());
   }
   // The tree must end with the file: more records after it are not loaded.
-  std::uint32_t more = 0;
-  for (;;) {
-    ar.readStartLine(code);
-    if (code != qel::CArchive::RET_OK) {
-      break;
-    }
-    ++more;
-  }
-  // Bytes too few for a record are more, too.
-  if (code == qel::CArchive::RET_END_OF_DATA) {
-    code = qel::CArchive::RET_OK;
-    ar.checkLengthAndLoadNext(1, code);
-    code = code == qel::CArchive::RET_OK ? qel::CArchive::RET_BAD_FORMAT
-                                         : qel::CArchive::RET_END_OF_DATA;
-  }
-  if (more != 0 || code != qel::CArchive::RET_END_OF_DATA) {
+  const std::uint32_t total = walkRecords(path, nullptr);
+  if (total != report.nRecord) {
     std::ostringstream text;
-    text << "not a valid component tree: " << (more + (code != qel::CArchive::RET_END_OF_DATA))
-         << " more records after the end of the tree at record " << last << ", byte offset "
-         << offset;
+    text << "not a valid component tree: " << (total - report.nRecord)
+         << " more records after the end of the tree at record " << report.nRecord
+         << ", byte offset " << report.nOffset;
     throw Failure(path, text.str());
+  }
+}
+
+// What tells one file at path from the next one renamed over it.
+std::pair<std::uint64_t, std::filesystem::file_time_type> identityOf(const std::string& path) {
+  std::error_code ec;
+  const auto modified = std::filesystem::last_write_time(path, ec);
+  return {fileSize(path), ec ? std::filesystem::file_time_type() : modified};
+}
+
+}  // namespace
+
+void loadTree(const std::string& path, qel::CComposite& root) {
+  requireReadableFile(path);
+  // The two reads must see the same file: a writer that replaced it in
+  // between makes them disagree, and the load is taken again.
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    const auto before = identityOf(path);
+    try {
+      loadTreeOnce(path, root);
+      if (identityOf(path) == before || attempt == kAttempts) {
+        return;
+      }
+    } catch (const Failure&) {
+      if (identityOf(path) == before || attempt == kAttempts) {
+        throw;
+      }
+    }
+    root.clear();
   }
 }
 
