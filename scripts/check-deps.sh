@@ -6,10 +6,12 @@
 #   scripts/check-deps.sh BUILD_DIR GROUP...     e.g.  scripts/check-deps.sh build/release build
 #
 # The files a build used: every header its compiled objects read (ninja's
-# dependency log), every library its link commands name, the package files
-# and programs CMake found (CMakeCache.txt), cmake and ninja themselves.  Each
-# must belong to a package of the named groups of scripts/deps.sh or to one
-# they depend on; files of the source tree and of the build are left out.
+# dependency log), every program and library its commands name, every file
+# CMake read when it last configured the build (the package configurations
+# and modules build.ninja is regenerated from), cmake and ninja themselves.
+# Each must belong to a package of the named groups of scripts/deps.sh or to
+# one they depend on; files of the source tree and of the build are left out.
+# What the cache still holds from an earlier configuration does not count.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -33,9 +35,14 @@ trap 'rm -rf "$work"' EXIT
 
 # --- the files the build used ----------------------------------------------------
 ninja -C "$build" -t commands | tr ' ' '\n' | sort -u >"$work/words"
+ninja -C "$build" -t deps | sed -n 's/^ \{4\}//p' >"$work/headers"
+[ -s "$work/headers" ] || {
+  echo "check-deps: $build has compiled nothing yet" >&2
+  exit 1
+}
 {
-  ninja -C "$build" -t deps | sed -n 's/^ \{4\}//p'
-  grep -E '^/.*\.(so|so\..*|a)$' "$work/words" || true
+  cat "$work/headers"
+  grep '^/' "$work/words" || true
   # A library by name, where the compiler's linker would take it.
   sed -n 's/^-l\(..*\)$/\1/p' "$work/words" | while read -r name; do
     for ext in so a; do
@@ -46,11 +53,7 @@ ninja -C "$build" -t commands | tr ' ' '\n' | sort -u >"$work/words"
       fi
     done
   done
-  sed -n 's/^[A-Za-z0-9_]*:FILEPATH=\(\/.*\)$/\1/p' "$cache"
-  # The directories of the CMake packages found: their configuration files.
-  sed -n 's/^[A-Za-z0-9_]*_DIR:PATH=\(\/.*\)$/\1/p' "$cache" | while read -r dir; do
-    find "$dir" -maxdepth 1 -type f \( -name '*onfig.cmake' -o -name '*-config.cmake' \) 2>/dev/null
-  done
+  ninja -C "$build" -t query build.ninja | sed -n 's/^ *\(| \)\{0,1\}\(\/.*\)$/\2/p'
   command -v cmake ninja "$compiler"
 } | sort -u | { xargs -d '\n' realpath -s -q -e -- || true; } | sort -u |
   while read -r path; do
