@@ -12,7 +12,7 @@
 
 #include "FuzzSupport.h"
 #include "io/DriveMap.h"
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 #include "qel/io/File.h"
 #include "qel/io/FileSystem.h"
 #include "qel/io/PosixFileSystem.h"

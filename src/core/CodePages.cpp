@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/Codecs.h"
-#include "platform/Iconv.h"
+#include "os/Iconv.h"
 
 namespace qel {
 namespace codec {

@@ -1,6 +1,6 @@
 #include "qel/core/Lock.h"
 
-#include "platform/OsMutex.h"
+#include "os/OsMutex.h"
 #include "qel/core/Exception.h"
 
 namespace qel {

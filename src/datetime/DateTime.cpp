@@ -4,7 +4,7 @@
 
 #include "datetime/Arithmetic.h"
 #include "datetime/Calendar.h"
-#include "platform/Clock.h"
+#include "os/Clock.h"
 #include "qel/core/Exception.h"
 
 namespace qel {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 #include "qel/core/StringHelper.h"
 
 namespace qel {

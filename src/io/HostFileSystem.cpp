@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "io/Replacement.h"
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 

@@ -1,7 +1,7 @@
 #include "qel/io/PosixFileSystem.h"
 
 #include "io/DriveMap.h"
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 #include "qel/core/StringHelper.h"
 #include "qel/platform/Orvane.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 #include "qel/io/HostFileSystem.h"
 
 namespace qel {

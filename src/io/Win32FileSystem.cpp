@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "io/DriveMap.h"
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 #include "qel/platform/Orvane.h"
 
 namespace qel {

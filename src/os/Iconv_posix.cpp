@@ -1,4 +1,4 @@
-#include "platform/Iconv.h"
+#include "os/Iconv.h"
 
 #include <errno.h>
 #include <iconv.h>

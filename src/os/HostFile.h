@@ -1,5 +1,5 @@
-#ifndef QEL_SRC_PLATFORM_HOSTFILE_H_
-#define QEL_SRC_PLATFORM_HOSTFILE_H_
+#ifndef QEL_SRC_OS_HOSTFILE_H_
+#define QEL_SRC_OS_HOSTFILE_H_
 
 #include <cstdint>
 #include <string>
@@ -210,4 +210,4 @@ class HostLock {
 }  // namespace platform
 }  // namespace qel
 
-#endif  // QEL_SRC_PLATFORM_HOSTFILE_H_
+#endif  // QEL_SRC_OS_HOSTFILE_H_

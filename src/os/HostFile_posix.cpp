@@ -1,4 +1,4 @@
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 
 #include <dirent.h>
 #include <errno.h>

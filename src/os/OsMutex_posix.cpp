@@ -1,4 +1,4 @@
-#include "platform/OsMutex.h"
+#include "os/OsMutex.h"
 
 #include <errno.h>
 #include <pthread.h>

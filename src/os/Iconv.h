@@ -1,5 +1,5 @@
-#ifndef QEL_SRC_PLATFORM_ICONV_H_
-#define QEL_SRC_PLATFORM_ICONV_H_
+#ifndef QEL_SRC_OS_ICONV_H_
+#define QEL_SRC_OS_ICONV_H_
 
 #include <cstddef>
 #include <string>
@@ -18,4 +18,4 @@ bool decodeWithIconv(const char* charset, const unsigned char* bytes, std::size_
 }  // namespace platform
 }  // namespace qel
 
-#endif  // QEL_SRC_PLATFORM_ICONV_H_
+#endif  // QEL_SRC_OS_ICONV_H_

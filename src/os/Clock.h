@@ -1,5 +1,5 @@
-#ifndef QEL_SRC_PLATFORM_CLOCK_H_
-#define QEL_SRC_PLATFORM_CLOCK_H_
+#ifndef QEL_SRC_OS_CLOCK_H_
+#define QEL_SRC_OS_CLOCK_H_
 
 #include <cstdint>
 
@@ -27,4 +27,4 @@ std::int32_t readLocalTime(CalendarTime& out);
 }  // namespace platform
 }  // namespace qel
 
-#endif  // QEL_SRC_PLATFORM_CLOCK_H_
+#endif  // QEL_SRC_OS_CLOCK_H_

@@ -1,7 +1,7 @@
 #include <errno.h>
 #include <time.h>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 
 namespace qel {
 namespace platform {

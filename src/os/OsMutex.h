@@ -1,5 +1,5 @@
-#ifndef QEL_SRC_PLATFORM_OSMUTEX_H_
-#define QEL_SRC_PLATFORM_OSMUTEX_H_
+#ifndef QEL_SRC_OS_OSMUTEX_H_
+#define QEL_SRC_OS_OSMUTEX_H_
 
 #include <cstdint>
 #include <memory>
@@ -39,4 +39,4 @@ class OsMutex {
 }  // namespace platform
 }  // namespace qel
 
-#endif  // QEL_SRC_PLATFORM_OSMUTEX_H_
+#endif  // QEL_SRC_OS_OSMUTEX_H_

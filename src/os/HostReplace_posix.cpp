@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/HostFile.h"
+#include "os/HostFile.h"
 
 namespace qel {
 namespace platform {
