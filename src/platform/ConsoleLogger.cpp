@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "os/Host.h"
 #include "qel/platform/Orvane.h"
 
 namespace qel {
@@ -104,6 +105,10 @@ void Win32ConsoleLogger::LogMessage(logger_message_type type, const char* messag
   const std::wstring wideName = name != nullptr ? widen(name) : std::wstring();
   const MessageLogger logger(wideName.c_str(), level);
   logger.LogMessage(text.c_str());
+}
+
+bool standardErrorIsTerminal() {
+  return platform::isTerminal(platform::StandardStream::Error);
 }
 
 }  // namespace qel

@@ -1,11 +1,10 @@
-#include <sys/utsname.h>
-
 #include <array>
 #include <cctype>
 #include <fstream>
 #include <mutex>
 #include <string>
 
+#include "os/Host.h"
 #include "platform/DeviceQueryHook.h"
 #include "qel/core/StringHelper.h"
 #include "qel/platform/Orvane.h"
@@ -78,15 +77,15 @@ std::wstring readHost(int index) {
     default:
       break;
   }
-  struct utsname names {};
-  if (::uname(&names) != 0) {
+  std::string machine;
+  std::string release;
+  if (!qel::platform::readKernelNames(machine, release)) {
     return std::wstring();
   }
   if (index == DeviceUtils::PRODUCT_TYPE) {
-    return qel::CWin32Helper::fromUTF8(names.machine);
+    return qel::CWin32Helper::fromUTF8(machine);
   }
   // The kernel release, "6.8.0-45-generic": major 6, minor 8.
-  const std::string release(names.release);
   const std::string major = digitsAt(release, 0);
   if (index == DeviceUtils::OS_MAJOR_VERSION) {
     return qel::CWin32Helper::fromUTF8(major);

@@ -1,11 +1,10 @@
 #include "qel/platform/ModuleDLL.h"
 
-#include <dlfcn.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
+#include "os/Module.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 
@@ -29,9 +28,8 @@ CModuleDLL::CModuleDLL(const std::wstring& path) : _pModule(nullptr) {
     throw OSException(EINVAL, path);
   }
   const std::string hostPath = CWin32Helper::toUTF8(path);
-  errno = 0;
-  void* const module = ::dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  const int error = errno;
+  int error = 0;
+  void* const module = platform::openModule(hostPath, error);
   if (module == nullptr) {
     throw OSException(errorOr(error, kModuleNotFound), path);
   }
@@ -49,13 +47,12 @@ void* CModuleDLL::symbol(const std::wstring& name) const {
     throw OSException(EINVAL, name);
   }
   const std::string narrow = CStringHelper::toAnsi(name);
-  ::dlerror();
-  errno = 0;
-  void* const address = ::dlsym(_pModule, narrow.c_str());
-  const int error = errno;
+  bool found = false;
+  int error = 0;
+  void* const address = platform::moduleSymbol(_pModule, narrow, found, error);
   // A null address is a failure only when the loader says so: an export may
   // legitimately resolve to null.
-  if (address == nullptr && ::dlerror() != nullptr) {
+  if (!found) {
     throw OSException(errorOr(error, kProcedureNotFound), name);
   }
   return address;

@@ -1,10 +1,8 @@
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdint>
 #include <mutex>
 #include <string>
-#include <vector>
 
+#include "os/Host.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 #include "qel/platform/Orvane.h"
@@ -23,19 +21,14 @@ DirectoryState& directoryState() {
   return *instance;
 }
 
-// The process's working directory; the buffer grows until the path fits.
+// The process's working directory.
 std::string workingDirectory() {
-  std::vector<char> buffer(256);
-  for (;;) {
-    if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
-      return std::string(buffer.data());
-    }
-    const int error = errno;
-    if (error != ERANGE) {
-      throw OSException(static_cast<std::int32_t>(error), L"getcwd");
-    }
-    buffer.resize(buffer.size() * 2);
+  std::string directory;
+  const std::int32_t error = platform::readWorkingDirectory(directory);
+  if (error != 0) {
+    throw OSException(error, L"getcwd");
   }
+  return directory;
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 #ifndef QEL_TOOLS_QEL_PROGRESS_H_
 #define QEL_TOOLS_QEL_PROGRESS_H_
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "qel/platform/ConsoleLogger.h"
 
 // A progress bar on standard error for work that runs longer than a second,
 // shown only when standard error is a terminal.  QEL_PROGRESS_DELAY_MS in the
@@ -17,7 +17,7 @@ class Progress {
   Progress(std::string label, std::uint64_t total)
       : _label(shorten(std::move(label))),
         _total(total),
-        _enabled(::isatty(STDERR_FILENO) == 1),
+        _enabled(qel::standardErrorIsTerminal()),
         _delay(delayFromEnvironment()),
         _start(std::chrono::steady_clock::now()),
         _last(_start - std::chrono::seconds(1)) {}

@@ -49,6 +49,10 @@ class QEL_API Win32ConsoleLogger {
   static void LogMessage(logger_message_type type, const char* message, ...);
 };
 
+// Whether the process's standard error is open on a terminal, where
+// progress and other interactive output make sense.
+QEL_API bool standardErrorIsTerminal();
+
 }  // namespace qel
 
 #endif  // QEL_PLATFORM_CONSOLELOGGER_H_
