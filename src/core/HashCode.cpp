@@ -47,15 +47,15 @@ int CHashCode::combineHash(int first, int second) {
   return static_cast<int>(h);
 }
 
-int CHashCode::createHash(int seed, std::string text) {
+int CHashCode::createHash(int start, std::string text) {
   if (text.empty()) {
-    return combineHash(seed, -1);
+    return combineHash(start, -1);
   }
   const auto hash = static_cast<int>(fnv1a(text));
-  if (seed == -1) {
+  if (start == -1) {
     return hash;
   }
-  return combineHash(seed, hash);
+  return combineHash(start, hash);
 }
 
 long long CHashCode::addToHashCode(unsigned char* bytes, unsigned int length, long long hash) {

@@ -176,7 +176,8 @@ class HostFile {
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);
 std::uint32_t hostSetReadOnly(const std::string& path, bool readOnly);
 // Removes a file (directory false) or an empty directory.  A read-only file
-// is refused, as on the original platform.
+// is refused: the read-only attribute guards a file against removal as it
+// does against writing.
 std::uint32_t hostDelete(const std::string& path, bool directory);
 std::uint32_t hostCreateDirectory(const std::string& path);
 // Appends the names of the entries of directory that match pattern (shell

@@ -49,8 +49,8 @@ std::string parentOf(const std::string& path) {
 }
 
 // The Windows error number for an errno value.  A missing entry is "file not
-// found" when its directory exists and "path not found" otherwise, as the
-// original platform tells them apart.
+// found" when its directory exists and "path not found" otherwise, so that a
+// caller can tell a missing file from a missing directory.
 std::uint32_t mapErrno(int error, const std::string& path) {
   switch (error) {
     case 0:
@@ -547,8 +547,8 @@ std::uint32_t hostListDirectory(const std::string& directory, const std::string&
     return lastError(directory);
   }
   const int flags = caseSensitive ? 0 : FNM_CASEFOLD;
-  // "*.*" matches every name, with or without a dot, as on the original
-  // platform.
+  // "*.*" is the Windows form's pattern for every entry: it matches every
+  // name, with or without a dot.
   const std::string effective = pattern == "*.*" ? std::string("*") : pattern;
   while (true) {
     errno = 0;
