@@ -11,6 +11,8 @@
 #           (asan, tsan and fuzz presets)
 #   bench   the benchmarks and the libraries they compare against (bench/run)
 #   plot    the figure of bench/run --plot
+#   abi     the ABI check (scripts/check-abi.sh)
+#   lint    the formatting and clang-tidy checks (scripts/check-style.sh)
 set -euo pipefail
 
 packages_of() {
@@ -20,8 +22,10 @@ packages_of() {
     clang) echo clang libclang-rt-14-dev llvm lld ;;
     bench) echo libbenchmark-dev libssl-dev libpoco-dev rapidjson-dev nlohmann-json3-dev pkg-config python3 ;;
     plot) echo python3 python3-matplotlib ;;
+    abi) echo abigail-tools ;;
+    lint) echo clang-format clang-tidy ;;
     *)
-      echo "scripts/deps.sh: unknown group '$1' (build, tests, clang, bench, plot)" >&2
+      echo "scripts/deps.sh: unknown group '$1' (build, tests, clang, bench, plot, abi, lint)" >&2
       return 2
       ;;
   esac
@@ -33,7 +37,7 @@ if [ "${1:-}" = --list ]; then
   shift
 fi
 if (($# == 0)); then
-  echo "usage: scripts/deps.sh [--list] GROUP...  (build, tests, clang, bench, plot)" >&2
+  echo "usage: scripts/deps.sh [--list] GROUP...  (build, tests, clang, bench, plot, abi, lint)" >&2
   exit 2
 fi
 

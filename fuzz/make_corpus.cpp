@@ -1,8 +1,8 @@
-// Writes the seed corpora of the fuzz targets, using the library itself for
+// Writes the starting corpora of the fuzz targets, using the library itself for
 // archives, tree files, date texts and enciphered values.
 //
-// Usage: fuzz_make_seeds CORPUS_DIR  (the directory that holds one
-// directory per target; existing seeds of the same names are replaced).
+// Usage: fuzz_make_corpus CORPUS_DIR  (the directory that holds one
+// directory per target; existing inputs of the same names are replaced).
 
 #include <sys/stat.h>
 
@@ -41,7 +41,7 @@ std::string readAll(const std::string& path) {
   return content;
 }
 
-void writeSeed(const char* target, const char* name, const std::string& bytes) {
+void writeInput(const char* target, const char* name, const std::string& bytes) {
   const std::string dir = g_root + "/" + target;
   mkdir(dir.c_str(), 0755);
   const std::string path = dir + "/" + name;
@@ -92,7 +92,7 @@ std::string withProgram(const std::string& file, const std::vector<std::uint8_t>
   return input;
 }
 
-void archiveSeeds() {
+void archiveInputs() {
   CArchive::RetError code = CArchive::RET_OK;
   unsigned char bytes[] = {'A', '\n', 0, 0xFF, '0'};
   const std::string every = archiveBytes([&](CArchive& ar) {
@@ -108,9 +108,9 @@ void archiveSeeds() {
     ar.writeData(bytes, sizeof(bytes), code);
     ar.writeEndLine(code);
   });
-  writeSeed("fuzz_archive_reader", "every-field",
+  writeInput("fuzz_archive_reader", "every-field",
             withProgram(every, {0, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}));
-  writeSeed("fuzz_archive_reader", "every-field-by-hand",
+  writeInput("fuzz_archive_reader", "every-field-by-hand",
             withProgram(every, {0, 16, 1, 17, 15, 9, 18, 16, 2, 17, 15, 14, 18, 23, 15, 8}));
 
   CDateTime date(2024, 1, 31, 12, 34, 56, 789);
@@ -119,7 +119,7 @@ void archiveSeeds() {
     ar << date;
     ar << CDateTime();
   });
-  writeSeed("fuzz_archive_reader", "date-records", withProgram(dates, {0, 21, 0, 21, 0}));
+  writeInput("fuzz_archive_reader", "date-records", withProgram(dates, {0, 21, 0, 21, 0}));
 
   const std::string blocks = archiveBytes([&](CArchive& ar) {
     for (int i = 0; i < 40; ++i) {
@@ -129,18 +129,18 @@ void archiveSeeds() {
       ar.writeEndLine(code);
     }
   });
-  writeSeed("fuzz_archive_reader", "several-blocks",
+  writeInput("fuzz_archive_reader", "several-blocks",
             withProgram(blocks, {20, 200, 19, 60, 0, 4, 10, 10, 20, 255, 0, 22}));
 
   const std::string longest = archiveBytes([&](CArchive& ar) {
     ar.writeString(std::string(CArchive::MAX_VALUE_LENGTH, 'L'), code);
     ar.writeEndLine(code);
   });
-  writeSeed("fuzz_archive_reader", "longest-value", withProgram(longest, {0, 10}));
-  writeSeed("fuzz_archive_reader", "empty", std::string());
+  writeInput("fuzz_archive_reader", "longest-value", withProgram(longest, {0, 10}));
+  writeInput("fuzz_archive_reader", "empty", std::string());
 }
 
-void treeSeeds() {
+void treeInputs() {
   {
     CComposite root;
     auto* box = new CComposite("box");
@@ -150,11 +150,11 @@ void treeSeeds() {
     const unsigned char ab[] = {'A', 'B'};
     b->setData(ab, sizeof(ab));
     root.add(b);
-    writeSeed("fuzz_tree_load", "box-id-b", treeBytes(root));
+    writeInput("fuzz_tree_load", "box-id-b", treeBytes(root));
   }
   {
     CComposite root;
-    writeSeed("fuzz_tree_load", "empty-root", treeBytes(root));
+    writeInput("fuzz_tree_load", "empty-root", treeBytes(root));
   }
   {
     CComposite root;
@@ -172,8 +172,8 @@ void treeSeeds() {
       at = inner;
     }
     const std::string nested = treeBytes(root);
-    writeSeed("fuzz_tree_load", "nested", nested);
-    writeSeed("fuzz_tree_load", "nested-truncated", nested.substr(0, nested.size() / 2));
+    writeInput("fuzz_tree_load", "nested", nested);
+    writeInput("fuzz_tree_load", "nested-truncated", nested.substr(0, nested.size() / 2));
   }
   {
     CComposite root;
@@ -181,12 +181,12 @@ void treeSeeds() {
     root.add(unnamed);
     unnamed->add(new CComponent("inside", "x"));
     root.add(new CComponent("after", "y"));
-    writeSeed("fuzz_tree_load", "unnamed-inner", treeBytes(root));
+    writeInput("fuzz_tree_load", "unnamed-inner", treeBytes(root));
   }
   {
     CComposite root("named-root");
     root.add(new CComponent("k", "v"));
-    writeSeed("fuzz_tree_load", "named-root", treeBytes(root));
+    writeInput("fuzz_tree_load", "named-root", treeBytes(root));
   }
 }
 
@@ -195,7 +195,7 @@ std::string text(const std::string& bytes) {
   return std::string(1, static_cast<char>(bytes.size())) + '-' + bytes;
 }
 
-void printSeeds() {
+void printInputs() {
   CComposite root;
   auto* box = new CComposite("box");
   root.add(box);
@@ -206,11 +206,11 @@ void printSeeds() {
   box->add(bytes);
   root.add(new CComponent("top", ""));
   const std::string tree = treeBytes(root);
-  writeSeed("fuzz_qel_print", "tree", tree);
-  writeSeed("fuzz_qel_print", "tree-then-record", tree + "0009012001300\n");
-  writeSeed("fuzz_qel_print", "tree-truncated", tree.substr(0, tree.size() - 9));
+  writeInput("fuzz_qel_print", "tree", tree);
+  writeInput("fuzz_qel_print", "tree-then-record", tree + "0009012001300\n");
+  writeInput("fuzz_qel_print", "tree-truncated", tree.substr(0, tree.size() - 9));
   CArchive::RetError code = CArchive::RET_OK;
-  writeSeed("fuzz_qel_print", "every-field", archiveBytes([&](CArchive& ar) {
+  writeInput("fuzz_qel_print", "every-field", archiveBytes([&](CArchive& ar) {
               ar.writeBoolean(false, code);
               ar.writeShort(7, code);
               ar.writeUShort(8, code);
@@ -226,7 +226,7 @@ void printSeeds() {
             }));
 }
 
-void roundTripSeeds() {
+void roundTripInputs() {
   // Flags, then per instruction an op byte and its texts.
   const std::string named(1, '\1');
   const std::string unnamed(1, '\0');
@@ -236,32 +236,32 @@ void roundTripSeeds() {
   const std::string close(1, '\4');
   const std::string twin(1, '\5');
   const std::string emptyBinary(1, '\6');
-  writeSeed("fuzz_tree_roundtrip", "leaves",
+  writeInput("fuzz_tree_roundtrip", "leaves",
             unnamed + leaf + text("ab") + text("cde") + binary + text("q") + text("zz"));
-  writeSeed("fuzz_tree_roundtrip", "nested",
+  writeInput("fuzz_tree_roundtrip", "nested",
             named + open + text("box") + leaf + text("id") + text("42") + close + twin + text("v") +
                 emptyBinary);
   // 4095 bytes fit a field, 4096 do not: the second tree is refused.
   const std::string at4095("\xF1x\0", 3);
   const std::string at4096("\xF2y\0", 3);
-  writeSeed("fuzz_tree_roundtrip", "at-the-limit", unnamed + leaf + text("n") + at4095);
-  writeSeed("fuzz_tree_roundtrip", "over-the-limit", unnamed + binary + text("b") + at4096);
+  writeInput("fuzz_tree_roundtrip", "at-the-limit", unnamed + leaf + text("n") + at4095);
+  writeInput("fuzz_tree_roundtrip", "over-the-limit", unnamed + binary + text("b") + at4096);
   // 4097 line feeds store as an empty name.
-  writeSeed("fuzz_tree_roundtrip", "line-feeds",
+  writeInput("fuzz_tree_roundtrip", "line-feeds",
             unnamed + leaf + std::string("\xF3\n\0", 3) + text("v"));
   // Bytes replaced from their own array, a value changed, a leaf removed,
   // a composite copied into itself, the whole tree stored as a copy.
   const std::string storeCopy(1, '\2');
-  writeSeed("fuzz_tree_roundtrip", "edits",
+  writeInput("fuzz_tree_roundtrip", "edits",
             storeCopy + binary + text("b") + text("abcdef") + std::string("\x09\x02", 2) + leaf +
                 text("x") + text("y") + std::string(1, '\x0a') + text("z") + leaf + text("w") +
                 text("gone") + std::string(1, '\x08') + std::string(1, '\x0b') + text("copy"));
-  writeSeed("fuzz_tree_roundtrip", "unnamed-inner",
+  writeInput("fuzz_tree_roundtrip", "unnamed-inner",
             unnamed + open + text("") + leaf + text("a") + text("b") + close + leaf + text("c") +
                 text("d"));
 }
 
-void dateSeeds() {
+void dateInputs() {
   CDateTime full(2024, 2, 29, 23, 59, 58, 7);
   CDateTime midnight(1, 1, 1);
   CDateTime last(9999, 12, 31, 0, 0, 0, 999);
@@ -289,23 +289,23 @@ void dateSeeds() {
         input.append(3, '\0');
       }
     }
-    writeSeed("fuzz_date_text", ("text-" + std::to_string(n++)).c_str(), input);
+    writeInput("fuzz_date_text", ("text-" + std::to_string(n++)).c_str(), input);
   }
 }
 
 // Raw values: day number, milliseconds (big-endian), flags, five shifts.
-void rawDateSeeds() {
-  writeSeed("fuzz_date_text", "raw-largest",
+void rawDateInputs() {
+  writeInput("fuzz_date_text", "raw-largest",
             std::string("\x04\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\x7F\xFF\x80\x00\x7F\xFF"
                         "\x80\x00\x7F\xFF",
                         20));
-  writeSeed("fuzz_date_text", "raw-ordinary",
+  writeInput("fuzz_date_text", "raw-ordinary",
             std::string("\x04\x00\x25\x8A\x35\x02\xB3\x2E\x95\x01\x00\x01\xFF\xE8\x00"
                         "\x3C\x00\x00\x03\xE8",
                         20));
 }
 
-void hexSeeds() {
+void hexInputs() {
   const std::string key = "secret key";
   const SBlock iv(0x01234567u, 0x89ABCDEFu);
   CBlowFish cipher(reinterpret_cast<const unsigned char*>(key.data()),
@@ -314,9 +314,9 @@ void hexSeeds() {
   head += key;
   const unsigned char ivBytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
   head.append(reinterpret_cast<const char*>(ivBytes), 8);
-  writeSeed("fuzz_hex_value", "hello", head + cipher.encodeValue("hello"));
-  writeSeed("fuzz_hex_value", "eight-bytes", head + cipher.encodeValue("12345678"));
-  writeSeed("fuzz_hex_value", "spaces-and-nul",
+  writeInput("fuzz_hex_value", "hello", head + cipher.encodeValue("hello"));
+  writeInput("fuzz_hex_value", "eight-bytes", head + cipher.encodeValue("12345678"));
+  writeInput("fuzz_hex_value", "spaces-and-nul",
             head + cipher.encodeValue(std::string("a \0b  ", 6)));
   std::string upper = cipher.encodeValue("Upper case digits");
   for (char& c : upper) {
@@ -324,18 +324,18 @@ void hexSeeds() {
       c = static_cast<char>(c - 32);
     }
   }
-  writeSeed("fuzz_hex_value", "upper", head + upper);
-  writeSeed("fuzz_hex_value", "signs", head + "-1 f+a\tz0x9-F-1 f+a\tz0x9-F");
+  writeInput("fuzz_hex_value", "upper", head + upper);
+  writeInput("fuzz_hex_value", "signs", head + "-1 f+a\tz0x9-F-1 f+a\tz0x9-F");
   std::string longKey(1, 60);
   longKey.append(60, 'k');
   longKey.append(8, '\0');
-  writeSeed("fuzz_hex_value", "long-key", longKey + "value of a long key");
+  writeInput("fuzz_hex_value", "long-key", longKey + "value of a long key");
 }
 
-void codecSeeds() {
+void codecInputs() {
   const std::string utf8 = CWin32Helper::toUTF8(L"h\u00e9llo \u20ac \U0001D11E \uFFFF");
-  writeSeed("fuzz_text_codecs", "utf8", std::string("\x00\x00", 2) + utf8);
-  writeSeed("fuzz_text_codecs", "utf8-broken",
+  writeInput("fuzz_text_codecs", "utf8", std::string("\x00\x00", 2) + utf8);
+  writeInput("fuzz_text_codecs", "utf8-broken",
             std::string("\x00\x00", 2) + "\xC0\xAF\xE0\x80\xED\xA0\x80\xF4\x90\x80\x80\xF0\x9F");
   std::string units;
   for (wchar_t c : std::wstring(L"A\u00e9\u20ac\U0001D11E")) {
@@ -345,21 +345,21 @@ void codecSeeds() {
     }
   }
   units += std::string("\x00\xD8\x00\x00\x00\x00\x11\x00\xFF\xFF\xFF\xFF", 12);
-  writeSeed("fuzz_text_codecs", "wide", std::string("\x01\x00", 2) + units);
-  writeSeed("fuzz_text_codecs", "utf7",
+  writeInput("fuzz_text_codecs", "wide", std::string("\x01\x00", 2) + units);
+  writeInput("fuzz_text_codecs", "utf7",
             std::string("\x02\x00", 2) + "Hi Mom -+Jjo--! +ZeVnLIqe- 1 +- 2");
-  writeSeed("fuzz_text_codecs", "ansi-1252",
+  writeInput("fuzz_text_codecs", "ansi-1252",
             std::string("\x03\x00", 2) + "caf\xE9 \x80 \x81\x8D\x9F");
-  writeSeed("fuzz_text_codecs", "ansi-1251",
+  writeInput("fuzz_text_codecs", "ansi-1251",
             std::string("\x09\x00", 2) + "\xCF\xF0\xE8\xE2\xE5\xF2");
-  writeSeed("fuzz_text_codecs", "iconv-sjis",
+  writeInput("fuzz_text_codecs", "iconv-sjis",
             std::string("\x04\x01", 2) + "x\x93\xfa\x96\x7b\x8c\xea");
-  writeSeed("fuzz_text_codecs", "iconv-utf16",
+  writeInput("fuzz_text_codecs", "iconv-utf16",
             std::string("\x1C\x00", 2) + std::string("h\0i\0=\xD8\x1E\xDD", 8));
-  writeSeed("fuzz_text_codecs", "page-number", std::string("\x05\x04", 2) + "bytes");
+  writeInput("fuzz_text_codecs", "page-number", std::string("\x05\x04", 2) + "bytes");
 }
 
-void pathSeeds() {
+void pathInputs() {
   const char* paths[] = {
       "C:\\dir\\sub\\file.txt\xFF"
       "child.txt",
@@ -377,10 +377,10 @@ void pathSeeds() {
       "a<b>:c|d?e*f"};
   int n = 0;
   for (const char* path : paths) {
-    // Flags: Windows rules on odd seeds, the current directory from the
+    // Flags: Windows rules on odd inputs, the current directory from the
     // input on every second pair.
     const int flags = n % 4;
-    writeSeed("fuzz_path_rules", ("path-" + std::to_string(n++)).c_str(),
+    writeInput("fuzz_path_rules", ("path-" + std::to_string(n++)).c_str(),
               std::string(1, static_cast<char>(flags)) + path);
   }
 }
@@ -399,14 +399,14 @@ int main(int argc, char** argv) {
   }
   mkdir(g_root.c_str(), 0755);
   DISPLAY_ERROR_LOGS = false;
-  archiveSeeds();
-  treeSeeds();
-  roundTripSeeds();
-  printSeeds();
-  dateSeeds();
-  rawDateSeeds();
-  hexSeeds();
-  codecSeeds();
-  pathSeeds();
+  archiveInputs();
+  treeInputs();
+  roundTripInputs();
+  printInputs();
+  dateInputs();
+  rawDateInputs();
+  hexInputs();
+  codecInputs();
+  pathInputs();
   return 0;
 }
