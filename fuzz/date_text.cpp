@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cwchar>
 #include <string>
 
 #include "FuzzSupport.h"
@@ -73,6 +74,30 @@ void checkTextForms(const CDateTime& parsed) {
                         ? wide.substr(0, 4) + wide.substr(5, 2) + wide.substr(8, 2)
                         : wide));
   }
+}
+
+// The value a text of a date form must give when read into start, each
+// field taken as wcstol reads its characters; false when it must fail.
+bool expectedParse(const std::wstring& text, const CDateTime& start, CDateTime& expected) {
+  const std::size_t n = text.size();
+  const auto field = [&text](std::size_t at, std::size_t count) {
+    return static_cast<unsigned short>(std::wcstol(text.substr(at, count).c_str(), nullptr, 10));
+  };
+  const bool dashes = n == 10;
+  const unsigned short y = field(0, 4), mo = field(dashes ? 5 : 4, 2), d = field(dashes ? 8 : 6, 2);
+  const unsigned short h = n >= 15 ? field(9, 2) : 0, mi = n >= 15 ? field(11, 2) : 0;
+  const unsigned short s = n >= 15 ? field(13, 2) : 0, ms = n >= 19 ? field(16, 3) : 0;
+  const bool hasDate = y != 0 && mo != 0 && d != 0;
+  const bool hasTime = h != 0 || mi != 0 || s != 0;
+  if ((!hasDate && !hasTime) || (hasTime && (h >= 24 || mi >= 60 || s >= 60 || ms >= 1000)) ||
+      (hasDate && !CDateTime::IsValidDate(y, mo, d))) {
+    return false;
+  }
+  expected = hasDate ? CDateTime(y, mo, d) : start;
+  if (hasTime) {
+    expected.setms(((static_cast<std::uint32_t>(h) * 60 + mi) * 60 + s) * 1000 + ms);
+  }
+  return true;
 }
 
 // Raw day numbers and milliseconds set directly, written as text, split
@@ -143,13 +168,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     date.setDate(2001, 2, 3);
     date.setTime(4, 5, 6, 7);
     const CDateTime before = date;
-    if (date.parseDateTime(wide)) {
+    CDateTime expected;
+    const bool valid = isTextLength(wide.size()) && expectedParse(wide, before, expected);
+    const bool parsed = date.parseDateTime(wide);
+    QEL_FUZZ_CHECK(parsed == valid);
+    QEL_FUZZ_CHECK(!parsed || (date == expected &&
+                               date.isGMTTime() == (wide.size() == 16 || wide.size() == 20)));
+    if (parsed) {
       QEL_FUZZ_CHECK(date.isValid());
       checkTextForms(date);
     } else {
       QEL_FUZZ_CHECK(date == before);
     }
     return 0;
+  }
+
+  if (mode == 0) {
+    // Narrow text reads as its characters in the ANSI page read wide.
+    ProbeDate fromWide;
+    const bool wideParsed = fromWide.parseDateTime(qel::CStringHelper::fromANSI(bytes));
+    try {
+      const CDateTime narrow(bytes);
+      QEL_FUZZ_CHECK(wideParsed && narrow == fromWide &&
+                     narrow.isGMTTime() == fromWide.isGMTTime());
+    } catch (const qel::InvalidDateException&) {
+      QEL_FUZZ_CHECK(!wideParsed);
+    }
   }
 
   try {

@@ -268,16 +268,6 @@ TEST(Exception, SelfAssignmentLeavesEveryClassUnchanged) {
   EXPECT_EQ(L"pim", pim.getMessage());
 }
 
-TEST(Exception, CaughtByBaseClassesOnItsPath) {
-  EXPECT_THROW(throw FileNotFoundException(L"x"), IOException);
-  EXPECT_THROW(throw FileNotFoundException(L"x"), CException);
-  EXPECT_THROW(throw OSException(1, L"x"), RuntimeException);
-  EXPECT_THROW(throw IllegalStateException(L"x"), RuntimeException);
-  EXPECT_THROW(throw PIMException(L"x"), RuntimeException);
-  EXPECT_THROW(throw PluginException(pluginCode(1), L"x"), CException);
-  EXPECT_THROW(throw InvalidDateException(L"x"), CException);
-}
-
 // what() is a const query: several threads may ask the same caught exception
 // at once.
 TEST(ExceptionConcurrency, WhatFromSeveralThreadsAtOnce) {

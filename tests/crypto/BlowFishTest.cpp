@@ -119,15 +119,6 @@ std::vector<unsigned char> chainData() {
 
 }  // namespace
 
-TEST(BlowFish, InitialTablesAreTheDigitsOfPi) {
-  EXPECT_EQ(0x243F6A88u, CBlowFish::scm_auiInitP[0]);
-  EXPECT_EQ(0x85A308D3u, CBlowFish::scm_auiInitP[1]);
-  EXPECT_EQ(0x8979FB1Bu, CBlowFish::scm_auiInitP[17]);
-  EXPECT_EQ(0xD1310BA6u, CBlowFish::scm_auiInitS[0][0]);
-  EXPECT_EQ(0x98DFB5ACu, CBlowFish::scm_auiInitS[0][1]);
-  EXPECT_EQ(0x3AC372E6u, CBlowFish::scm_auiInitS[3][255]);
-}
-
 TEST(BlowFish, EcbVariableKeyVectors) {
   for (const Vector& v : kEcbVectors) {
     CBlowFish cipher = makeCipher(v.key);
