@@ -12,6 +12,7 @@
 #include "qel/io/PosixFileSystem.h"
 #include "support/OpenFlags.h"
 #include "support/TempDir.h"
+#include "support/Thrown.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ using qel::CPosixFileSystem;
 using qel::FileNotFoundException;
 using qel::IOException;
 using qel::SmartPtr;
+using qel_test::messageOf;
 
 class HostFileSystem : public ::testing::Test {
  protected:
@@ -51,17 +53,6 @@ class HostFileSystem : public ::testing::Test {
                             static_cast<std::uint32_t>(text.size())));
   }
 };
-
-// The exception class and message that a call throws.
-template <typename Exception, typename Call>
-std::wstring messageOf(Call call) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    return e.getMessage();
-  }
-  return L"<nothing thrown>";
-}
 
 TEST_F(HostFileSystem, EachCreationFlagOpensTruncatesAppendsOrRefuses) {
   using FS = CFileSystem;
