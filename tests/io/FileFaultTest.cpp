@@ -71,8 +71,6 @@ class FileFaults : public ::testing::Test {
   qel_test::TempDir _dir;
 };
 
-// ---- the injected failures are the host's own ----------------------------------
-
 TEST_F(FileFaults, InjectedFailuresLookLikeTheHostsOwn) {
   // A missing directory on the way: the real host and the injection agree.
   const std::wstring missing = _dir.wpath("none/f.bin");
@@ -105,8 +103,6 @@ TEST_F(FileFaults, InjectedFailuresLookLikeTheHostsOwn) {
   }
 }
 
-// ---- mkdirs -------------------------------------------------------------------
-
 TEST_F(FileFaults, MkdirsStopsAtTheFailedLevelAndCanBeRunAgain) {
   const std::vector<std::string> levels = {"a", "a/b", "a/b/c", "a/b/c/d"};
   unsigned swept = 0;
@@ -136,10 +132,8 @@ TEST_F(FileFaults, MkdirsStopsAtTheFailedLevelAndCanBeRunAgain) {
       ++swept;
     }
   }
-  std::printf("[ fault    ] mkdirs: %u fault points\n", swept);
+  EXPECT_EQ(8u, swept);
 }
-
-// ---- output stream ----------------------------------------------------------------
 
 TEST_F(FileFaults, EveryFailedCallOfAnOutputStreamIsThrownOrHarmless) {
   const std::string content = sampleContent(20000);
@@ -149,33 +143,21 @@ TEST_F(FileFaults, EveryFailedCallOfAnOutputStreamIsThrownOrHarmless) {
     writeAll(out, content, 3000);
     out.close();
   };
-  FaultyFileSystem::reset();
-  writeFile();
-  const unsigned counts[] = {FaultyFileSystem::calls(FileCall::kOpen),
-                             FaultyFileSystem::calls(FileCall::kWrite),
-                             FaultyFileSystem::calls(FileCall::kClose)};
-  EXPECT_EQ(1u, counts[0]);
-  EXPECT_EQ(7u, counts[1]);
-  EXPECT_EQ(1u, counts[2]);
-
-  const FileCall calls[] = {FileCall::kOpen, FileCall::kWrite, FileCall::kClose};
-  unsigned swept = 0;
-  for (int kind = 0; kind < 3; ++kind) {
-    for (unsigned n = 1; n <= counts[kind]; ++n) {
-      const FileCall call = calls[kind];
-      SCOPED_TRACE(std::string(qel_test::fileCallName(call)) + " #" + std::to_string(n));
-      _dir.writeFile("out.bin", "previous");
-      const int descriptors = qel_test::openDescriptorCount();
-      FaultyFileSystem::reset();
-      FaultyFileSystem::arm(call, n);
-      const Failure failure = qel_test::failureOf(writeFile);
-      EXPECT_EQ(1u, FaultyFileSystem::fired());
-      if (call == FileCall::kClose) {
-        // The file is written through: a failing close loses nothing, and
-        // closing a stream reports nothing.
-        EXPECT_FALSE(failure.thrown);
-        EXPECT_TRUE(qel_test::sameBytes(content, _dir.readFile("out.bin")));
-      } else {
+  const auto counts = qel_test::countCalls(writeFile);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kOpen)]);
+  EXPECT_EQ(7u, counts[static_cast<int>(FileCall::kWrite)]);
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kClose)]);
+  const unsigned swept = qel_test::sweepFaults(
+      counts, {FileCall::kOpen, FileCall::kWrite, FileCall::kClose},
+      [&] { _dir.writeFile("out.bin", "previous"); }, writeFile,
+      [&](FileCall call, unsigned n, const Failure& failure) {
+        if (call == FileCall::kClose) {
+          // The file is written through: a failing close loses nothing, and
+          // closing a stream reports nothing.
+          EXPECT_FALSE(failure.thrown);
+          EXPECT_TRUE(qel_test::sameBytes(content, _dir.readFile("out.bin")));
+          return;
+        }
         ASSERT_TRUE(failure.thrown);
         EXPECT_EQ(L"IOException", failure.type);
         EXPECT_EQ(FaultyFileSystem::messageFor(call, path), failure.message);
@@ -183,12 +165,8 @@ TEST_F(FileFaults, EveryFailedCallOfAnOutputStreamIsThrownOrHarmless) {
         const std::string expected =
             call == FileCall::kOpen ? "previous" : content.substr(0, (n - 1) * 3000);
         EXPECT_TRUE(qel_test::sameBytes(expected, _dir.readFile("out.bin")));
-      }
-      EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
-      ++swept;
-    }
-  }
-  std::printf("[ fault    ] file output stream: %u fault points\n", swept);
+      });
+  EXPECT_EQ(9u, swept);
 }
 
 TEST_F(FileFaults, AFailedAppendOpenLeavesTheFileAlone) {
@@ -222,10 +200,7 @@ TEST_F(FileFaults, ShortWritesReportTheirCountAndLoseNothing) {
     EXPECT_GE(FaultyFileSystem::fired(), 1u);
     EXPECT_TRUE(qel_test::sameBytes(content, _dir.readFile("short.bin")));
   }
-  std::printf("[ fault    ] file output stream, short writes: 8 points\n");
 }
-
-// ---- input stream -------------------------------------------------------------------
 
 TEST_F(FileFaults, EveryFailedCallOfAnInputStreamIsThrownOrHarmless) {
   const std::string content = sampleContent(20000);
@@ -238,41 +213,24 @@ TEST_F(FileFaults, EveryFailedCallOfAnInputStreamIsThrownOrHarmless) {
     got = readAll(in, 4096);
     in.close();
   };
-  FaultyFileSystem::reset();
-  readFile();
+  const auto counts = qel_test::countCalls(readFile);
   EXPECT_TRUE(qel_test::sameBytes(content, got));
-  const unsigned counts[] = {FaultyFileSystem::calls(FileCall::kOpen),
-                             FaultyFileSystem::calls(FileCall::kRead),
-                             FaultyFileSystem::calls(FileCall::kClose)};
-  EXPECT_EQ(1u, counts[0]);
-  EXPECT_EQ(6u, counts[1]);  // five blocks and the end
-  EXPECT_EQ(1u, counts[2]);
-
-  const FileCall calls[] = {FileCall::kOpen, FileCall::kRead, FileCall::kClose};
-  unsigned swept = 0;
-  for (int kind = 0; kind < 3; ++kind) {
-    for (unsigned n = 1; n <= counts[kind]; ++n) {
-      const FileCall call = calls[kind];
-      SCOPED_TRACE(std::string(qel_test::fileCallName(call)) + " #" + std::to_string(n));
-      const int descriptors = qel_test::openDescriptorCount();
-      got.clear();
-      FaultyFileSystem::reset();
-      FaultyFileSystem::arm(call, n);
-      const Failure failure = qel_test::failureOf(readFile);
-      EXPECT_EQ(1u, FaultyFileSystem::fired());
-      if (call == FileCall::kClose) {
-        EXPECT_FALSE(failure.thrown);
-        EXPECT_TRUE(qel_test::sameBytes(content, got));
-      } else {
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kOpen)]);
+  EXPECT_EQ(6u, counts[static_cast<int>(FileCall::kRead)]);  // five blocks and the end
+  EXPECT_EQ(1u, counts[static_cast<int>(FileCall::kClose)]);
+  const unsigned swept = qel_test::sweepFaults(
+      counts, {FileCall::kOpen, FileCall::kRead, FileCall::kClose}, [&] { got.clear(); }, readFile,
+      [&](FileCall call, unsigned, const Failure& failure) {
+        if (call == FileCall::kClose) {
+          EXPECT_FALSE(failure.thrown);
+          EXPECT_TRUE(qel_test::sameBytes(content, got));
+          return;
+        }
         ASSERT_TRUE(failure.thrown);
         EXPECT_EQ(L"IOException", failure.type);
         EXPECT_EQ(FaultyFileSystem::messageFor(call, path), failure.message);
-      }
-      EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
-      ++swept;
-    }
-  }
-  std::printf("[ fault    ] file input stream: %u fault points\n", swept);
+      });
+  EXPECT_EQ(8u, swept);
 }
 
 TEST_F(FileFaults, ShortReadsDeliverEveryByte) {
@@ -287,7 +245,6 @@ TEST_F(FileFaults, ShortReadsDeliverEveryByte) {
     EXPECT_TRUE(qel_test::sameBytes(content, readAll(in, 4096)));
     EXPECT_GE(FaultyFileSystem::fired(), 1u);
   }
-  std::printf("[ fault    ] file input stream, short reads: 7 points\n");
 }
 
 TEST_F(FileFaults, SkipPassesReadFailuresOnAndSurvivesShortReads) {

@@ -12,6 +12,7 @@
 #include "qel/io/PosixFileSystem.h"
 #include "support/OpenFlags.h"
 #include "support/TempDir.h"
+#include "support/Thrown.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ using qel::CPosixFileSystem;
 using qel::FileNotFoundException;
 using qel::IOException;
 using qel::SmartPtr;
+using qel_test::messageOf;
 
 class HostFileSystem : public ::testing::Test {
  protected:
@@ -29,9 +31,14 @@ class HostFileSystem : public ::testing::Test {
 
   std::wstring path(const std::string& name) const { return dir.wpath(name); }
 
+  SmartPtr<CFileDescriptor> open(const std::wstring& file, int access,
+                                 CFileSystem::CreationFlag creation, int attributes = 0) {
+    return fs->openFile(file, access, creation, attributes);
+  }
+
   std::string readAll(const std::wstring& file) {
     SmartPtr<CFileDescriptor> d =
-        fs->openFile(file, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+        open(file, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING);
     std::string content;
     unsigned char buffer[7];
     for (std::uint32_t n; (n = fs->readFile(d.get(), buffer, sizeof(buffer))) > 0;) {
@@ -47,61 +54,30 @@ class HostFileSystem : public ::testing::Test {
   }
 };
 
-// The exception class and message that a call throws.
-template <typename Exception, typename Call>
-std::wstring messageOf(Call call) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    return e.getMessage();
-  }
-  return L"<nothing thrown>";
-}
-
-TEST_F(HostFileSystem, OpenExistingMissingFileGivesEmptyPointer) {
-  EXPECT_FALSE(
-      fs->openFile(path("missing"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0));
-}
-
-TEST_F(HostFileSystem, OpenExistingWithMissingDirectoryThrowsFileNotFound) {
-  const std::wstring p = path("no/such/file");
-  EXPECT_EQ(p, messageOf<FileNotFoundException>([&] {
-              fs->openFile(p, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+TEST_F(HostFileSystem, EachCreationFlagOpensTruncatesAppendsOrRefuses) {
+  using FS = CFileSystem;
+  // A missing file opens as nothing; a missing directory throws.
+  EXPECT_FALSE(open(path("missing"), FS::ACCESS_READ, FS::CF_OPEN_EXISTING));
+  EXPECT_EQ(path("no/such/file"), messageOf<FileNotFoundException>([&] {
+              open(path("no/such/file"), FS::ACCESS_READ, FS::CF_OPEN_EXISTING);
             }));
-}
-
-TEST_F(HostFileSystem, CreateNewRefusesAnExistingFile) {
-  dir.writeFile("f", "x");
-  const std::wstring p = path("f");
-  const std::wstring message = messageOf<IOException>(
-      [&] { fs->openFile(p, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_NEW, 0); });
-  EXPECT_EQ(p + L" Already exist.", message);
-  EXPECT_EQ("x", dir.readFile("f"));
-}
-
-TEST_F(HostFileSystem, CreateAlwaysTruncatesAndAppendWritesAfterOldContents) {
   dir.writeFile("f", "old contents");
-  write(fs->openFile(path("f"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0),
-        "new");
+  EXPECT_EQ(path("f") + L" Already exist.",
+            messageOf<IOException>([&] { open(path("f"), FS::ACCESS_WRITE, FS::CF_CREATE_NEW); }));
+  EXPECT_EQ("old contents", dir.readFile("f"));
+  write(open(path("f"), FS::ACCESS_WRITE, FS::CF_OPEN_EXISTING), "OLD");
+  EXPECT_EQ("OLD contents", dir.readFile("f"));
+  write(open(path("f"), FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS), "new");
   EXPECT_EQ("new", dir.readFile("f"));
-  write(fs->openFile(path("f"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_APPEND, 0),
-        "+more");
+  write(open(path("f"), FS::ACCESS_WRITE, FS::CF_OPEN_APPEND), "+more");
   EXPECT_EQ("new+more", dir.readFile("f"));
-  write(fs->openFile(path("g"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_APPEND, 0),
-        "fresh");
+  write(open(path("g"), FS::ACCESS_WRITE, FS::CF_OPEN_APPEND), "fresh");
   EXPECT_EQ("fresh", dir.readFile("g"));
-}
-
-TEST_F(HostFileSystem, OpenExistingWritesOverTheStart) {
-  dir.writeFile("f", "abcdef");
-  write(fs->openFile(path("f"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_EXISTING, 0), "XY");
-  EXPECT_EQ("XYcdef", dir.readFile("f"));
 }
 
 TEST_F(HostFileSystem, UnknownCreationFlagThrowsIOException) {
   EXPECT_EQ(path("f"), messageOf<IOException>([&] {
-              fs->openFile(path("f"), CFileSystem::ACCESS_WRITE,
-                           static_cast<CFileSystem::CreationFlag>(7), 0);
+              open(path("f"), CFileSystem::ACCESS_WRITE, static_cast<CFileSystem::CreationFlag>(7));
             }));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "f"));
 }
@@ -110,7 +86,7 @@ TEST_F(HostFileSystem, ReadsInPiecesAndReturnsZeroAtEnd) {
   dir.writeFile("f", "0123456789abcdefghij");
   EXPECT_EQ("0123456789abcdefghij", readAll(path("f")));
   SmartPtr<CFileDescriptor> d =
-      fs->openFile(path("f"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+      open(path("f"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING);
   unsigned char buffer[64];
   EXPECT_EQ(20u, fs->readFile(d.get(), buffer, sizeof(buffer)));
   EXPECT_EQ(0u, fs->readFile(d.get(), buffer, sizeof(buffer)));
@@ -133,12 +109,12 @@ TEST_F(HostFileSystem, AttributeFlags) {
 TEST_F(HostFileSystem, ReadOnlyAndHiddenRequestedAtCreation) {
   // The hidden bit is kept in an extended attribute where the file system
   // has them; a dot name is hidden everywhere.
-  fs->openFile(path(".both"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 24);
+  open(path(".both"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 24);
   EXPECT_EQ(27, fs->getFileAttributeFlags(path(".both")));
-  fs->openFile(path("ro"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_NEW, 16);
+  open(path("ro"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_NEW, 16);
   EXPECT_EQ(19, fs->getFileAttributeFlags(path("ro")));
   // Attributes are read only at creation.
-  fs->openFile(path("app"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_APPEND, 16);
+  open(path("app"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_APPEND, 16);
   EXPECT_EQ(3, fs->getFileAttributeFlags(path("app")));
 }
 
@@ -148,14 +124,11 @@ TEST_F(HostFileSystem, ReadOnlyFileRefusesWritingEvenToTheSuperuser) {
   EXPECT_FALSE(fs->checkAccess(path("ro"), CFileSystem::ACCESS_WRITE));
   EXPECT_TRUE(fs->checkAccess(path("ro"), CFileSystem::ACCESS_READ));
   EXPECT_EQ(path("ro"), messageOf<IOException>([&] {
-              fs->openFile(path("ro"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+              open(path("ro"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS);
             }));
   EXPECT_EQ(path("ro"), messageOf<IOException>([&] { fs->deleteFile(path("ro")); }));
   EXPECT_EQ("keep", dir.readFile("ro"));
   EXPECT_EQ("keep", readAll(path("ro")));
-}
-
-TEST_F(HostFileSystem, CheckAccessOnMissingPathIsFalse) {
   EXPECT_FALSE(fs->checkAccess(path("missing"), CFileSystem::ACCESS_READ));
   EXPECT_FALSE(fs->checkAccess(path("missing"), CFileSystem::ACCESS_WRITE));
 }
@@ -170,12 +143,10 @@ TEST_F(HostFileSystem, LengthAndTimeStamps) {
   EXPECT_LE(modified.getJD(), now.getJD());
   EXPECT_GE(modified.getJD() + 1, now.getJD());
   EXPECT_TRUE(fs->getCreationDate(path("f")).isGMTTime());
-  EXPECT_EQ(path("missing"),
-            messageOf<FileNotFoundException>([&] { fs->getLength(path("missing")); }));
-  EXPECT_EQ(path("missing"),
-            messageOf<FileNotFoundException>([&] { fs->getModificationDate(path("missing")); }));
-  EXPECT_EQ(path("missing"),
-            messageOf<FileNotFoundException>([&] { fs->getCreationDate(path("missing")); }));
+  const std::wstring missing = path("missing");
+  EXPECT_EQ(missing, messageOf<FileNotFoundException>([&] { fs->getLength(missing); }));
+  EXPECT_EQ(missing, messageOf<FileNotFoundException>([&] { fs->getModificationDate(missing); }));
+  EXPECT_EQ(missing, messageOf<FileNotFoundException>([&] { fs->getCreationDate(missing); }));
 }
 
 TEST_F(HostFileSystem, DeleteFilesAndDirectories) {
@@ -235,7 +206,7 @@ TEST_F(HostFileSystem, RenameReallyRenamesAndReplaces) {
 TEST_F(HostFileSystem, DescriptorClosesOnceAndReportsUseAfterClose) {
   dir.writeFile("f", "abc");
   SmartPtr<CFileDescriptor> d =
-      fs->openFile(path("f"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+      open(path("f"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING);
   EXPECT_EQ(fs.get(), d->getFileSystem().get());
   d->close();
   unsigned char buffer[4];
@@ -248,15 +219,15 @@ TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
   // A plain writing descriptor writes every block through; one opened
   // durable at close does not, and its data is complete after close.
   SmartPtr<CFileDescriptor> plain =
-      fs->openFile(path("plain"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+      open(path("plain"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS);
   const int plainFlags = qel_test::openFlagsOf(dir.path() / "plain");
   ASSERT_NE(-1, plainFlags);
   EXPECT_EQ(O_DSYNC, plainFlags & O_DSYNC);
   plain->close();
 
   SmartPtr<CFileDescriptor> later =
-      fs->openFile(path("later"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
-                   CFileSystem::OF_DURABLE_AT_CLOSE | CFileSystem::FA_READONLY);
+      open(path("later"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+           CFileSystem::OF_DURABLE_AT_CLOSE | CFileSystem::FA_READONLY);
   const int laterFlags = qel_test::openFlagsOf(dir.path() / "later");
   ASSERT_NE(-1, laterFlags);
   EXPECT_EQ(0, laterFlags & O_DSYNC);
@@ -271,8 +242,8 @@ TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
 
   // Many writes, more than are gathered at once, arrive whole and in order.
   SmartPtr<CFileDescriptor> big =
-      fs->openFile(path("big"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
-                   CFileSystem::OF_DURABLE_AT_CLOSE);
+      open(path("big"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS,
+           CFileSystem::OF_DURABLE_AT_CLOSE);
   std::string expected;
   for (int i = 0; i < 300; ++i) {
     const std::string block(4096 + i % 7, static_cast<char>('a' + i % 26));
@@ -285,8 +256,8 @@ TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
   // A descriptor that also reads sees what was written before.
   dir.writeFile("both", "first second");
   SmartPtr<CFileDescriptor> both =
-      fs->openFile(path("both"), CFileSystem::ACCESS_READ | CFileSystem::ACCESS_WRITE,
-                   CFileSystem::CF_OPEN_EXISTING, CFileSystem::OF_DURABLE_AT_CLOSE);
+      open(path("both"), CFileSystem::ACCESS_READ | CFileSystem::ACCESS_WRITE,
+           CFileSystem::CF_OPEN_EXISTING, CFileSystem::OF_DURABLE_AT_CLOSE);
   write(both, "FIRST");
   unsigned char rest[16];
   const std::uint32_t n = fs->readFile(both.get(), rest, sizeof(rest));
@@ -296,8 +267,8 @@ TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtClose) {
 
   // Reading is unaffected by the flag.
   SmartPtr<CFileDescriptor> reader =
-      fs->openFile(path("later"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
-                   CFileSystem::OF_DURABLE_AT_CLOSE);
+      open(path("later"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+           CFileSystem::OF_DURABLE_AT_CLOSE);
   unsigned char buffer[16];
   EXPECT_EQ(12u, fs->readFile(reader.get(), buffer, sizeof(buffer)));
 }
@@ -309,8 +280,8 @@ TEST_F(HostFileSystem, SequentialReadingGivesTheSameBytesInAnyPieces) {
   }
   dir.writeFile("seq", content);
   SmartPtr<CFileDescriptor> d =
-      fs->openFile(path("seq"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
-                   CFileSystem::OF_SEQUENTIAL_READ);
+      open(path("seq"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING,
+           CFileSystem::OF_SEQUENTIAL_READ);
   std::string got;
   std::vector<unsigned char> buffer(400000);
   // Small pieces, one larger than what is read ahead, then small again.
@@ -333,11 +304,11 @@ TEST_F(HostFileSystem, ReadingAWriteOnlyFileAndWritingAReadOnlyOneFail) {
   dir.writeFile("f", "abc");
   unsigned char buffer[4] = {1, 2, 3, 4};
   SmartPtr<CFileDescriptor> w =
-      fs->openFile(path("f"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_EXISTING, 0);
+      open(path("f"), CFileSystem::ACCESS_WRITE, CFileSystem::CF_OPEN_EXISTING);
   EXPECT_EQ(L"CPosixFileSystem::readFile",
             messageOf<IOException>([&] { fs->readFile(w.get(), buffer, 4); }));
   SmartPtr<CFileDescriptor> r =
-      fs->openFile(path("f"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+      open(path("f"), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING);
   EXPECT_EQ(L"CPosixFileSystem::writeFile",
             messageOf<IOException>([&] { fs->writeFile(r.get(), buffer, 4); }));
 }
@@ -355,22 +326,22 @@ TEST_F(HostFileSystem, BadPathsGiveMappedExceptionsNeverSilentSuccess) {
   const std::wstring withNul = path("file") + std::wstring(1, L'\0') + L"tail";
   EXPECT_EQ(0, fs->getFileAttributeFlags(withNul));
   EXPECT_EQ(withNul, messageOf<IOException>([&] {
-              fs->openFile(withNul, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+              open(withNul, CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING);
             }));
   // A file used as a directory.
   const std::wstring through = path("file/inner");
   EXPECT_EQ(through, messageOf<FileNotFoundException>([&] {
-              fs->openFile(through, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+              open(through, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS);
             }));
   EXPECT_EQ(0, fs->getFileAttributeFlags(through));
   // A name longer than the host allows.
   const std::wstring tooLong = path(std::string(300, 'n'));
   EXPECT_EQ(tooLong, messageOf<IOException>([&] {
-              fs->openFile(tooLong, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS, 0);
+              open(tooLong, CFileSystem::ACCESS_WRITE, CFileSystem::CF_CREATE_ALWAYS);
             }));
   // A directory cannot be opened as a file.
   EXPECT_EQ(dir.wstr(), messageOf<IOException>([&] {
-              fs->openFile(dir.wstr(), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING, 0);
+              open(dir.wstr(), CFileSystem::ACCESS_READ, CFileSystem::CF_OPEN_EXISTING);
             }));
   EXPECT_EQ(L"", messageOf<FileNotFoundException>([&] { fs->getLength(L""); }));
 }

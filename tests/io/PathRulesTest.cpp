@@ -1,6 +1,9 @@
 // Path rules that never touch the disk.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <string>
+
 #include "qel/io/PosixFileSystem.h"
 #include "qel/io/Win32FileSystem.h"
 
@@ -10,88 +13,60 @@ using qel::CPosixFileSystem;
 using qel::CWin32FileSystem;
 using qel::SmartPtr;
 
-class Win32PathRules : public ::testing::Test {
- protected:
+TEST(Win32PathRules, PrefixAbsolutenessResolveAndFilter) {
   SmartPtr<CWin32FileSystem> fs{new CWin32FileSystem};
-};
-
-TEST_F(Win32PathRules, SeparatorIsBackslash) {
   EXPECT_EQ(L'\\', fs->getSeparatorChar());
   EXPECT_EQ(L"\\", fs->getSeparator());
   EXPECT_FALSE(fs->isCaseSensitive());
-}
-
-TEST_F(Win32PathRules, PrefixLength) {
-  EXPECT_EQ(0u, fs->getPrefixLength(L""));
-  EXPECT_EQ(0u, fs->getPrefixLength(L"a"));
-  EXPECT_EQ(1u, fs->getPrefixLength(L"\\"));
-  EXPECT_EQ(1u, fs->getPrefixLength(L"\\\\srv\\x"));
-  EXPECT_EQ(2u, fs->getPrefixLength(L"C:"));
-  EXPECT_EQ(2u, fs->getPrefixLength(L"C:x"));
-  EXPECT_EQ(3u, fs->getPrefixLength(L"C:\\"));
-  EXPECT_EQ(3u, fs->getPrefixLength(L"C:\\a\\b"));
-  EXPECT_EQ(0u, fs->getPrefixLength(L"/a"));
-  EXPECT_EQ(3u, fs->getPrefixLength(L"?:\\"));
-}
-
-TEST_F(Win32PathRules, AbsoluteNeedsDriveColonAndSeparator) {
-  EXPECT_TRUE(fs->isAbsolute(L"C:\\"));
-  EXPECT_TRUE(fs->isAbsolute(L"z:\\x"));
-  EXPECT_FALSE(fs->isAbsolute(L"C:"));
-  EXPECT_FALSE(fs->isAbsolute(L"C:x"));
-  EXPECT_FALSE(fs->isAbsolute(L"\\a"));
-  EXPECT_FALSE(fs->isAbsolute(L"a\\b"));
-  EXPECT_FALSE(fs->isAbsolute(L""));
-  EXPECT_FALSE(fs->isAbsolute(L"C:/x"));
-}
-
-TEST_F(Win32PathRules, ResolveJoinsWithOneSeparator) {
+  const struct {
+    const wchar_t* path;
+    unsigned prefix;
+    bool absolute;
+  } kPaths[] = {{L"", 0, false},     {L"a", 0, false},          {L"\\", 1, false},
+                {L"\\a", 1, false},  {L"\\\\srv\\x", 1, false}, {L"C:", 2, false},
+                {L"C:x", 2, false},  {L"C:\\", 3, true},        {L"C:\\a\\b", 3, true},
+                {L"z:\\x", 3, true}, {L"/a", 0, false},         {L"?:\\", 3, true},
+                {L"C:/x", 2, false}, {L"a\\b", 0, false}};
+  for (const auto& c : kPaths) {
+    SCOPED_TRACE(testing::Message() << std::string(c.path, c.path + std::wcslen(c.path)));
+    EXPECT_EQ(c.prefix, fs->getPrefixLength(c.path));
+    EXPECT_EQ(c.absolute, fs->isAbsolute(c.path));
+  }
+  // One separator between parent and child; an empty parent gives the child.
   EXPECT_EQ(L"C:\\a\\b", fs->resolve(L"C:\\a", L"b"));
   EXPECT_EQ(L"C:\\a\\b", fs->resolve(L"C:\\a\\", L"b"));
   EXPECT_EQ(L"C:\\a\\\\b", fs->resolve(L"C:\\a", L"\\b"));
   EXPECT_EQ(L"C:\\a\\", fs->resolve(L"C:\\a", L""));
-}
-
-TEST_F(Win32PathRules, ResolveWithEmptyParentGivesChildAlone) {
   EXPECT_EQ(L"b", fs->resolve(L"", L"b"));
   EXPECT_EQ(L"", fs->resolve(L"", L""));
-}
-
-TEST_F(Win32PathRules, FilterFilenameRestartsAfterEachErasure) {
+  // The filter restarts after each erasure.
   EXPECT_EQ(L"ab", fs->filterFilename(L"a/./b"));
   EXPECT_EQ(L".x", fs->filterFilename(L"../x"));
   EXPECT_EQ(L"a", fs->filterFilename(L".//a"));
   EXPECT_EQ(L"a\\b", fs->filterFilename(L"a\\b"));
   EXPECT_EQ(L"", fs->filterFilename(L""));
   EXPECT_EQ(L"", fs->filterFilename(L"././/"));
-}
-
-TEST_F(Win32PathRules, FolderLocationOnlyForTheCurrentDirectory) {
+  // Only the current directory has a folder location.
   EXPECT_EQ(fs->getCurrentDirectory(), fs->getFolderLocation(qel::CFileSystem::FOLDER_CURRENT));
   EXPECT_EQ(L"", fs->getFolderLocation(static_cast<qel::CFileSystem::FolderType>(1)));
 }
 
-class PosixPathRules : public ::testing::Test {
- protected:
+TEST(PosixPathRules, PrefixAbsolutenessAndResolve) {
   SmartPtr<CPosixFileSystem> fs{new CPosixFileSystem};
-};
-
-TEST_F(PosixPathRules, NativeRules) {
   EXPECT_EQ(L'/', fs->getSeparatorChar());
   EXPECT_EQ(L"/", fs->getSeparator());
   EXPECT_TRUE(fs->isCaseSensitive());
-  EXPECT_EQ(1u, fs->getPrefixLength(L"/"));
-  EXPECT_EQ(1u, fs->getPrefixLength(L"/usr/lib"));
-  EXPECT_EQ(0u, fs->getPrefixLength(L"usr"));
-  EXPECT_EQ(0u, fs->getPrefixLength(L""));
-  EXPECT_TRUE(fs->isAbsolute(L"/"));
-  EXPECT_TRUE(fs->isAbsolute(L"/a/b"));
-  EXPECT_FALSE(fs->isAbsolute(L"a/b"));
-  EXPECT_FALSE(fs->isAbsolute(L"C:\\a"));
-  EXPECT_FALSE(fs->isAbsolute(L""));
-}
-
-TEST_F(PosixPathRules, ResolveAndCurrentDirectory) {
+  const struct {
+    const wchar_t* path;
+    unsigned prefix;
+    bool absolute;
+  } kPaths[] = {{L"/", 1, true}, {L"/usr/lib", 1, true}, {L"usr", 0, false},
+                {L"", 0, false}, {L"a/b", 0, false},     {L"C:\\a", 0, false}};
+  for (const auto& c : kPaths) {
+    SCOPED_TRACE(testing::Message() << std::string(c.path, c.path + std::wcslen(c.path)));
+    EXPECT_EQ(c.prefix, fs->getPrefixLength(c.path));
+    EXPECT_EQ(c.absolute, fs->isAbsolute(c.path));
+  }
   EXPECT_EQ(L"/a/b", fs->resolve(L"/a", L"b"));
   EXPECT_EQ(L"/a/b", fs->resolve(L"/a/", L"b"));
   EXPECT_EQ(L"/b", fs->resolve(L"/", L"b"));

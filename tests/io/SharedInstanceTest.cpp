@@ -24,16 +24,12 @@ class CountingFileSystem : public qel::CPosixFileSystem {
   ~CountingFileSystem() override { ++g_destroyed; }
 };
 
-CFileSystem* makeCounting() {
-  return new CountingFileSystem;
-}
-CFileSystem* makeWin32() {
-  return new qel::CWin32FileSystem;
-}
+constexpr auto makeCounting = &qel_test::makeFileSystem<CountingFileSystem>;
+constexpr auto makeWin32 = &qel_test::makeFileSystem<qel::CWin32FileSystem>;
 
 class SharedInstance : public ::testing::Test {
  protected:
-  SharedInstance() : scope(&makeCounting) {
+  SharedInstance() : scope(makeCounting) {
     g_created = 0;
     g_destroyed = 0;
   }
@@ -68,14 +64,14 @@ TEST_F(SharedInstance, ResetDetachesButHoldersKeepTheirInstance) {
 }
 
 TEST_F(SharedInstance, FactorySelectsTheKindAndNullRestoresTheDefault) {
-  EXPECT_EQ(&makeCounting, CFileSystem::setFactory(&makeWin32));
+  EXPECT_EQ(makeCounting, CFileSystem::setFactory(makeWin32));
   CFileSystem::resetInstance();
   EXPECT_EQ(L'\\', CFileSystem::getFileSystem()->getSeparatorChar());
-  EXPECT_EQ(&makeWin32, CFileSystem::setFactory(nullptr));
+  EXPECT_EQ(makeWin32, CFileSystem::setFactory(nullptr));
   CFileSystem::resetInstance();
   EXPECT_EQ(L'/', CFileSystem::getFileSystem()->getSeparatorChar());
   EXPECT_EQ(0, g_created.load());
-  CFileSystem::setFactory(&makeCounting);
+  CFileSystem::setFactory(makeCounting);
 }
 
 // Fetching, copying and dropping the shared instance while other threads

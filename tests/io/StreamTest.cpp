@@ -13,6 +13,7 @@
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/Orvane.h"
 #include "support/TempDir.h"
+#include "support/Thrown.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ using qel::CFileInputStream;
 using qel::CFileOutputStream;
 using qel::FileNotFoundException;
 using qel::IOException;
+using qel_test::messageOf;
 
 // An input stream over a fixed byte string that records the size of every
 // read and may set status bits after a given read.
@@ -46,18 +48,16 @@ class RecordingStream : public qel::CInputStreamImpl<RecordingStream, IInputStre
   std::size_t _position = 0;
 };
 
-TEST(StreamSkip, ReadsInChunksOf1024AndReturnsTheCount) {
-  RecordingStream stream(10000);
-  std::uint32_t status = 0;
-  EXPECT_EQ(3000u, stream.skip(3000, &status));
-  EXPECT_EQ((std::vector<unsigned int>{1024, 1024, 952}), stream.reads);
-}
-
-TEST(StreamSkip, ZeroReadsNothing) {
-  RecordingStream stream(10);
+TEST(StreamSkip, ReadsInChunksOf1024AndStopsAtTheEnd) {
+  RecordingStream stream(4500);
   std::uint32_t status = 0x21;
   EXPECT_EQ(0u, stream.skip(0, &status));
   EXPECT_TRUE(stream.reads.empty());
+  status = 0;
+  EXPECT_EQ(3000u, stream.skip(3000, &status));
+  EXPECT_EQ((std::vector<unsigned int>{1024, 1024, 952}), stream.reads);
+  EXPECT_EQ(1500u, stream.skip(4000, &status));
+  EXPECT_EQ(0u, stream.skip(10, &status));
 }
 
 TEST(StreamSkip, BothCancelBitsStopAfterTheChunkAndReturnZero) {
@@ -80,13 +80,6 @@ TEST(StreamSkip, OneCancelBitAloneNeverCancels) {
     std::uint32_t status = bits;
     EXPECT_EQ(2500u, stream.skip(2500, &status)) << std::hex << bits;
   }
-}
-
-TEST(StreamSkip, EndOfStreamEndsTheSkipWithTheBytesSkipped) {
-  RecordingStream stream(1500);
-  std::uint32_t status = 0;
-  EXPECT_EQ(1500u, stream.skip(4000, &status));
-  EXPECT_EQ(0u, stream.skip(10, &status));
 }
 
 TEST(StreamSkip, CancellationIsLoggedWhenLogsAreOn) {
@@ -112,46 +105,26 @@ TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
   EXPECT_EQ(-1, stream.read(&status));
   EXPECT_FALSE(stream.markSupported());
   EXPECT_EQ(0u, stream.available());
-  try {
-    stream.mark(100);
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(L"mark operation is not supported", e.getMessage());
-  }
-  try {
-    stream.reset();
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(L"reset operation is not supported", e.getMessage());
-  }
+  EXPECT_EQ(L"mark operation is not supported", messageOf<IOException>([&] { stream.mark(100); }));
+  EXPECT_EQ(L"reset operation is not supported", messageOf<IOException>([&] { stream.reset(); }));
 }
 
 TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfall) {
   const unsigned char bytes[48] = {};
-  CBufOutputStream a;
-  a.setSize(16);
-  a.write(bytes, 10);
-  EXPECT_EQ(16u, a.capacity());
-  a.write(bytes, 10);
-  EXPECT_EQ(32u, a.capacity());
-  EXPECT_EQ(20u, a.used());
-
-  CBufOutputStream b;
-  b.setSize(16);
-  b.write(bytes, 16);
-  EXPECT_EQ(16u, b.capacity());
-  b.write(static_cast<unsigned char>(1));
-  EXPECT_EQ(32u, b.capacity());
-
-  CBufOutputStream c;
-  c.setSize(16);
-  c.write(bytes, 32);
-  EXPECT_EQ(48u, c.capacity());
-
-  CBufOutputStream d;
-  d.setSize(16);
-  d.write(bytes, 48);
-  EXPECT_EQ(64u, d.capacity());
+  // With a step of 16: the capacity after the first and after the second write.
+  const struct {
+    unsigned first, second, afterFirst, afterSecond;
+  } kCases[] = {{10, 10, 16, 32}, {16, 1, 16, 32}, {32, 0, 48, 48}, {48, 0, 64, 64}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.first << " then " << c.second);
+    CBufOutputStream stream;
+    stream.setSize(16);
+    stream.write(bytes, c.first);
+    EXPECT_EQ(c.afterFirst, stream.capacity());
+    stream.write(bytes, c.second);
+    EXPECT_EQ(c.afterSecond, stream.capacity());
+    EXPECT_EQ(c.first + c.second, stream.used());
+  }
 }
 
 TEST(BufOutputStream, KeepsContentsAcrossGrowth) {
@@ -245,31 +218,14 @@ TEST_F(FileStreams, EmptyFile) {
 }
 
 TEST_F(FileStreams, OpeningFailures) {
-  try {
-    CFileInputStream in(path("missing"));
-    ADD_FAILURE();
-  } catch (const FileNotFoundException& e) {
-    EXPECT_EQ(path("missing"), e.getMessage());
-  }
-  try {
-    CFileInputStream in(dir.wstr());
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(dir.wstr() + L" is a Directory.", e.getMessage());
-  }
+  EXPECT_EQ(path("missing"),
+            messageOf<FileNotFoundException>([&] { CFileInputStream in(path("missing")); }));
+  EXPECT_EQ(dir.wstr() + L" is a Directory.",
+            messageOf<IOException>([&] { CFileInputStream in(dir.wstr()); }));
+  EXPECT_EQ(L"File Name is empty.", messageOf<IOException>([&] { CFileInputStream in(L""); }));
   for (bool append : {false, true}) {
-    try {
-      CFileOutputStream out(L"", append);
-      ADD_FAILURE();
-    } catch (const IOException& e) {
-      EXPECT_EQ(L"File Name is empty.", e.getMessage());
-    }
-  }
-  try {
-    CFileInputStream in(L"");
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(L"File Name is empty.", e.getMessage());
+    EXPECT_EQ(L"File Name is empty.",
+              messageOf<IOException>([&] { CFileOutputStream out(L"", append); }));
   }
   EXPECT_THROW(CFileOutputStream(dir.wstr(), false), IOException);
 }
@@ -296,26 +252,11 @@ TEST_F(FileStreams, ClosedStreamsRefuseWork) {
   in.close();
   std::uint32_t status = 0;
   unsigned char buffer[4];
-  try {
-    in.read(buffer, 4, &status);
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(L"Stream closed.", e.getMessage());
-  }
-  try {
-    in.close();
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(L"Stream already closed.", e.getMessage());
-  }
+  EXPECT_EQ(L"Stream closed.", messageOf<IOException>([&] { in.read(buffer, 4, &status); }));
+  EXPECT_EQ(L"Stream already closed.", messageOf<IOException>([&] { in.close(); }));
   CFileOutputStream out(path("g"), false);
   out.close();
-  try {
-    out.write(buffer, 1);
-    ADD_FAILURE();
-  } catch (const IOException& e) {
-    EXPECT_EQ(L"Stream closed.", e.getMessage());
-  }
+  EXPECT_EQ(L"Stream closed.", messageOf<IOException>([&] { out.write(buffer, 1); }));
   EXPECT_THROW(out.close(), IOException);
 }
 

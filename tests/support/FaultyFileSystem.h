@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <system_error>
 
@@ -30,28 +31,28 @@ enum class FileCall : int {
 };
 constexpr int kFileCallKinds = 9;
 
+// Per kind of call: its name, the host error it fails with by default and
+// the label its exception carries when it takes no path (null: the path).
+struct FileCallInfo {
+  const char* name;
+  std::uint32_t defaultError;
+  const wchar_t* label;
+};
+inline const FileCallInfo& fileCallInfo(FileCall call) {
+  static const FileCallInfo kInfo[kFileCallKinds] = {
+      {"openFile", 4, nullptr},
+      {"readFile", 1117, L"CPosixFileSystem::readFile"},
+      {"writeFile", 112, L"CPosixFileSystem::writeFile"},
+      {"closeFile", 1117, L"CPosixFileSystem::closeFile"},
+      {"createDirectory", 5, nullptr},
+      {"rename", 5, L"CPosixFileSystem::rename"},
+      {"openReplacement", 5, nullptr},
+      {"commitReplacement", 1117, nullptr},
+      {"lockFile", 33, nullptr}};
+  return kInfo[static_cast<int>(call)];
+}
 inline const char* fileCallName(FileCall call) {
-  switch (call) {
-    case FileCall::kOpen:
-      return "openFile";
-    case FileCall::kRead:
-      return "readFile";
-    case FileCall::kWrite:
-      return "writeFile";
-    case FileCall::kClose:
-      return "closeFile";
-    case FileCall::kCreateDirectory:
-      return "createDirectory";
-    case FileCall::kRename:
-      return "rename";
-    case FileCall::kOpenReplacement:
-      return "openReplacement";
-    case FileCall::kCommitReplacement:
-      return "commitReplacement";
-    case FileCall::kLock:
-      return "lockFile";
-  }
-  return "?";
+  return fileCallInfo(call).name;
 }
 
 // What an armed call does instead of its normal work.
@@ -127,25 +128,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   static constexpr std::uint32_t kDiskFull = 112;
   static constexpr std::uint32_t kIoDevice = 1117;
 
-  static std::uint32_t defaultError(FileCall call) {
-    switch (call) {
-      case FileCall::kOpen:
-        return kTooManyOpenFiles;
-      case FileCall::kWrite:
-        return kDiskFull;
-      case FileCall::kCreateDirectory:
-      case FileCall::kRename:
-      case FileCall::kOpenReplacement:
-        return kAccessDenied;
-      case FileCall::kLock:
-        return kLockViolation;
-      case FileCall::kRead:
-      case FileCall::kClose:
-      case FileCall::kCommitReplacement:
-        return kIoDevice;
-    }
-    return kIoDevice;
-  }
+  static std::uint32_t defaultError(FileCall call) { return fileCallInfo(call).defaultError; }
 
   // The message of a failed call of a file replacement or a lock: the
   // target's path and the reason of the host error armed by default.
@@ -162,27 +145,16 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     }
   }
 
-  // The message of the exception that a failed call carries: the path for
-  // calls that take one, else the operation's label.
+  // The message of the exception that a failed call carries: the reason for
+  // a replacement or a lock, the path for the other calls that take one,
+  // else the operation's label.
   static std::wstring messageFor(FileCall call, const std::wstring& path) {
-    switch (call) {
-      case FileCall::kOpenReplacement:
-      case FileCall::kCommitReplacement:
-      case FileCall::kLock:
-        return replacementMessageFor(call, path);
-      case FileCall::kOpen:
-      case FileCall::kCreateDirectory:
-        return path;
-      case FileCall::kRead:
-        return L"CPosixFileSystem::readFile";
-      case FileCall::kWrite:
-        return L"CPosixFileSystem::writeFile";
-      case FileCall::kClose:
-        return L"CPosixFileSystem::closeFile";
-      case FileCall::kRename:
-        return L"CPosixFileSystem::rename";
+    if (call == FileCall::kOpenReplacement || call == FileCall::kCommitReplacement ||
+        call == FileCall::kLock) {
+      return replacementMessageFor(call, path);
     }
-    return std::wstring();
+    const wchar_t* label = fileCallInfo(call).label;
+    return label != nullptr ? std::wstring(label) : path;
   }
 
   static qel::CFileSystem* create() { return new FaultyFileSystem(); }
@@ -371,6 +343,39 @@ inline int openDescriptorCount() {
     ++count;
   }
   return count;
+}
+
+// How many calls of each kind an operation makes, run once without faults.
+template <typename Operation>
+std::array<unsigned, kFileCallKinds> countCalls(Operation&& operation) {
+  FaultyFileSystem::reset();
+  operation();
+  return FaultyFileSystem::plan().counts;
+}
+
+// The fault sweep: for each kind given, runs the operation once per call
+// that the counts give, with that one call failed, after prepare(); check
+// judges each run's failure.  Every run must fire its fault and leave no
+// file open.  Returns the number of runs.
+template <typename Prepare, typename Operation, typename Check>
+unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
+                     std::initializer_list<FileCall> kinds, Prepare&& prepare,
+                     Operation&& operation, Check&& check) {
+  unsigned swept = 0;
+  for (const FileCall call : kinds) {
+    for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n, ++swept) {
+      SCOPED_TRACE(std::string(fileCallName(call)) + " #" + std::to_string(n));
+      prepare();
+      const int descriptors = openDescriptorCount();
+      FaultyFileSystem::reset();
+      FaultyFileSystem::arm(call, n);
+      const Failure failure = failureOf(operation);
+      EXPECT_EQ(1u, FaultyFileSystem::fired());
+      check(call, n, failure);
+      EXPECT_EQ(descriptors, openDescriptorCount());
+    }
+  }
+  return swept;
 }
 
 }  // namespace qel_test

@@ -5,6 +5,12 @@
 
 namespace qel_test {
 
+// A factory for the shared file system: a new one of the given kind.
+template <typename FileSystem>
+qel::CFileSystem* makeFileSystem() {
+  return new FileSystem;
+}
+
 // Makes the shared file system one of the factory's kind for the lifetime of
 // the scope, then restores the previous factory and a fresh instance.
 class FileSystemScope {
