@@ -68,31 +68,24 @@ struct Pair {
 
 // Pointers handed from one thread to another through a mailbox guarded by
 // the standard library, so that the references cross threads.
-class Mailbox {
- public:
+struct Mailbox {
   void put(SmartPtr<Tracked> p) {
-    std::lock_guard<std::mutex> guard(_mutex);
-    if (_items.size() < 64) {
-      _items.push_back(std::move(p));
+    std::lock_guard<std::mutex> guard(mutex);
+    if (items.size() < 64) {
+      items.push_back(std::move(p));
     }
   }
   SmartPtr<Tracked> take() {
-    std::lock_guard<std::mutex> guard(_mutex);
-    if (_items.empty()) {
-      return SmartPtr<Tracked>();
+    std::lock_guard<std::mutex> guard(mutex);
+    SmartPtr<Tracked> p;
+    if (!items.empty()) {
+      p = std::move(items.front());
+      items.pop_front();
     }
-    SmartPtr<Tracked> p = std::move(_items.front());
-    _items.pop_front();
     return p;
   }
-  void clear() {
-    std::lock_guard<std::mutex> guard(_mutex);
-    _items.clear();
-  }
-
- private:
-  std::mutex _mutex;
-  std::list<SmartPtr<Tracked>> _items;
+  std::mutex mutex;
+  std::list<SmartPtr<Tracked>> items;
 };
 
 struct Totals {
@@ -100,6 +93,9 @@ struct Totals {
   std::atomic<long> torn{0};
   std::atomic<long> broken{0};
   std::atomic<long> wrongFile{0};
+  std::atomic<long> rwWrites{0};
+  std::atomic<long> mutexAdds{0};
+  std::atomic<long> lockAdds{0};
 };
 
 TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
@@ -115,13 +111,10 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
   Mailbox mailbox;
   SmartPtr<qel::CRWLock> rw(new qel::CRWLock());
   Pair pair;
-  long rwWrites[kThreads] = {};
   qel::CMutex mutex;
   long mutexCounter = 0;
   qel::CLock lock;
   long lockCounter = 0;
-  long mutexAdds[kThreads] = {};
-  long lockAdds[kThreads] = {};
   Totals totals;
 
   const auto deadline = std::chrono::steady_clock::now() + stressLength();
@@ -168,7 +161,7 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
               std::this_thread::yield();
               --pair.down;
               rw->unlockWrite();
-              ++rwWrites[t];
+              ++totals.rwWrites;
               break;
             }
             case 4: {
@@ -177,11 +170,11 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
               ++mutexCounter;
               mutex.unlock();
               mutex.unlock();
-              ++mutexAdds[t];
+              ++totals.mutexAdds;
               lock.lock();
               ++lockCounter;
               lock.unlock();
-              ++lockAdds[t];
+              ++totals.lockAdds;
               break;
             }
             case 5: {  // the shared instance fetched, used and replaced
@@ -223,14 +216,9 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
   EXPECT_EQ(totals.torn.load(), 0);
   EXPECT_EQ(totals.broken.load(), 0);
   EXPECT_EQ(totals.wrongFile.load(), 0);
-  long writes = 0;
-  long mutexTotal = 0;
-  long lockTotal = 0;
-  for (int t = 0; t < kThreads; ++t) {
-    writes += rwWrites[t];
-    mutexTotal += mutexAdds[t];
-    lockTotal += lockAdds[t];
-  }
+  const long writes = totals.rwWrites;
+  const long mutexTotal = totals.mutexAdds;
+  const long lockTotal = totals.lockAdds;
   EXPECT_EQ(pair.up, writes);
   EXPECT_EQ(pair.down, -writes);
   EXPECT_EQ(mutexCounter, mutexTotal);
@@ -239,7 +227,7 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
   EXPECT_GT(mutexTotal, 0);
 
   // Every object made is destroyed exactly once when the last holder goes.
-  mailbox.clear();
+  mailbox.items.clear();
   for (SmartPtr<Tracked>& root : roots) {
     EXPECT_TRUE(root->intact());
     root = nullptr;
