@@ -381,7 +381,7 @@ TEST_F(QelTool, DeviceHelpAndVersion) {
         "product type: ", "OS major version: ", "OS minor version: ", "unique identifier: "}) {
     EXPECT_NE(("\n" + device.out).find(std::string("\n") + fact), std::string::npos) << fact;
   }
-  EXPECT_NE(device.out.find("application version: 1.0.0\n"), std::string::npos) << device.out;
+  EXPECT_NE(device.out.find("application version: 2.0.0\n"), std::string::npos) << device.out;
   const Result help = run("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* command : {"show", "check", "records", "export", "import", "get", "set",
