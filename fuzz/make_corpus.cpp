@@ -109,9 +109,9 @@ void archiveInputs() {
     ar.writeEndLine(code);
   });
   writeInput("fuzz_archive_reader", "every-field",
-            withProgram(every, {0, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}));
+             withProgram(every, {0, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}));
   writeInput("fuzz_archive_reader", "every-field-by-hand",
-            withProgram(every, {0, 16, 1, 17, 15, 9, 18, 16, 2, 17, 15, 14, 18, 23, 15, 8}));
+             withProgram(every, {0, 16, 1, 17, 15, 9, 18, 16, 2, 17, 15, 14, 18, 23, 15, 8}));
 
   CDateTime date(2024, 1, 31, 12, 34, 56, 789);
   date.forceGMT(true);
@@ -130,7 +130,7 @@ void archiveInputs() {
     }
   });
   writeInput("fuzz_archive_reader", "several-blocks",
-            withProgram(blocks, {20, 200, 19, 60, 0, 4, 10, 10, 20, 255, 0, 22}));
+             withProgram(blocks, {20, 200, 19, 60, 0, 4, 10, 10, 20, 255, 0, 22}));
 
   const std::string longest = archiveBytes([&](CArchive& ar) {
     ar.writeString(std::string(CArchive::MAX_VALUE_LENGTH, 'L'), code);
@@ -211,19 +211,19 @@ void printInputs() {
   writeInput("fuzz_qel_print", "tree-truncated", tree.substr(0, tree.size() - 9));
   CArchive::RetError code = CArchive::RET_OK;
   writeInput("fuzz_qel_print", "every-field", archiveBytes([&](CArchive& ar) {
-              ar.writeBoolean(false, code);
-              ar.writeShort(7, code);
-              ar.writeUShort(8, code);
-              ar.writeInteger(-9, code);
-              ar.writeLong(10, code);
-              ar.writeULong(11, code);
-              ar.writeULongLong(12, code);
-              ar.writeString("text", code);
-              ar.writeDate(CDateTime(1999, 12, 31), code);
-              ar.writeData(const_cast<unsigned char*>(some), sizeof(some), code);
-              ar.writeEndLine(code);
-              ar << CDateTime(2000, 1, 1, 1, 2, 3, 4);
-            }));
+               ar.writeBoolean(false, code);
+               ar.writeShort(7, code);
+               ar.writeUShort(8, code);
+               ar.writeInteger(-9, code);
+               ar.writeLong(10, code);
+               ar.writeULong(11, code);
+               ar.writeULongLong(12, code);
+               ar.writeString("text", code);
+               ar.writeDate(CDateTime(1999, 12, 31), code);
+               ar.writeData(const_cast<unsigned char*>(some), sizeof(some), code);
+               ar.writeEndLine(code);
+               ar << CDateTime(2000, 1, 1, 1, 2, 3, 4);
+             }));
 }
 
 void roundTripInputs() {
@@ -237,10 +237,10 @@ void roundTripInputs() {
   const std::string twin(1, '\5');
   const std::string emptyBinary(1, '\6');
   writeInput("fuzz_tree_roundtrip", "leaves",
-            unnamed + leaf + text("ab") + text("cde") + binary + text("q") + text("zz"));
+             unnamed + leaf + text("ab") + text("cde") + binary + text("q") + text("zz"));
   writeInput("fuzz_tree_roundtrip", "nested",
-            named + open + text("box") + leaf + text("id") + text("42") + close + twin + text("v") +
-                emptyBinary);
+             named + open + text("box") + leaf + text("id") + text("42") + close + twin +
+                 text("v") + emptyBinary);
   // 4095 bytes fit a field, 4096 do not: the second tree is refused.
   const std::string at4095("\xF1x\0", 3);
   const std::string at4096("\xF2y\0", 3);
@@ -248,17 +248,17 @@ void roundTripInputs() {
   writeInput("fuzz_tree_roundtrip", "over-the-limit", unnamed + binary + text("b") + at4096);
   // 4097 line feeds store as an empty name.
   writeInput("fuzz_tree_roundtrip", "line-feeds",
-            unnamed + leaf + std::string("\xF3\n\0", 3) + text("v"));
+             unnamed + leaf + std::string("\xF3\n\0", 3) + text("v"));
   // Bytes replaced from their own array, a value changed, a leaf removed,
   // a composite copied into itself, the whole tree stored as a copy.
   const std::string storeCopy(1, '\2');
   writeInput("fuzz_tree_roundtrip", "edits",
-            storeCopy + binary + text("b") + text("abcdef") + std::string("\x09\x02", 2) + leaf +
-                text("x") + text("y") + std::string(1, '\x0a') + text("z") + leaf + text("w") +
-                text("gone") + std::string(1, '\x08') + std::string(1, '\x0b') + text("copy"));
+             storeCopy + binary + text("b") + text("abcdef") + std::string("\x09\x02", 2) + leaf +
+                 text("x") + text("y") + std::string(1, '\x0a') + text("z") + leaf + text("w") +
+                 text("gone") + std::string(1, '\x08') + std::string(1, '\x0b') + text("copy"));
   writeInput("fuzz_tree_roundtrip", "unnamed-inner",
-            unnamed + open + text("") + leaf + text("a") + text("b") + close + leaf + text("c") +
-                text("d"));
+             unnamed + open + text("") + leaf + text("a") + text("b") + close + leaf + text("c") +
+                 text("d"));
 }
 
 void dateInputs() {
@@ -296,13 +296,13 @@ void dateInputs() {
 // Raw values: day number, milliseconds (big-endian), flags, five shifts.
 void rawDateInputs() {
   writeInput("fuzz_date_text", "raw-largest",
-            std::string("\x04\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\x7F\xFF\x80\x00\x7F\xFF"
-                        "\x80\x00\x7F\xFF",
-                        20));
+             std::string("\x04\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x03\x7F\xFF\x80\x00\x7F\xFF"
+                         "\x80\x00\x7F\xFF",
+                         20));
   writeInput("fuzz_date_text", "raw-ordinary",
-            std::string("\x04\x00\x25\x8A\x35\x02\xB3\x2E\x95\x01\x00\x01\xFF\xE8\x00"
-                        "\x3C\x00\x00\x03\xE8",
-                        20));
+             std::string("\x04\x00\x25\x8A\x35\x02\xB3\x2E\x95\x01\x00\x01\xFF\xE8\x00"
+                         "\x3C\x00\x00\x03\xE8",
+                         20));
 }
 
 void hexInputs() {
@@ -317,7 +317,7 @@ void hexInputs() {
   writeInput("fuzz_hex_value", "hello", head + cipher.encodeValue("hello"));
   writeInput("fuzz_hex_value", "eight-bytes", head + cipher.encodeValue("12345678"));
   writeInput("fuzz_hex_value", "spaces-and-nul",
-            head + cipher.encodeValue(std::string("a \0b  ", 6)));
+             head + cipher.encodeValue(std::string("a \0b  ", 6)));
   std::string upper = cipher.encodeValue("Upper case digits");
   for (char& c : upper) {
     if (c >= 'a' && c <= 'f') {
@@ -336,7 +336,7 @@ void codecInputs() {
   const std::string utf8 = CWin32Helper::toUTF8(L"h\u00e9llo \u20ac \U0001D11E \uFFFF");
   writeInput("fuzz_text_codecs", "utf8", std::string("\x00\x00", 2) + utf8);
   writeInput("fuzz_text_codecs", "utf8-broken",
-            std::string("\x00\x00", 2) + "\xC0\xAF\xE0\x80\xED\xA0\x80\xF4\x90\x80\x80\xF0\x9F");
+             std::string("\x00\x00", 2) + "\xC0\xAF\xE0\x80\xED\xA0\x80\xF4\x90\x80\x80\xF0\x9F");
   std::string units;
   for (wchar_t c : std::wstring(L"A\u00e9\u20ac\U0001D11E")) {
     const auto v = static_cast<std::uint32_t>(c);
@@ -347,15 +347,15 @@ void codecInputs() {
   units += std::string("\x00\xD8\x00\x00\x00\x00\x11\x00\xFF\xFF\xFF\xFF", 12);
   writeInput("fuzz_text_codecs", "wide", std::string("\x01\x00", 2) + units);
   writeInput("fuzz_text_codecs", "utf7",
-            std::string("\x02\x00", 2) + "Hi Mom -+Jjo--! +ZeVnLIqe- 1 +- 2");
+             std::string("\x02\x00", 2) + "Hi Mom -+Jjo--! +ZeVnLIqe- 1 +- 2");
   writeInput("fuzz_text_codecs", "ansi-1252",
-            std::string("\x03\x00", 2) + "caf\xE9 \x80 \x81\x8D\x9F");
+             std::string("\x03\x00", 2) + "caf\xE9 \x80 \x81\x8D\x9F");
   writeInput("fuzz_text_codecs", "ansi-1251",
-            std::string("\x09\x00", 2) + "\xCF\xF0\xE8\xE2\xE5\xF2");
+             std::string("\x09\x00", 2) + "\xCF\xF0\xE8\xE2\xE5\xF2");
   writeInput("fuzz_text_codecs", "iconv-sjis",
-            std::string("\x04\x01", 2) + "x\x93\xfa\x96\x7b\x8c\xea");
+             std::string("\x04\x01", 2) + "x\x93\xfa\x96\x7b\x8c\xea");
   writeInput("fuzz_text_codecs", "iconv-utf16",
-            std::string("\x1C\x00", 2) + std::string("h\0i\0=\xD8\x1E\xDD", 8));
+             std::string("\x1C\x00", 2) + std::string("h\0i\0=\xD8\x1E\xDD", 8));
   writeInput("fuzz_text_codecs", "page-number", std::string("\x05\x04", 2) + "bytes");
 }
 
@@ -381,7 +381,7 @@ void pathInputs() {
     // input on every second pair.
     const int flags = n % 4;
     writeInput("fuzz_path_rules", ("path-" + std::to_string(n++)).c_str(),
-              std::string(1, static_cast<char>(flags)) + path);
+               std::string(1, static_cast<char>(flags)) + path);
   }
 }
 
