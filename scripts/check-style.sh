@@ -9,13 +9,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh build tests clang lint
+format_only=0
+[ "${1:-}" = --format ] && format_only=1
+if ((format_only)); then
+  scripts/deps.sh lint
+else
+  scripts/deps.sh build tests clang lint
+fi
 
 mapfile -t sources < <(git ls-files -- '*.cpp' '*.h')
 echo "clang-format: ${#sources[@]} files"
 clang-format --dry-run --Werror "${sources[@]}"
 
-[ "${1:-}" = --format ] && exit 0
+((format_only)) && exit 0
 
 cmake -S . -B build/lint -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_TOOLS=OFF >/dev/null

@@ -14,7 +14,7 @@ namespace {
 class DeviceToolsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The worked example of the library's documentation.
+    // A device with every fact set, one value per fact.
     DeviceUtils::SetDeviceInfo(0, L"fw-1");
     DeviceUtils::SetDeviceInfo(1, L"hw-2");
     DeviceUtils::SetDeviceInfo(2, L"Example Ltd");
