@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "ConcurrencySupport.h"
@@ -54,7 +56,14 @@ void expectOsException(F f, const wchar_t* message) {
 template <typename L>
 class ExclusiveLockConcurrency : public ::testing::Test {};
 using ExclusiveLocks = ::testing::Types<CLock, CMutex>;
-TYPED_TEST_SUITE(ExclusiveLockConcurrency, ExclusiveLocks);
+// Names the instantiations after the class under test in test output.
+struct LockName {
+  template <typename L>
+  static std::string GetName(int) {
+    return std::is_same<L, CLock>::value ? "CLock" : "CMutex";
+  }
+};
+TYPED_TEST_SUITE(ExclusiveLockConcurrency, ExclusiveLocks, LockName);
 
 }  // namespace
 
