@@ -7,11 +7,9 @@
 #include <new>
 #include <string_view>
 
-#include "qel/archive/Component.h"
+#include "archive/ChildList.h"
 
 namespace qel {
-namespace detail {
-
 namespace {
 
 constexpr std::align_val_t kNodeAlignment{64};
@@ -388,5 +386,4 @@ void ChildList::swap(ChildList& other) noexcept {
   std::swap(_nSize, other._nSize);
 }
 
-}  // namespace detail
 }  // namespace qel

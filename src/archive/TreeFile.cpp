@@ -1,7 +1,7 @@
 #include <string>
 
-#include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
+#include "qel/archive/TreeFile.h"
 #include "qel/core/Exception.h"
 #include "qel/io/FileReplacement.h"
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "archive/ChildList.h"
 #include "qel/archive/Component.h"
 
 namespace qel {
@@ -21,7 +22,7 @@ inline CBaseComponent* fakeChild(std::size_t n) {
 }
 
 // Whether the list holds the model's entries, in its order.
-inline bool sameEntries(const ChildListModel& model, const detail::ChildList& list) {
+inline bool sameEntries(const ChildListModel& model, const ChildList& list) {
   if (model.size() != list.size() || model.empty() != list.empty()) {
     return false;
   }

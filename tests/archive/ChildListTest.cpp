@@ -15,12 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "archive/ChildListModel.h"
+#include "archive/ChildList.h"
 #include "qel/archive/Component.h"
 
 namespace {
 
 using qel::CBaseComponent;
-using qel::detail::ChildList;
+using qel::ChildList;
 using Model = qel::testing::ChildListModel;
 using qel::testing::fakeChild;
 
@@ -80,7 +81,7 @@ TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
                                           "abcdefgh\x01"};
   for (const std::string& a : names) {
     for (const std::string& b : names) {
-      EXPECT_EQ(a < b, qel::detail::nameLess(a, b)) << a << " / " << b;
+      EXPECT_EQ(a < b, qel::nameLess(a, b)) << a << " / " << b;
     }
   }
 }

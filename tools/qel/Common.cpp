@@ -8,7 +8,7 @@
 #include <iostream>
 
 #include "TextForms.h"
-#include "qel/archive/Archive.h"
+#include "qel/archive/TreeFile.h"
 #include "qel/core/StringHelper.h"
 #include "qel/io/FileReplacement.h"
 

@@ -2,17 +2,13 @@
 #define QEL_ARCHIVE_ARCHIVE_H_
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "qel/core/Buffer.h"
 #include "qel/core/Export.h"
-#include "qel/core/RefCount.h"
 #include "qel/datetime/DateTime.h"
 #include "qel/io/File.h"
 #include "qel/io/FileReplacement.h"
-#include "qel/io/FileSystem.h"
 
 namespace qel {
 
@@ -74,9 +70,9 @@ class QEL_API CArchive {
   CArchive(const CArchive&) = delete;
   CArchive& operator=(const CArchive&) = delete;
 
-  bool isLoading() const { return (_eMode & 1) != 0; }
-  bool isStoring() const { return (_eMode & 2) != 0; }
-  bool isLoaded() const { return _bLoaded; }
+  bool isLoading() const;
+  bool isStoring() const;
+  bool isLoaded() const;
 
   // Store: writes the bytes still waiting in the block buffer; then, in both
   // modes, closes the file.  A stored file is on the disk when close
@@ -84,12 +80,12 @@ class QEL_API CArchive {
   // when writing fails; the failure is the file system's exception.  An open record that
   // writeEndLine never closed is dropped.  Calling it again does nothing.
   void close();
-  bool isClosed() const { return _bClosed; }
+  bool isClosed() const;
 
   // A strict archive stores exactly what it is given or throws: a text
   // holding a line feed throws IOException instead of losing the line feed.
-  void setStrict(bool strict) { _bStrict = strict; }
-  bool isStrict() const { return _bStrict; }
+  void setStrict(bool strict);
+  bool isStrict() const;
 
   // ---- writing -------------------------------------------------------
   // Each writer sets code to RET_OK and appends one field to the open
@@ -159,16 +155,16 @@ class QEL_API CArchive {
   // Where reading stands, for diagnostics: the 1-based number of the record
   // that readStartLine took last (0 before the first), and the byte offset
   // in the file at which that record starts.
-  std::uint32_t getRecordNumber() const { return _nRecordNumber; }
-  std::uint64_t getRecordOffset() const { return _nRecordOffset; }
+  std::uint32_t getRecordNumber() const;
+  std::uint64_t getRecordOffset() const;
   // The length and field count that record declares in its framing (the
   // field count is meaningful only once readStartLine returned RET_OK).
-  std::int32_t getRecordLength() const { return _nLineLen; }
-  std::int32_t getFieldCount() const { return _nFieldCount; }
+  std::int32_t getRecordLength() const;
+  std::int32_t getFieldCount() const;
 
  protected:
   void appendValue(const unsigned char* bytes, unsigned int count);
-  void appendValue(unsigned char byte) { appendValue(&byte, 1); }
+  void appendValue(unsigned char byte);
 
   // Raw bytes from the block buffer, refilled from the file as needed,
   // independent of the records.  Returns the number of bytes copied, which
@@ -176,151 +172,14 @@ class QEL_API CArchive {
   unsigned int readValue(unsigned char* bytes, unsigned int count);
 
   // Memory reserved for characters read from the file and not yet consumed.
-  std::size_t getInputCapacity() const { return _nInputCapacity; }
+  std::size_t getInputCapacity() const;
 
  private:
-  // The components write their names and values without copying them.
-  friend class CComponent;
-  friend class CBinaryComponent;
-  friend class CComposite;
-  // writeString of the length bytes at text.
-  void writeText(const char* text, std::size_t length, RetError& code);
-  // A whole record of a component at once: the kind as a FIELD_SHORT, then
-  // when fields is 2 or 3 the name as a FIELD_STRING, when fields is 3 the
-  // value as a field of valueType.  The same bytes as writing field by field
-  // and writeEndLine.  Returns false, having written nothing, when a record
-  // is open or a text would need more than the plain path (a line feed to
-  // remove, a value too long); the caller then writes field by field.
-  bool writeComponentRecord(short kind, int fields, const char* name, std::size_t nameLength,
-                            FieldType valueType, const char* value, std::size_t valueLength,
-                            RetError& code);
-
-  // Reading the fields of a component record: when the next field of the
-  // current record has the plain layout (its type digit, three hexadecimal
-  // digits of length, the value inside the record, the separator 0) and,
-  // for a short, a value of decimal digits only, these read it as the field
-  // reader would and return true.  Otherwise they return false having read
-  // nothing, and the caller uses the field reader, which reports what is
-  // wrong.  They leave the code alone: the field reader would set RET_OK.
-  bool readPlainShort(short& value);
-  bool readPlainString(std::string& value);
-  bool readPlainData(unsigned char*& data, unsigned int& size);
-  // The name and the value of a leaf record at once, in place: true, having
-  // read both, when the next field is a plain FIELD_STRING and the one after
-  // it a plain field of valueType; otherwise false, having read nothing.
-  bool readPlainPair(FieldType valueType, const char*& name, std::size_t& nameLength,
-                     const char*& value, std::size_t& valueLength);
-  // The value of the next field if it is plain, without reading it.
-  bool peekPlainField(FieldType type, const char*& value, std::size_t& length) const;
-  void skipField(std::size_t length);
-
-  bool canRead() const;
-  std::uint32_t available() const { return _nInputSize - _nInputPos; }
-  // Room for at least size characters of input, keeping those held.
-  void reserveInput(std::uint32_t size);
-  // The current record (what follows its length field), inside the input.
-  const char* lineData() const { return _pInput.get() + _nLineStart; }
-  // Reads one block from the file behind the unconsumed input; false at the
-  // end of the file.
-  bool loadBlock();
-  void flushBlock(CFileDescriptor* descriptor);
-  void dropRecord();
-  void beginField(FieldType type, std::size_t valueLength);
-  void writeField(FieldType type, const char* value, std::size_t length);
-  void writeNumber(long long value, RetError& code, FieldType type);
-  // The next count characters of the record, in place; RET_END_OF_LINE when
-  // the record has fewer left.
-  bool take(int count, const char*& text, RetError& code);
-  // Type, value length and value text of the next field.
-  bool readValueText(FieldType type, const char*& text, int& length, RetError& code);
-
-  Mode _eMode;
-  bool _bLoaded = false;
-  bool _bClosed = false;
-  bool _bWriteFailed = false;
-  bool _bStrict = false;
-  // False when the descriptor is a replacement's, which its owner commits.
-  bool _bOwnsFile = true;
-  SmartPtr<CFileDescriptor> _pFileDescriptor;
-  std::uint32_t _nReadPos = 0;
-  Buffer<unsigned char, 4096> _buffer;
-  // Load: what has been read from the file, _nInputSize characters in an
-  // array of _nInputCapacity, not yet consumed from _nInputPos on.  Consumed
-  // characters are dropped before the next block is read (all but the
-  // current record), so this holds at most one record plus one block.
-  std::unique_ptr<char[]> _pInput;
-  std::uint32_t _nInputCapacity = 0;
-  std::uint32_t _nInputSize = 0;
-  std::uint32_t _nInputPos = 0;
-  std::uint64_t _nInputOffset = 0;  // file offset of _pInput[0]
-  std::int32_t _nFieldCount = 0;
-  // Store: the record being composed.
-  std::string _sLine;
-  // Load: the current record is read where it lies in the input, _nLineSize
-  // characters from _nLineStart.
-  std::uint32_t _nLineStart = 0;
-  std::uint32_t _nLineSize = 0;
-  std::int32_t _nLinePos = 0;
-  std::int32_t _nLineLen = 0;
-  std::uint32_t _nRecordNumber = 0;
-  std::uint64_t _nRecordOffset = 0;
-};
-
-class CComposite;
-
-// Whole-tree storing and loading for applications and tools.
-class QEL_API CTreeFile {
- public:
-  struct LoadReport {
-    // RET_OK when the root's end record was reached; otherwise the code that
-    // stopped loading.  RET_END_OF_DATA when the file does not exist.
-    CArchive::RetError eCode;
-    // False when the file does not exist.
-    bool bFound;
-    // The record where loading stopped (1-based, 0 when none was read) and
-    // the byte offset in the file at which that record starts.
-    std::uint32_t nRecord;
-    std::uint64_t nOffset;
-  };
-
-  enum StoreFlag : int {
-    // Replaces a target that no one may write instead of refusing it.
-    STORE_REPLACE_READ_ONLY = CFileReplacement::REPLACE_READ_ONLY
-  };
-
-  // How long update waits for another process's update of the same file.
-  static constexpr std::uint32_t DEFAULT_LOCK_WAIT = 10000;  // milliseconds
-
-  // Stores root crash-safely through a CFileReplacement: the target (a
-  // symbolic link is followed) is replaced in one step, keeps its
-  // permissions, and stays as it was on any failure.  The tree is stored
-  // exactly or not at all: a name or text value holding a line feed, or a
-  // value over the field limit, throws IOException naming the component's
-  // path ("network/proxy/host: ...").  A target that no one may write is
-  // refused ("<path> is read-only") unless flags has
-  // STORE_REPLACE_READ_ONLY; a directory or any other file that is not a
-  // regular one is refused too.  A missing parent directory is created.
-  static void store(const CFile& file, CComposite& root);
-  static void store(const CFile& file, CComposite& root, int flags);
-
-  // Loads the records of file into root (children are added to those it
-  // has).  Malformed content is reported, not thrown; InvalidDateException
-  // and the file system's exceptions pass through.  A missing file creates
-  // nothing and is reported as not found.
-  static LoadReport load(const CFile& file, CComposite& root);
-
-  // A read-modify-write of file that no other update of it can interleave
-  // with: takes the file's lock (waiting up to lockWaitMilliseconds, then
-  // IOException "<path>: locked by another process"), loads the tree (a
-  // missing or empty file gives an empty root), calls edit, stores the tree
-  // as store does and releases the lock.  A file that does not load whole
-  // (malformed, truncated, or followed by more records) throws IOException
-  // with the record and byte offset, and is left as it is; so does any
-  // exception from edit.  Readers take no lock: they see the old or the new
-  // file.
-  static void update(const CFile& file, const std::function<void(CComposite& root)>& edit);
-  static void update(const CFile& file, const std::function<void(CComposite& root)>& edit,
-                     std::uint32_t lockWaitMilliseconds, int flags);
+  // The reading and writing state lives in the library; the tree's record
+  // codec there reads and writes component records in place.
+  struct State;
+  friend class TreeRecords;
+  std::unique_ptr<State> _pState;
 };
 
 }  // namespace qel

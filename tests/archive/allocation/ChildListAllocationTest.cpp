@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/ChildListModel.h"
+#include "archive/ChildList.h"
 #include "qel/archive/Component.h"
 
 namespace {
@@ -82,7 +83,7 @@ void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
 
 namespace {
 
-using qel::detail::ChildList;
+using qel::ChildList;
 using Model = qel::testing::ChildListModel;
 using qel::testing::fakeChild;
 
