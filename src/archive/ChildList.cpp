@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "archive/ChildList.h"
+#include "core/Compiler.h"
 
 namespace qel {
 namespace {
@@ -18,15 +19,10 @@ constexpr std::align_val_t kNodeAlignment{64};
 // a node read by a binary search comes from memory in one go rather than a
 // line per step.
 inline void prefetchBytes(const void* begin, std::size_t size) {
-#if defined(__GNUC__) || defined(__clang__)
   const char* p = static_cast<const char*>(begin);
   for (std::size_t offset = 0; offset < size; offset += 64) {
-    __builtin_prefetch(p + offset);
+    QEL_PREFETCH(p + offset);
   }
-#else
-  (void)begin;
-  (void)size;
-#endif
 }
 
 template <typename Node>

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/Compiler.h"
 namespace qel {
 
 class CBaseComponent;
@@ -46,8 +47,7 @@ inline bool nameLess(std::string_view a, std::string_view b) {
     std::memcpy(&x, a.data() + i, 8);
     std::memcpy(&y, b.data() + i, 8);
     if (x != y) {
-#if (defined(__GNUC__) || defined(__clang__)) && defined(__BYTE_ORDER__) && \
-    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(QEL_LITTLE_ENDIAN_BUILTINS)
       // The first differing byte decides: in memory order as a big number.
       return __builtin_bswap64(x) < __builtin_bswap64(y);
 #else

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/TreeRecords.h"
+#include "core/Text.h"
 
 namespace qel {
 
@@ -158,7 +159,6 @@ bool CBinaryComponent::isEqual(const unsigned char* data, unsigned int size) {
 }
 
 std::string CBinaryComponent::toString() {
-  static const char kDigits[] = "0123456789abcdef";
   std::string text;
   text.reserve(static_cast<std::size_t>(_nSize) * 2);
   for (std::uint32_t i = 0; i < _nSize; ++i) {
@@ -166,8 +166,8 @@ std::string CBinaryComponent::toString() {
     if (byte == 32) {
       text += ' ';
     } else {
-      text += kDigits[byte >> 4];
-      text += kDigits[byte & 0xF];
+      text += chars::kLowerHexDigits[byte >> 4];
+      text += chars::kLowerHexDigits[byte & 0xF];
     }
   }
   return text;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/Compiler.h"
 namespace qel {
 
 void NameIndex::activate(std::size_t count) {
@@ -118,13 +119,9 @@ void NameIndex::insert(std::string_view name, CBaseComponent* child) {
 }
 
 void NameIndex::prefetch(std::uint64_t hash) const {
-#if defined(__GNUC__) || defined(__clang__)
   if (_pSlots != nullptr) {
-    __builtin_prefetch(&_pSlots[static_cast<std::uint32_t>(hash) & _nMask]);
+    QEL_PREFETCH(&_pSlots[static_cast<std::uint32_t>(hash) & _nMask]);
   }
-#else
-  (void)hash;
-#endif
 }
 
 void NameIndex::assign(std::string_view name, CBaseComponent* child) {

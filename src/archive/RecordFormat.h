@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/CharClass.h"
+#include "core/Text.h"
 
 namespace qel {
 namespace record {

@@ -17,46 +17,6 @@ using record::kBlockSize;
 
 namespace {
 
-// The C library's strtol/strtoul reading of n bytes: leading white space, an
-// optional sign, in base 16 an optional 0x prefix, then digits up to the
-// first character that is not one.  No digits give 0.  The magnitude
-// saturates at 2^64 - 1 (overflow is flagged).
-struct Parsed {
-  bool bNegative = false;
-  bool bOverflow = false;
-  unsigned long long nMagnitude = 0;
-};
-
-Parsed parseNumber(const char* s, std::size_t n, int base) {
-  Parsed result;
-  std::size_t i = 0;
-  while (i < n && chars::isCSpace(s[i])) {
-    ++i;
-  }
-  if (i < n && (s[i] == '+' || s[i] == '-')) {
-    result.bNegative = s[i] == '-';
-    ++i;
-  }
-  if (base == 16 && i + 2 < n && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-      chars::digitValue(s[i + 2]) < 16) {
-    i += 2;
-  }
-  const unsigned long long limit = std::numeric_limits<unsigned long long>::max();
-  for (; i < n; ++i) {
-    const int d = chars::digitValue(s[i]);
-    if (d >= base) {
-      break;
-    }
-    if (result.nMagnitude > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base)) {
-      result.bOverflow = true;
-    } else {
-      result.nMagnitude =
-          result.nMagnitude * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-    }
-  }
-  return result;
-}
-
 // strtol on a 32-bit long: out-of-range values saturate.
 std::int32_t parseLong(const char* s, std::size_t n, int base) {
   // The framing and most values are nothing but a few digits.
@@ -74,7 +34,7 @@ std::int32_t parseLong(const char* s, std::size_t n, int base) {
       return static_cast<std::int32_t>(value);
     }
   }
-  const Parsed p = parseNumber(s, n, base);
+  const chars::CNumber p = chars::readCNumber(s, n, base);
   if (p.bNegative) {
     if (p.bOverflow || p.nMagnitude > 0x80000000ULL) {
       return std::numeric_limits<std::int32_t>::min();
@@ -90,7 +50,7 @@ std::int32_t parseLong(const char* s, std::size_t n, int base) {
 // strtoul on a 32-bit unsigned long: a negative value wraps, an out-of-range
 // one saturates.
 std::uint32_t parseULong(const char* s, std::size_t n) {
-  const Parsed p = parseNumber(s, n, 10);
+  const chars::CNumber p = chars::readCNumber(s, n, 10);
   if (p.bOverflow || p.nMagnitude > 0xFFFFFFFFULL) {
     return 0xFFFFFFFFU;
   }

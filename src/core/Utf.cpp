@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/Codecs.h"
+#include "core/Compiler.h"
 
 namespace qel {
 namespace codec {
@@ -31,7 +32,7 @@ inline std::uint64_t load64(const unsigned char* p) {
 // the first one with its high bit set; word has at least one such byte.
 inline unsigned int asciiPrefix(std::uint64_t word) {
   const std::uint64_t high = word & kHighBits;
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(QEL_LITTLE_ENDIAN_BUILTINS)
   return static_cast<unsigned int>(__builtin_ctzll(high)) / 8;
 #else
   unsigned char bytes[8];

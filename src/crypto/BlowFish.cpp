@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/Compiler.h"
+#include "core/Text.h"
 #include "crypto/HexPair.h"
 #include "qel/core/Exception.h"
 
@@ -32,22 +34,14 @@ inline void storeBigEndian(std::uint32_t word, unsigned char* p) {
   p[3] = static_cast<unsigned char>(word);
 }
 
-#if defined(__GNUC__) || defined(__clang__)
-#define QEL_BF_INLINE inline __attribute__((always_inline))
-#else
-#define QEL_BF_INLINE inline
-#endif
-
 // The half XOR its subkey, kept as one value: the round then adds a single
 // XOR after F to the chain of dependent steps from one round to the next.
 // Left to itself the compiler may regroup the three-way XOR so that two
 // XORs follow F, a cycle more per round when a block depends on the one
 // before it (CBC encryption).
-QEL_BF_INLINE std::uint32_t keyed(std::uint32_t half, std::uint32_t subkey) {
+QEL_ALWAYS_INLINE std::uint32_t keyed(std::uint32_t half, std::uint32_t subkey) {
   std::uint32_t value = half ^ subkey;
-#if defined(__GNUC__) || defined(__clang__)
-  __asm__("" : "+r"(value));
-#endif
+  QEL_OPAQUE(value);
   return value;
 }
 
@@ -86,20 +80,34 @@ class ValueBytes {
   std::unique_ptr<unsigned char[]> _heap;
 };
 
-}  // namespace
-
 // ------------------------------------------------------------ block function
+
+// The subkeys and S-boxes of a key, as the rounds read them.
+struct Schedule {
+  const std::uint32_t* p;
+  const std::uint32_t (*s)[256];
+
+  QEL_ALWAYS_INLINE std::uint32_t f(std::uint32_t x) const {
+    return ((s[0][x >> 24] + s[1][(x >> 16) & 0xFFu]) ^ s[2][(x >> 8) & 0xFFu]) + s[3][x & 0xFFu];
+  }
+  template <int K>
+  void encipher(std::uint32_t* left, std::uint32_t* right) const;
+  template <int K>
+  void decipher(std::uint32_t* left, std::uint32_t* right) const;
+  // One block, in place.
+  void encipher(SBlock& block) const { encipher<1>(&block._uiLeft, &block._uiRight); }
+};
 
 // The sixteen rounds on K independent blocks at once.  Each round is written
 // with the halves kept in place (no swap): the pair of lines below is two
 // rounds, and the final exchange of the halves is folded into the output.
 template <int K>
-QEL_BF_INLINE void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* right) const {
+QEL_ALWAYS_INLINE void Schedule::encipher(std::uint32_t* left, std::uint32_t* right) const {
   // Working copies whose address never escapes: the compiler may keep them in
   // registers, as no store to them can change the subkeys or the S-boxes.
   std::uint32_t l[K];
   std::uint32_t r[K];
-  const std::uint32_t* const p = _auiP;
+
   for (int k = 0; k < K; ++k) {
     l[k] = left[k] ^ p[0];
     r[k] = right[k];
@@ -107,10 +115,10 @@ QEL_BF_INLINE void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* r
 #pragma GCC unroll 8
   for (int i = 1; i < 17; i += 2) {
     for (int k = 0; k < K; ++k) {
-      r[k] = keyed(r[k], p[i]) ^ F(l[k]);
+      r[k] = keyed(r[k], p[i]) ^ f(l[k]);
     }
     for (int k = 0; k < K; ++k) {
-      l[k] = keyed(l[k], p[i + 1]) ^ F(r[k]);
+      l[k] = keyed(l[k], p[i + 1]) ^ f(r[k]);
     }
   }
   for (int k = 0; k < K; ++k) {
@@ -120,10 +128,10 @@ QEL_BF_INLINE void CBlowFish::encipherMany(std::uint32_t* left, std::uint32_t* r
 }
 
 template <int K>
-QEL_BF_INLINE void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* right) const {
+QEL_ALWAYS_INLINE void Schedule::decipher(std::uint32_t* left, std::uint32_t* right) const {
   std::uint32_t l[K];
   std::uint32_t r[K];
-  const std::uint32_t* const p = _auiP;
+
   for (int k = 0; k < K; ++k) {
     l[k] = left[k] ^ p[17];
     r[k] = right[k];
@@ -131,10 +139,10 @@ QEL_BF_INLINE void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* r
 #pragma GCC unroll 8
   for (int i = 16; i > 0; i -= 2) {
     for (int k = 0; k < K; ++k) {
-      r[k] = keyed(r[k], p[i]) ^ F(l[k]);
+      r[k] = keyed(r[k], p[i]) ^ f(l[k]);
     }
     for (int k = 0; k < K; ++k) {
-      l[k] = keyed(l[k], p[i - 1]) ^ F(r[k]);
+      l[k] = keyed(l[k], p[i - 1]) ^ f(r[k]);
     }
   }
   for (int k = 0; k < K; ++k) {
@@ -143,31 +151,7 @@ QEL_BF_INLINE void CBlowFish::decipherMany(std::uint32_t* left, std::uint32_t* r
   }
 }
 
-QEL_BF_INLINE void CBlowFish::Encrypt(SBlock& block) const {
-  std::uint32_t l = block._uiLeft;
-  std::uint32_t r = block._uiRight;
-  encipherMany<1>(&l, &r);
-  block._uiLeft = l;
-  block._uiRight = r;
-}
-
-QEL_BF_INLINE void CBlowFish::Decrypt(SBlock& block) const {
-  std::uint32_t l = block._uiLeft;
-  std::uint32_t r = block._uiRight;
-  decipherMany<1>(&l, &r);
-  block._uiLeft = l;
-  block._uiRight = r;
-}
-
-void CBlowFish::BytesToBlock(const unsigned char* p, SBlock& block) {
-  block._uiLeft = loadBigEndian(p);
-  block._uiRight = loadBigEndian(p + 4);
-}
-
-void CBlowFish::BlockToBytes(const SBlock& block, unsigned char* p) {
-  storeBigEndian(block._uiLeft, p - 8);
-  storeBigEndian(block._uiRight, p - 4);
-}
+}  // namespace
 
 // ------------------------------------------------------------ key expansion
 
@@ -194,15 +178,16 @@ CBlowFish::CBlowFish(const unsigned char* key, unsigned int keyLength, const SBl
     subkey ^= word;
   }
 
+  const Schedule keys{_auiP, _auiS};
   SBlock block(0, 0);
   for (int i = 0; i < 18; i += 2) {
-    Encrypt(block);
+    keys.encipher(block);
     _auiP[i] = block._uiLeft;
     _auiP[i + 1] = block._uiRight;
   }
   for (auto& box : _auiS) {
     for (int i = 0; i < 256; i += 2) {
-      Encrypt(block);
+      keys.encipher(block);
       box[i] = block._uiLeft;
       box[i + 1] = block._uiRight;
     }
@@ -213,6 +198,7 @@ CBlowFish::CBlowFish(const unsigned char* key, unsigned int keyLength, const SBl
 
 void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* out, unsigned int n,
                         int mode) const {
+  const Schedule keys{_auiP, _auiS};
   std::unique_ptr<unsigned char[]> copy;
   if (overlapsPartly(in, out, n)) {
     copy.reset(new unsigned char[n]);
@@ -263,7 +249,7 @@ void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* ou
     for (unsigned int b = 0; b < blocks; ++b, from += 8, to += 8) {
       std::uint32_t l = loadBigEndian(from) ^ previousLeft;
       std::uint32_t r = loadBigEndian(from + 4) ^ previousRight;
-      encipherMany<1>(&l, &r);
+      keys.encipher<1>(&l, &r);
       previousLeft = l;
       previousRight = r;
       storeBigEndian(l, to);
@@ -280,7 +266,7 @@ void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* ou
         cl[k] = l[k] = loadBigEndian(in + 8 * k);
         cr[k] = r[k] = loadBigEndian(in + 8 * k + 4);
       }
-      decipherMany<K>(l, r);
+      keys.decipher<K>(l, r);
       for (int k = 0; k < K; ++k) {
         storeBigEndian(l[k] ^ chainLeft, out + 8 * k);
         storeBigEndian(r[k] ^ chainRight, out + 8 * k + 4);
@@ -296,7 +282,7 @@ void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* ou
     for (unsigned int b = 0; b < blocks; ++b, from += 8, to += 8) {
       std::uint32_t l = previousLeft;
       std::uint32_t r = previousRight;
-      encipherMany<1>(&l, &r);
+      keys.encipher<1>(&l, &r);
       l ^= loadBigEndian(from);
       r ^= loadBigEndian(from + 4);
       previousLeft = l;
@@ -323,7 +309,7 @@ void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* ou
         l[k] = cl[k - 1];
         r[k] = cr[k - 1];
       }
-      encipherMany<K>(l, r);
+      keys.encipher<K>(l, r);
       for (int k = 0; k < K; ++k) {
         storeBigEndian(l[k] ^ cl[k], out + 8 * k);
         storeBigEndian(r[k] ^ cr[k], out + 8 * k + 4);
@@ -342,9 +328,9 @@ void CBlowFish::process(bool forward, const unsigned char* in, unsigned char* ou
         r[k] = loadBigEndian(in + 8 * k + 4);
       }
       if (forward) {
-        encipherMany<K>(l, r);
+        keys.encipher<K>(l, r);
       } else {
-        decipherMany<K>(l, r);
+        keys.decipher<K>(l, r);
       }
       for (int k = 0; k < K; ++k) {
         storeBigEndian(l[k], out + 8 * k);
@@ -376,7 +362,6 @@ void CBlowFish::decrypt(unsigned char* buf, unsigned int n, int mode) {
 
 std::string CBlowFish::encodeValue(const std::string& value) {
   static const unsigned char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  static const char kDigits[] = "0123456789abcdef";
 
   // The padded length must fit the 32-bit buffer length.
   if (value.size() > 0xFFFFFFFFu - 8u) {
@@ -395,10 +380,7 @@ std::string CBlowFish::encodeValue(const std::string& value) {
   encrypt(p, size, CBC);
 
   std::string text(2 * static_cast<std::size_t>(size), '\0');
-  for (std::size_t i = 0; i < size; ++i) {
-    text[2 * i] = kDigits[p[i] >> 4];
-    text[2 * i + 1] = kDigits[p[i] & 0x0F];
-  }
+  chars::writeLowerHex(p, size, &text[0]);
   return text;
 }
 

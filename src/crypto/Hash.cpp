@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/Text.h"
+
 namespace qel {
 
 // ---------------------------------------------------------------- CHash
@@ -37,12 +39,9 @@ CHash::~CHash() {
 }
 
 void CHash::toHexaDecimal(std::string& text) {
-  static const char kDigits[] = "0123456789abcdef";
-  text.reserve(text.size() + 2 * static_cast<std::size_t>(_nSize));
-  for (unsigned int i = 0; i < _nSize; ++i) {
-    text.push_back(kDigits[_pResult[i] >> 4]);
-    text.push_back(kDigits[_pResult[i] & 0x0F]);
-  }
+  const std::size_t at = text.size();
+  text.resize(at + 2 * static_cast<std::size_t>(_nSize));
+  chars::writeLowerHex(_pResult, _nSize, &text[at]);
 }
 
 // ---------------------------------------------------------------- CMD5

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/CharClass.h"
+#include "core/Text.h"
 
 namespace qel {
 namespace crypto_detail {
@@ -13,8 +13,6 @@ inline int hexDigit(unsigned char c) {
   const int value = chars::digitValue(c);
   return value < 16 ? value : -1;
 }
-
-using chars::isCSpace;
 
 // The low 8 bits of what strtol(text, nullptr, 16) gives for the two
 // characters c0 c1 taken as a string: leading white space and one sign are
@@ -28,14 +26,11 @@ inline std::uint8_t hexPairByte(unsigned char c0, unsigned char c1) {
     const int d1 = hexDigit(c1);
     return static_cast<std::uint8_t>(d1 >= 0 ? d0 * 16 + d1 : d0);
   }
-  if (c0 == '-' || c0 == '+' || isCSpace(c0)) {
-    const int d1 = hexDigit(c1);
-    if (d1 < 0) {
-      return 0;
-    }
-    return static_cast<std::uint8_t>(c0 == '-' ? (256 - d1) & 0xFF : d1);
-  }
-  return 0;
+  // Two characters, or one before a NUL, as strtol reads them.
+  const unsigned char text[2] = {c0, c1};
+  const chars::CNumber number = chars::readCNumber(text, c0 == 0 ? 0 : c1 == 0 ? 1 : 2, 16);
+  const auto low = static_cast<std::uint8_t>(number.nMagnitude);
+  return static_cast<std::uint8_t>(number.bNegative ? 0U - low : low);
 }
 
 }  // namespace crypto_detail

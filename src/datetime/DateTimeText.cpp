@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "core/CharClass.h"
 #include "core/Codecs.h"
+#include "core/Compiler.h"
+#include "core/Text.h"
 #include "datetime/Calendar.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -21,12 +22,6 @@ namespace {
 // four for raw values set through setJD and setms, plus T, the minutes, the
 // seconds, the point, the milliseconds and Z: 29 characters.
 constexpr std::size_t kMaxText = 32;
-
-#if defined(__GNUC__) || defined(__clang__)
-#define QEL_TEXT_INLINE inline __attribute__((always_inline))
-#else
-#define QEL_TEXT_INLINE inline
-#endif
 
 // "00" to "99", two characters each.
 constexpr char kPairs[] =
@@ -152,7 +147,7 @@ std::size_t formatText(const CDateTime& value, bool withMilliseconds, char* buff
 // digits.  At most four characters: the value always fits in 16 bits.
 // C is wchar_t, or unsigned char for bytes of a page that keeps ASCII.
 template <typename C>
-QEL_TEXT_INLINE short readField(const C* text, std::size_t begin, std::size_t count) {
+QEL_ALWAYS_INLINE short readField(const C* text, std::size_t begin, std::size_t count) {
   const C* p = text + begin;
   // The usual field: digits only.
   unsigned int digits = 0;
@@ -167,21 +162,10 @@ QEL_TEXT_INLINE short readField(const C* text, std::size_t begin, std::size_t co
   if (k == count) {
     return static_cast<short>(digits);
   }
-  std::size_t i = 0;
-  while (i < count && chars::isCSpace(p[i])) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < count && (p[i] == C('+') || p[i] == C('-'))) {
-    negative = p[i] == C('-');
-    ++i;
-  }
-  int value = 0;
-  while (i < count && p[i] >= C('0') && p[i] <= C('9')) {
-    value = value * 10 + static_cast<int>(p[i] - C('0'));
-    ++i;
-  }
-  return static_cast<short>(negative ? -value : value);
+  // Anything else as atoi reads it; a field has at most five characters.
+  const chars::CNumber number = chars::readCNumber(p, count, 10);
+  const auto value = static_cast<int>(number.nMagnitude);
+  return static_cast<short>(number.bNegative ? -value : value);
 }
 
 bool isTextLength(std::size_t length) {

@@ -68,22 +68,7 @@ class QEL_API CBlowFish {
   static const std::uint32_t scm_auiInitS[4][256];
 
  private:
-  static std::uint8_t Byte(std::uint32_t ui) { return static_cast<std::uint8_t>(ui & 0xFFu); }
-  std::uint32_t F(std::uint32_t ui) const {
-    return ((_auiS[0][ui >> 24] + _auiS[1][Byte(ui >> 16)]) ^ _auiS[2][Byte(ui >> 8)]) +
-           _auiS[3][Byte(ui)];
-  }
-  void Encrypt(SBlock& block) const;
-  void Decrypt(SBlock& block) const;
-  // Reads the 8 bytes starting at p.
-  static void BytesToBlock(const unsigned char* p, SBlock& block);
-  // Writes the 8 bytes that end just before p.
-  static void BlockToBytes(const SBlock& block, unsigned char* p);
-
-  template <int K>
-  void encipherMany(std::uint32_t* left, std::uint32_t* right) const;
-  template <int K>
-  void decipherMany(std::uint32_t* left, std::uint32_t* right) const;
+  // Enciphers (forward) or deciphers n bytes in mode from the stored chain.
   void process(bool forward, const unsigned char* in, unsigned char* out, unsigned int n,
                int mode) const;
 
