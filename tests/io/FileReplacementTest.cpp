@@ -32,6 +32,8 @@ using qel::CFileReplacement;
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+constexpr int kStream = CFileReplacement::STREAM_SPECIAL_FILES;
 
 void replace(const fs::path& target, const std::string& content, int flags = 0) {
   CFileReplacement out(CFile(target.wstring()), flags);
@@ -59,8 +61,8 @@ std::string contentOf(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string> entries(const fs::path& directory) {
-  std::vector<std::string> names;
+Names entries(const fs::path& directory) {
+  Names names;
   for (const auto& entry : fs::directory_iterator(directory)) {
     names.push_back(entry.path().filename().string());
   }
@@ -75,10 +77,10 @@ class FileReplacement : public ::testing::Test {
 };
 
 TEST_F(FileReplacement, KeepsTheModeTheOwnerAndTheSetIdBits) {
-  for (const unsigned mode : {0600u, 0640u, 0755u, 0604u}) {
+  for (const unsigned mode : {0600u, 0640u, 0755u, 0604u, 0444u}) {
     _dir.writeFile("kept", "old");
     ::chmod(at("kept").c_str(), mode);
-    replace(at("kept"), "new");
+    replace(at("kept"), "new", CFileReplacement::REPLACE_READ_ONLY);
     EXPECT_EQ(_dir.readFile("kept"), "new");
     EXPECT_EQ(modeOf(at("kept")), mode);
   }
@@ -111,89 +113,78 @@ TEST_F(FileReplacement, FollowsLinksToTheFileTheyNameAndKeepsThem) {
     EXPECT_EQ(_dir.readFile("real/file"), link);
     EXPECT_TRUE(fs::is_symlink(at(link)));
   }
-  EXPECT_EQ(entries(at("links")), std::vector<std::string>{"relative"});
-  EXPECT_EQ(entries(at("real")), std::vector<std::string>{"file"});
-
+  EXPECT_EQ(entries(at("links")), Names{"relative"});
+  EXPECT_EQ(entries(at("real")), Names{"file"});
   // A dangling link creates the file it names, beside the link.
   fs::create_symlink("made", at("links/dangling"));
   replace(at("links/dangling"), "made");
   EXPECT_TRUE(fs::is_symlink(at("links/dangling")));
   EXPECT_EQ(_dir.readFile("links/made"), "made");
-
-  // A loop of links is an error with the system's reason.
-  fs::create_symlink("loop2", at("loop1"));
-  fs::create_symlink("loop1", at("loop2"));
-  EXPECT_EQ(refusal(at("loop1")), at("loop1").string() + ": Too many levels of symbolic links");
 }
 
-TEST_F(FileReplacement, RefusesWhatIsNotARegularFileUnlessItIsAStreamAndAllowed) {
+TEST_F(FileReplacement, RefusesWhatItCannotReplaceWithTheReasonAndChangesNothing) {
   fs::create_directory(at("dir"));
   ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(refusal(at("dir")), at("dir").string() + " is a directory");
-  EXPECT_EQ(refusal(at("fifo")), at("fifo").string() + " is not a regular file");
-  EXPECT_EQ(refusal("/dev/null"), "/dev/null is not a regular file");
   fs::create_symlink("fifo", at("to-fifo"));
-  EXPECT_EQ(refusal(at("to-fifo")), at("to-fifo").string() + " is not a regular file");
-
-  // As a stream: the bytes arrive and the node stays what it was.
-  std::string received;
-  std::thread reader([&] {
-    std::ifstream in(at("fifo"), std::ios::binary);
-    received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  });
-  const std::string big(300 * 1024, 'x');
-  replace(at("to-fifo"), big, CFileReplacement::STREAM_SPECIAL_FILES);
-  reader.join();
-  EXPECT_EQ(received.size(), big.size());
-  EXPECT_TRUE(fs::is_fifo(at("fifo")));
-  EXPECT_EQ(refusal("/dev/null", CFileReplacement::STREAM_SPECIAL_FILES), "");
-  EXPECT_TRUE(fs::is_character_file("/dev/null"));
-  EXPECT_EQ(refusal("/dev/full", CFileReplacement::STREAM_SPECIAL_FILES),
-            "/dev/full: No space left on device");
-
-  // A socket is no stream to write to.
+  fs::create_symlink("loop2", at("loop1"));
+  fs::create_symlink("loop1", at("loop2"));
+  _dir.writeFile("ro", "old");
+  ::chmod(at("ro").c_str(), 0444);
   const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
   struct sockaddr_un address = {};
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s", at("socket").c_str());
   ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  for (const int flags : {0, static_cast<int>(CFileReplacement::STREAM_SPECIAL_FILES)}) {
-    EXPECT_EQ(refusal(at("socket"), flags), at("socket").string() + " is not a regular file");
+  const std::string here = _dir.str() + "/";
+  const struct {
+    std::string target;
+    int flags;
+    std::string message;
+  } kCases[] = {{here + "dir", 0, here + "dir is a directory"},
+                {here + "fifo", 0, here + "fifo is not a regular file"},
+                {here + "to-fifo", 0, here + "to-fifo is not a regular file"},
+                {"/dev/null", 0, "/dev/null is not a regular file"},
+                {here + "socket", 0, here + "socket is not a regular file"},
+                {here + "socket", kStream, here + "socket is not a regular file"},
+                {here + "ro", 0, here + "ro is read-only"},
+                {here + "loop1", 0, here + "loop1: Too many levels of symbolic links"},
+                {"/dev/full", kStream, "/dev/full: No space left on device"},
+                {here + "missing/file", 0, here + "missing/file: No such file or directory"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.target);
+    EXPECT_EQ(refusal(c.target, c.flags), c.message);
   }
   ::close(socket);
-  EXPECT_TRUE(fs::is_socket(at("socket")));
-  EXPECT_EQ(entries(_dir.path()), (std::vector<std::string>{"dir", "fifo", "socket", "to-fifo"}));
-}
-
-TEST_F(FileReplacement, ReadOnlyFilesAreReplacedOnlyWhenAsked) {
-  _dir.writeFile("ro", "old");
-  ::chmod(at("ro").c_str(), 0444);
-  EXPECT_EQ(refusal(at("ro")), at("ro").string() + " is read-only");
+  EXPECT_THROW(replace(at("missing/file"), "x"), qel::FileNotFoundException);
   EXPECT_EQ(_dir.readFile("ro"), "old");
-  EXPECT_EQ(refusal(at("ro"), CFileReplacement::REPLACE_READ_ONLY), "");
-  EXPECT_EQ(_dir.readFile("ro"), "new");
-  EXPECT_EQ(modeOf(at("ro")), 0444u);
+  EXPECT_TRUE(fs::is_fifo(at("fifo")));
+  EXPECT_TRUE(fs::is_socket(at("socket")));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_EQ(entries(_dir.path()),
+            (Names{"dir", "fifo", "loop1", "loop2", "ro", "socket", "to-fifo"}));
+  // A discarded replacement takes no more writes and changes nothing.
+  CFileReplacement out(CFile(at("ro").wstring()), CFileReplacement::REPLACE_READ_ONLY);
+  out.write("new", 3);
+  out.discard();
+  EXPECT_THROW(out.write("x", 1), qel::IOException);
+  EXPECT_THROW(out.commit(), qel::IOException);
+  EXPECT_EQ(_dir.readFile("ro"), "old");
+  EXPECT_EQ(entries(_dir.path()).size(), 7u);
 }
 
-TEST_F(FileReplacement, ADiscardedOrFailedReplacementLeavesEverythingAsItWas) {
-  _dir.writeFile("kept", "old");
-  {
-    CFileReplacement out(CFile(at("kept").wstring()));
-    out.write("new", 3);
-    out.discard();
-    EXPECT_THROW(out.write("x", 1), qel::IOException);
-    EXPECT_THROW(out.commit(), qel::IOException);
-  }
-  EXPECT_EQ(_dir.readFile("kept"), "old");
-  EXPECT_EQ(entries(_dir.path()), std::vector<std::string>{"kept"});
-  try {
-    replace(at("missing/file"), "x");
-    ADD_FAILURE() << "a missing directory was not reported";
-  } catch (const qel::FileNotFoundException& e) {
-    EXPECT_EQ(qel::CWin32Helper::toUTF8(e.getMessage()),
-              at("missing/file").string() + ": No such file or directory");
-  }
-  EXPECT_FALSE(fs::exists(at("missing")));
+TEST_F(FileReplacement, StreamsIntoSpecialFilesOnlyWhenAllowed) {
+  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", at("to-fifo"));
+  std::string received;
+  std::thread reader([&] { received = contentOf(at("fifo")); });
+  const std::string big(300 * 1024, 'x');
+  replace(at("to-fifo"), big, kStream);
+  reader.join();
+  EXPECT_EQ(received.size(), big.size());
+  EXPECT_TRUE(fs::is_fifo(at("fifo")));
+  EXPECT_EQ(refusal("/dev/null", kStream), "");
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_EQ(entries(_dir.path()), (Names{"fifo", "to-fifo"}));
 }
 
 // A small file system of its own, where mounting is allowed.
@@ -218,19 +209,23 @@ class SmallFileSystem {
   bool _mounted = false;
 };
 
-TEST_F(FileReplacement, AFullDiskKeepsTheOldFile) {
-  const SmallFileSystem small(at("small"));
-  if (!small.mounted()) {
-    GTEST_SKIP() << "no tmpfs could be mounted for the full disk";
+// What replacing the file and a new one in directory throws, unless it is
+// reason, and whether anything changed there.
+std::string unwritable(const fs::path& directory, const std::string& reason) {
+  std::string problems;
+  for (const char* name : {"file", "new"}) {
+    const std::string message = refusal(directory / name);
+    if (message != (directory / name).string() + reason) {
+      problems += message + "; ";
+    }
   }
-  replace(at("small/file"), "old");
-  EXPECT_EQ(refusal(at("small/file"), 0, std::string(200 * 1024, 'x')),
-            at("small/file").string() + ": No space left on device");
-  EXPECT_EQ(_dir.readFile("small/file"), "old");
-  EXPECT_EQ(entries(at("small")), std::vector<std::string>{"file"});
+  if (contentOf(directory / "file") != "old" || entries(directory) != Names{"file"}) {
+    problems += "the directory changed";
+  }
+  return problems;
 }
 
-TEST_F(FileReplacement, ALinkToAnotherFileSystemReplacesTheFileWhereItLies) {
+TEST_F(FileReplacement, OnAnotherFileSystemLinksReplaceWhereTheFileLiesAndFailuresKeepIt) {
   const SmallFileSystem other(at("other"));
   if (!other.mounted()) {
     GTEST_SKIP() << "no tmpfs could be mounted for a second file system";
@@ -248,8 +243,21 @@ TEST_F(FileReplacement, ALinkToAnotherFileSystemReplacesTheFileWhereItLies) {
     EXPECT_EQ(_dir.readFile(c[1]), "new");
     EXPECT_TRUE(fs::is_symlink(at(c[0])));
   }
-  EXPECT_EQ(entries(_dir.path()), (std::vector<std::string>{"made", "near", "other", "to-far"}));
-  EXPECT_EQ(entries(at("other")), (std::vector<std::string>{"far", "to-made", "to-near"}));
+  EXPECT_EQ(entries(_dir.path()), (Names{"made", "near", "other", "to-far"}));
+  EXPECT_EQ(entries(at("other")), (Names{"far", "to-made", "to-near"}));
+  // A full disk keeps the old file.
+  for (const char* link : {"other/to-near", "other/to-made"}) {
+    fs::remove(at(link));
+  }
+  fs::rename(at("other/far"), at("other/file"));
+  EXPECT_EQ(refusal(at("other/file"), 0, std::string(200 * 1024, 'x')),
+            at("other/file").string() + ": No space left on device");
+  EXPECT_EQ(_dir.readFile("other/file"), "new");
+  ASSERT_EQ(entries(at("other")), Names{"file"});
+  // No one may write a read-only file system.
+  _dir.writeFile("other/file", "old");
+  ASSERT_TRUE(other.makeReadOnly());
+  EXPECT_EQ(unwritable(at("other"), ": Read-only file system"), "");
 }
 
 // Runs check in a child process and gives what it returns ("" when all is
@@ -280,8 +288,7 @@ std::string inChild(bool hideProc, const std::function<std::string()>& check) {
   ::close(channel[1]);
   std::string result;
   char buffer[512];
-  ssize_t n;
-  while ((n = ::read(channel[0], buffer, sizeof buffer)) > 0) {
+  for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
     result.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(channel[0]);
@@ -293,23 +300,6 @@ std::string inChild(bool hideProc, const std::function<std::string()>& check) {
     return "the child ended with status " + std::to_string(status) + " after: " + result;
   }
   return result;
-}
-
-// What replacing the file and a new one in directory throws, unless it is
-// reason, and whether anything changed there.
-std::string unwritable(const fs::path& directory, const std::string& reason) {
-  std::string problems;
-  for (const char* name : {"file", "new"}) {
-    const std::string message = refusal(directory / name);
-    if (message != (directory / name).string() + reason) {
-      problems += message + "; ";
-    }
-  }
-  if (contentOf(directory / "file") != "old" ||
-      entries(directory) != std::vector<std::string>{"file"}) {
-    problems += "the directory changed";
-  }
-  return problems;
 }
 
 TEST_F(FileReplacement, ADirectoryThatCannotBeWrittenGivesTheSystemsReason) {
@@ -325,15 +315,6 @@ TEST_F(FileReplacement, ADirectoryThatCannotBeWrittenGivesTheSystemsReason) {
                       return unwritable(at("locked"), ": Permission denied");
                     }),
             "");
-
-  // No one may write a read-only file system.
-  const SmallFileSystem small(at("ro"));
-  if (!small.mounted()) {
-    GTEST_SKIP() << "no tmpfs could be mounted to be made read-only";
-  }
-  _dir.writeFile("ro/file", "old");
-  ASSERT_TRUE(small.makeReadOnly());
-  EXPECT_EQ(unwritable(at("ro"), ": Read-only file system"), "");
 }
 
 // Replaces files behind a link into another directory, discards, and fails,
@@ -342,9 +323,7 @@ TEST_F(FileReplacement, ADirectoryThatCannotBeWrittenGivesTheSystemsReason) {
 std::string checkReplacements(const fs::path& dir, bool named) {
   std::string problems;
   auto expect = [&problems](bool ok, const std::string& what) {
-    if (!ok) {
-      problems += what + "; ";
-    }
+    problems += ok ? "" : what + "; ";
   };
   const fs::path real = dir / "real";
   const fs::path link = dir / "links" / "file";
@@ -354,7 +333,7 @@ std::string checkReplacements(const fs::path& dir, bool named) {
   ::chmod((real / "file").c_str(), 0640);
   fs::create_symlink("../real/file", link);
 
-  std::vector<std::string> temporaries;
+  Names temporaries;
   {
     qel_test::FaultScope faults;
     qel_test::FaultyFileSystem::plan().beforeCommit = [&] {
@@ -368,19 +347,15 @@ std::string checkReplacements(const fs::path& dir, bool named) {
                  "temporary mode " + std::to_string(modeOf(real / name)));
         }
       }
-      expect(entries(dir / "links") == std::vector<std::string>{"file"},
-             "an entry beside the link");
+      expect(entries(dir / "links") == Names{"file"}, "an entry beside the link");
     };
     replace(link, "first");
     replace(link, "second");
   }
-  expect(temporaries.size() == (named ? 2u : 0u),
-         std::to_string(temporaries.size()) + " temporaries seen");
+  expect(temporaries.size() == (named ? 2u : 0u), std::to_string(temporaries.size()) + " seen");
   expect(temporaries.size() < 2 || temporaries[0] != temporaries[1], "the same name twice");
-  expect(contentOf(real / "file") == "second" && modeOf(real / "file") == 0640,
-         "the replaced file");
+  expect(contentOf(real / "file") == "second" && modeOf(real / "file") == 0640, "the file");
   expect(fs::is_symlink(link), "the link is gone");
-
   for (const bool discard : {false, true}) {
     CFileReplacement out(CFile(link.wstring()));
     out.write("x", 1);
@@ -393,13 +368,11 @@ std::string checkReplacements(const fs::path& dir, bool named) {
   const std::string longName(255, 'n');
   replace(real / longName, "1");
   replace(real / longName, "2");
-  expect(fs::file_size(real / longName) == 1, "the file of the longest name");
+  expect(contentOf(real / longName) == "2", "the file of the longest name");
   fs::remove(real / longName);
-
   ::umask(027);
   replace(real / "fresh", "new");
   expect(modeOf(real / "fresh") == 0640, "a new file's mode");
-
   // Under a file size limit the write fails with the reason, not by SIGXFSZ,
   // whether the limit is met while writing or at the commit, and the new
   // file goes.
@@ -411,7 +384,7 @@ std::string checkReplacements(const fs::path& dir, bool named) {
     expect(message == link.string() + ": File too large", std::to_string(size) + ": " + message);
   }
   expect(contentOf(real / "file") == "small", "the file after the failures");
-  expect(entries(real) == (std::vector<std::string>{"file", "fresh"}), "entries left behind");
+  expect(entries(real) == (Names{"file", "fresh"}), "entries left behind");
   return problems;
 }
 

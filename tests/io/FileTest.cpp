@@ -1,6 +1,7 @@
-// CFile through both path-rule front ends, on the real disk.
+// Path rules and CFile through both front ends, on the real disk.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <list>
 
@@ -22,6 +23,71 @@ using qel::CWin32FileSystem;
 using qel::FileNotFoundException;
 using qel::IOException;
 using qel_test::messageOf;
+
+struct PathCase {
+  const wchar_t* path;
+  unsigned prefix;
+  bool absolute;
+};
+
+void expectPrefixes(const CFileSystem& fs, std::initializer_list<PathCase> cases) {
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::string(c.path, c.path + std::wcslen(c.path)));
+    EXPECT_EQ(c.prefix, fs.getPrefixLength(c.path));
+    EXPECT_EQ(c.absolute, fs.isAbsolute(c.path));
+  }
+}
+
+TEST(PathRules, PrefixAbsolutenessResolveAndFilter) {
+  qel::SmartPtr<CWin32FileSystem> win{new CWin32FileSystem};
+  EXPECT_FALSE(win->isCaseSensitive());
+  expectPrefixes(*win, {{L"", 0, false},
+                        {L"a", 0, false},
+                        {L"\\", 1, false},
+                        {L"\\a", 1, false},
+                        {L"\\\\srv\\x", 1, false},
+                        {L"C:", 2, false},
+                        {L"C:x", 2, false},
+                        {L"C:\\", 3, true},
+                        {L"C:\\a\\b", 3, true},
+                        {L"z:\\x", 3, true},
+                        {L"/a", 0, false},
+                        {L"?:\\", 3, true},
+                        {L"C:/x", 2, false},
+                        {L"a\\b", 0, false}});
+  // One separator between parent and child; an empty parent gives the child.
+  EXPECT_EQ(L"C:\\a\\b", win->resolve(L"C:\\a", L"b"));
+  EXPECT_EQ(L"C:\\a\\b", win->resolve(L"C:\\a\\", L"b"));
+  EXPECT_EQ(L"C:\\a\\\\b", win->resolve(L"C:\\a", L"\\b"));
+  EXPECT_EQ(L"C:\\a\\", win->resolve(L"C:\\a", L""));
+  EXPECT_EQ(L"b", win->resolve(L"", L"b"));
+  EXPECT_EQ(L"", win->resolve(L"", L""));
+  // The filter restarts after each erasure.
+  for (const auto& c : {std::make_pair(L"a/./b", L"ab"), std::make_pair(L"../x", L".x"),
+                        std::make_pair(L".//a", L"a"), std::make_pair(L"a\\b", L"a\\b"),
+                        std::make_pair(L"", L""), std::make_pair(L"././/", L"")}) {
+    EXPECT_EQ(c.second, win->filterFilename(c.first));
+  }
+  // Only the current directory has a folder location.
+  EXPECT_EQ(win->getCurrentDirectory(), win->getFolderLocation(CFileSystem::FOLDER_CURRENT));
+  EXPECT_EQ(L"", win->getFolderLocation(static_cast<CFileSystem::FolderType>(1)));
+
+  qel::SmartPtr<qel::CPosixFileSystem> posix{new qel::CPosixFileSystem};
+  EXPECT_TRUE(posix->isCaseSensitive());
+  expectPrefixes(*posix, {{L"/", 1, true},
+                          {L"/usr/lib", 1, true},
+                          {L"usr", 0, false},
+                          {L"", 0, false},
+                          {L"a/b", 0, false},
+                          {L"C:\\a", 0, false}});
+  EXPECT_EQ(L"/a/b", posix->resolve(L"/a", L"b"));
+  EXPECT_EQ(L"/a/b", posix->resolve(L"/a/", L"b"));
+  EXPECT_EQ(L"/b", posix->resolve(L"/", L"b"));
+  const std::wstring current = posix->getCurrentDirectory();
+  ASSERT_FALSE(current.empty());
+  EXPECT_EQ(L'/', current[0]);
+  EXPECT_EQ(posix->resolve(current, L"x"), posix->resolve(L"x"));
+}
 
 // Drive C: is a temporary directory holding Data, the current directory is
 // C:\Data and the shared file system follows the Windows rules.
@@ -45,12 +111,13 @@ class Win32File : public ::testing::Test {
 };
 
 TEST_F(Win32File, PathsResolveAgainstTheCurrentDirectoryAndCompareWithoutCase) {
-  EXPECT_EQ(L"C:\\Data\\f.txt", CFile(L"f.txt").getPath());
-  EXPECT_EQ(L"C:\\x\\f.txt", CFile(L"C:\\x\\f.txt").getPath());
-  EXPECT_EQ(L"C:\\Data\\\\x", CFile(L"\\x").getPath());
-  EXPECT_EQ(L"C:\\Data\\C:x", CFile(L"C:x").getPath());
-  EXPECT_EQ(L"C:\\a\\b", CFile(L"C:\\a", L"b").getPath());
-  EXPECT_EQ(L"C:\\b", CFile(L"C:\\a", L"C:\\b").getPath());
+  const std::pair<CFile, const wchar_t*> kPaths[] = {
+      {CFile(L"f.txt"), L"C:\\Data\\f.txt"}, {CFile(L"C:\\x\\f.txt"), L"C:\\x\\f.txt"},
+      {CFile(L"\\x"), L"C:\\Data\\\\x"},     {CFile(L"C:x"), L"C:\\Data\\C:x"},
+      {CFile(L"C:\\a", L"b"), L"C:\\a\\b"},  {CFile(L"C:\\a", L"C:\\b"), L"C:\\b"}};
+  for (const auto& c : kPaths) {
+    EXPECT_EQ(c.second, c.first.getPath());
+  }
   EXPECT_EQ(L"C:\\Data", CFile::getCurrentDirectory());
   EXPECT_EQ(L"\\", CFile::getSeparator());
   // Name and parent, down to the root.
@@ -65,7 +132,7 @@ TEST_F(Win32File, PathsResolveAgainstTheCurrentDirectoryAndCompareWithoutCase) {
   EXPECT_TRUE(CFile(L"C:\\a\\b") != CFile(L"C:\\a\\c"));
 }
 
-TEST_F(Win32File, FilesLandUnderTheMappedDrive) {
+TEST_F(Win32File, FilesAndDirectoriesLandUnderTheMappedDrive) {
   CFile(L"new.txt").createNewFile();
   EXPECT_TRUE(std::filesystem::is_regular_file(drive.path() / "Data" / "new.txt"));
   EXPECT_EQ(0u, CFile(L"C:\\Data\\new.txt").length());
@@ -74,18 +141,22 @@ TEST_F(Win32File, FilesLandUnderTheMappedDrive) {
   EXPECT_EQ(3, CFileSystem::getFileSystem()->getFileAttributeFlags(L"C:/Data/new.txt"));
   EXPECT_EQ(L"C:\\Data\\new.txt Already exist.",
             messageOf<IOException>([] { CFile(L"new.txt").createNewFile(); }));
-}
-
-TEST_F(Win32File, MkdirsCreatesTheWholeChainButNotThroughAFile) {
+  // mkdirs makes the whole chain, again without complaint, but not through a file.
   CFile(L"C:\\a\\b\\c").mkdirs();
   EXPECT_TRUE(std::filesystem::is_directory(drive.path() / "a" / "b" / "c"));
   EXPECT_TRUE(CFile(L"C:\\a\\b\\c").isDirectory());
-  CFile(L"C:\\a\\b\\c").mkdirs();  // again: nothing to create, nothing thrown
+  CFile(L"C:\\a\\b\\c").mkdirs();
   drive.writeFile("f", "file in the way");
   EXPECT_THROW(CFile(L"C:\\f\\b").mkdirs(), FileNotFoundException);
+  // Forbidden names and unmapped drives.
+  EXPECT_THROW(CFile(L"C:\\Data\\a?b").createNewFile(), IOException);
+  EXPECT_THROW(CFile(L"C:\\Data\\a|b").createNewFile(), IOException);
+  EXPECT_FALSE(CFile(L"C:\\Data\\a*").exists());
+  EXPECT_THROW(CFile(L"Q:\\nothing").createNewFile(), FileNotFoundException);
+  EXPECT_FALSE(CFile(L"Q:\\nothing").exists());
 }
 
-TEST_F(Win32File, ListingAndQueries) {
+TEST_F(Win32File, ListingQueriesAndRenaming) {
   CFile(L"C:\\Data\\sub").mkdirs();
   CFile(L"C:\\Data\\one").createNewFile();
   std::list<std::wstring> names;
@@ -101,33 +172,16 @@ TEST_F(Win32File, ListingAndQueries) {
   EXPECT_TRUE(CFile(L"one").canRead());
   EXPECT_FALSE(CFile(L"gone").canRead());
   EXPECT_FALSE(CFile(L"gone").exists());
-}
-
-TEST_F(Win32File, ForbiddenNamesAndUnmappedDrives) {
-  EXPECT_THROW(CFile(L"C:\\Data\\a?b").createNewFile(), IOException);
-  EXPECT_THROW(CFile(L"C:\\Data\\a|b").createNewFile(), IOException);
-  EXPECT_FALSE(CFile(L"C:\\Data\\a*").exists());
-  EXPECT_THROW(CFile(L"Q:\\nothing").createNewFile(), FileNotFoundException);
-  EXPECT_FALSE(CFile(L"Q:\\nothing").exists());
-}
-
-TEST_F(Win32File, RenameToMovesTheFile) {
-  CFile(L"from").createNewFile();
-  CFile(L"from").renameTo(CFile(L"to"));
-  EXPECT_FALSE(CFile(L"from").exists());
+  CFile(L"one").renameTo(CFile(L"to"));
+  EXPECT_FALSE(CFile(L"one").exists());
   EXPECT_TRUE(CFile(L"to").isFile());
   EXPECT_EQ(L"CWin32FileSystem::rename",
-            messageOf<FileNotFoundException>([] { CFile(L"from").renameTo(CFile(L"again")); }));
+            messageOf<FileNotFoundException>([] { CFile(L"one").renameTo(CFile(L"again")); }));
 }
 
-class PosixFile : public ::testing::Test {
- protected:
-  PosixFile() : scope(&qel_test::makeFileSystem<qel::CPosixFileSystem>) {}
+TEST(PosixFile, NativePathsAndTheApplicationsCurrentDirectory) {
   qel_test::TempDir dir;
-  qel_test::FileSystemScope scope;
-};
-
-TEST_F(PosixFile, NativePaths) {
+  qel_test::FileSystemScope scope(&qel_test::makeFileSystem<qel::CPosixFileSystem>);
   const std::wstring base = dir.wstr();
   CFile file(base, L"x/y.txt");
   EXPECT_EQ(base + L"/x/y.txt", file.getPath());
@@ -146,13 +200,9 @@ TEST_F(PosixFile, NativePaths) {
   EXPECT_FALSE(file.exists());
   EXPECT_THROW(file.length(), FileNotFoundException);
   EXPECT_THROW(file.getModificationDate(), FileNotFoundException);
-}
-
-TEST_F(PosixFile, ApplicationCurrentDirectoryAppliesToRelativePaths) {
-  COrvane::SetCurrentDirectory(dir.wstr());
-  CFile file(L"rel.txt");
-  EXPECT_EQ(dir.wstr() + L"/rel.txt", file.getPath());
-  file.createNewFile();
+  COrvane::SetCurrentDirectory(base);
+  CFile(L"rel.txt").createNewFile();
+  EXPECT_EQ(base + L"/rel.txt", CFile(L"rel.txt").getPath());
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "rel.txt"));
   COrvane::SetCurrentDirectory(L"");
 }

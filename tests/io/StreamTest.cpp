@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,6 @@ namespace {
 using qel::CBufOutputStream;
 using qel::CFileInputStream;
 using qel::CFileOutputStream;
-using qel::FileNotFoundException;
 using qel::IOException;
 using qel_test::messageOf;
 
@@ -28,24 +26,28 @@ using qel_test::messageOf;
 // read and may set status bits after a given read.
 class RecordingStream : public qel::CInputStreamImpl<RecordingStream, IInputStream> {
  public:
-  explicit RecordingStream(std::size_t length) : _data(length, 'x') {}
+  explicit RecordingStream(std::size_t length, std::size_t cancelAfterRead = 0,
+                           std::uint32_t cancelBits = 0)
+      : _data(length, 'x'), _cancelAfterRead(cancelAfterRead), _cancelBits(cancelBits) {}
 
   unsigned int onRead(unsigned char* buffer, unsigned int size, std::uint32_t* status) {
     reads.push_back(size);
     const std::size_t n = std::min<std::size_t>(size, _data.size() - _position);
     std::memcpy(buffer, _data.data() + _position, n);
     _position += n;
-    if (reads.size() == cancelAfterRead && status != nullptr) {
-      *status |= cancelBits;
+    if (reads.size() == _cancelAfterRead && status != nullptr) {
+      *status |= _cancelBits;
     }
     return static_cast<unsigned int>(n);
   }
 
   std::vector<unsigned int> reads;
-  std::size_t cancelAfterRead = 0;
-  std::uint32_t cancelBits = 0;
   std::string _data;
+
+ private:
   std::size_t _position = 0;
+  std::size_t _cancelAfterRead;
+  std::uint32_t _cancelBits;
 };
 
 TEST(StreamSkip, ReadsInChunksOf1024AndStopsAtTheEnd) {
@@ -60,41 +62,31 @@ TEST(StreamSkip, ReadsInChunksOf1024AndStopsAtTheEnd) {
   EXPECT_EQ(0u, stream.skip(10, &status));
 }
 
-TEST(StreamSkip, BothCancelBitsStopAfterTheChunkAndReturnZero) {
-  RecordingStream stream(10000);
-  std::uint32_t status = 0x21;
-  EXPECT_EQ(0u, stream.skip(3000, &status));
-  EXPECT_EQ(1u, stream.reads.size());
-
-  RecordingStream later(10000);
-  later.cancelAfterRead = 2;
-  later.cancelBits = 0xFF;
-  std::uint32_t word = 0;
-  EXPECT_EQ(0u, later.skip(5000, &word));
-  EXPECT_EQ(2u, later.reads.size());
-}
-
-TEST(StreamSkip, OneCancelBitAloneNeverCancels) {
-  for (std::uint32_t bits : {0x01u, 0x20u, 0x20u | 0x40u | 0x80u, 0xFFFFFFDEu}) {
-    RecordingStream stream(5000);
-    std::uint32_t status = bits;
-    EXPECT_EQ(2500u, stream.skip(2500, &status)) << std::hex << bits;
-  }
-}
-
-TEST(StreamSkip, CancellationIsLoggedWhenLogsAreOn) {
+TEST(StreamSkip, BothCancelBitsStopAfterTheChunkReturnZeroAndAreLogged) {
   std::vector<std::wstring> lines;
   MessageLogger::SetSink(
       [&](const std::wstring&, int, const std::wstring& text) { lines.push_back(text); });
   qel::ConsoleLogger::enableLog(true, "test");
-  RecordingStream stream(5000);
+  RecordingStream stream(10000);
   std::uint32_t status = 0x21;
-  stream.skip(100, &status);
+  EXPECT_EQ(0u, stream.skip(3000, &status));
+  EXPECT_EQ(1u, stream.reads.size());
   qel::ConsoleLogger::enableLog(false, "test");
   MessageLogger::SetSink(nullptr);
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ(L"[InputStreamImpl::onSkip]!!!!!!!!!!!!!!!!!!!!!!!!Cancel operation detected",
             lines[0]);
+  // Bits set by a later read stop the skip there.
+  RecordingStream later(10000, 2, 0xFF);
+  std::uint32_t word = 0;
+  EXPECT_EQ(0u, later.skip(5000, &word));
+  EXPECT_EQ(2u, later.reads.size());
+  // One of the two bits alone never cancels.
+  for (std::uint32_t bits : {0x01u, 0x20u, 0x20u | 0x40u | 0x80u, 0xFFFFFFDEu}) {
+    RecordingStream one(5000);
+    std::uint32_t status = bits;
+    EXPECT_EQ(2500u, one.skip(2500, &status)) << std::hex << bits;
+  }
 }
 
 TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
@@ -109,8 +101,15 @@ TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
   EXPECT_EQ(L"reset operation is not supported", messageOf<IOException>([&] { stream.reset(); }));
 }
 
-TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfall) {
-  const unsigned char bytes[48] = {};
+std::string contentOf(const CBufOutputStream& stream) {
+  return std::string(reinterpret_cast<const char*>(stream.data()), stream.used());
+}
+
+TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfallAndKeepsTheContents) {
+  unsigned char bytes[48];
+  for (unsigned i = 0; i < sizeof bytes; ++i) {
+    bytes[i] = static_cast<unsigned char>('a' + i % 26);
+  }
   // With a step of 16: the capacity after the first and after the second write.
   const struct {
     unsigned first, second, afterFirst, afterSecond;
@@ -123,24 +122,29 @@ TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfall) {
     EXPECT_EQ(c.afterFirst, stream.capacity());
     stream.write(bytes, c.second);
     EXPECT_EQ(c.afterSecond, stream.capacity());
-    EXPECT_EQ(c.first + c.second, stream.used());
+    EXPECT_EQ(std::string(bytes, bytes + c.first) + std::string(bytes, bytes + c.second),
+              contentOf(stream));
   }
-}
-
-TEST(BufOutputStream, KeepsContentsAcrossGrowth) {
-  CBufOutputStream stream;
-  stream.setSize(4);
+  // Byte by byte from a step of 4; without a step, or with 0, it grows to fit.
+  CBufOutputStream small;
+  small.setSize(4);
   std::string expected;
   for (int i = 0; i < 100; ++i) {
-    const unsigned char byte = static_cast<unsigned char>('a' + i % 26);
-    stream.write(byte);
-    expected.push_back(static_cast<char>(byte));
+    small.write(bytes[i % 26]);
+    expected += static_cast<char>(bytes[i % 26]);
   }
-  ASSERT_EQ(100u, stream.used());
-  EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(stream.data()), 100));
+  EXPECT_EQ(expected, contentOf(small));
+  CBufOutputStream never;
+  EXPECT_EQ(5u, never.write(bytes, 5));
+  EXPECT_EQ("abcde", contentOf(never));
+  CBufOutputStream zero;
+  zero.setSize(0);
+  zero.write(bytes, 5);
+  zero.write(bytes, 5);
+  EXPECT_EQ("abcdeabcde", contentOf(zero));
 }
 
-TEST(BufOutputStream, SmallerSizeKeepsTheBlockAndTheStep) {
+TEST(BufOutputStream, ASmallerSizeKeepsTheBlockAndTheStepAndTheBlockCanBeTaken) {
   const unsigned char ones[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   CBufOutputStream stream;
   stream.setSize(16);
@@ -150,44 +154,21 @@ TEST(BufOutputStream, SmallerSizeKeepsTheBlockAndTheStep) {
   EXPECT_EQ(block, stream.data());
   EXPECT_EQ(8u, stream.capacity());
   EXPECT_EQ(0u, stream.used());
-  for (int i = 0; i < 16; ++i) {
-    EXPECT_EQ(0, stream.data()[i]);
-  }
+  EXPECT_EQ(std::string(16, '\0'), std::string(reinterpret_cast<const char*>(block), 16));
   // The step stays 16: 9 bytes into a capacity of 8 grow it by 16.
   stream.write(ones, 9);
   EXPECT_EQ(24u, stream.capacity());
-}
 
-TEST(BufOutputStream, TakingTheBlock) {
-  CBufOutputStream stream;
-  stream.setSize(8);
-  const unsigned char text[] = "abc";
-  stream.write(text, 3);
-  unsigned char* block = stream.getDataAndResetBuf();
-  ASSERT_NE(nullptr, block);
-  EXPECT_EQ(0, std::memcmp(block, "abc", 3));
+  unsigned char* taken = stream.getDataAndResetBuf();
+  ASSERT_NE(nullptr, taken);
+  EXPECT_EQ(0, std::memcmp(taken, ones, 9));
   EXPECT_EQ(nullptr, stream.data());
-  EXPECT_EQ(3u, stream.used());
-  std::free(block);
+  EXPECT_EQ(9u, stream.used());
+  std::free(taken);
   // Writing again without setSize starts a new block instead of writing
   // through a null pointer.
-  stream.write(text, 3);
-  EXPECT_EQ(3u, stream.used());
-  EXPECT_EQ(0, std::memcmp(stream.data(), "abc", 3));
-}
-
-TEST(BufOutputStream, WithoutAStepGrowsToFit) {
-  CBufOutputStream never;
-  const unsigned char text[] = "hello";
-  EXPECT_EQ(5u, never.write(text, 5));
-  EXPECT_EQ(5u, never.used());
-  EXPECT_GE(never.capacity(), 5u);
-  CBufOutputStream zero;
-  zero.setSize(0);
-  zero.write(text, 5);
-  zero.write(text, 5);
-  EXPECT_EQ(10u, zero.used());
-  EXPECT_EQ(0, std::memcmp(zero.data(), "hellohello", 10));
+  stream.write(reinterpret_cast<const unsigned char*>("abc"), 3);
+  EXPECT_EQ("abc", contentOf(stream));
 }
 
 class FileStreams : public ::testing::Test {
@@ -207,35 +188,17 @@ TEST_F(FileStreams, InputReadsTheFileAndReportsTheOpeningLength) {
   EXPECT_EQ(0, std::memcmp(buffer, "tail", 4));
   EXPECT_EQ(0u, in.read(buffer, sizeof(buffer), &status));
   EXPECT_EQ(3004u, in.available());
-}
-
-TEST_F(FileStreams, EmptyFile) {
   dir.writeFile("empty", "");
-  CFileInputStream in{qel::CFile(path("empty"))};
-  std::uint32_t status = 0;
-  EXPECT_EQ(0u, in.available());
-  EXPECT_EQ(-1, in.read(&status));
-}
-
-TEST_F(FileStreams, OpeningFailures) {
-  EXPECT_EQ(path("missing"),
-            messageOf<FileNotFoundException>([&] { CFileInputStream in(path("missing")); }));
-  EXPECT_EQ(dir.wstr() + L" is a Directory.",
-            messageOf<IOException>([&] { CFileInputStream in(dir.wstr()); }));
-  EXPECT_EQ(L"File Name is empty.", messageOf<IOException>([&] { CFileInputStream in(L""); }));
-  for (bool append : {false, true}) {
-    EXPECT_EQ(L"File Name is empty.",
-              messageOf<IOException>([&] { CFileOutputStream out(L"", append); }));
-  }
-  EXPECT_THROW(CFileOutputStream(dir.wstr(), false), IOException);
+  CFileInputStream empty{qel::CFile(path("empty"))};
+  EXPECT_EQ(0u, empty.available());
+  EXPECT_EQ(-1, empty.read(&status));
 }
 
 TEST_F(FileStreams, OutputTruncatesOrAppends) {
   dir.writeFile("f", "old");
   {
     CFileOutputStream out(path("f"), true);
-    const unsigned char more[] = "+new";
-    EXPECT_EQ(4u, out.write(more, 4));
+    EXPECT_EQ(4u, out.write(reinterpret_cast<const unsigned char*>("+new"), 4));
   }
   EXPECT_EQ("old+new", dir.readFile("f"));
   {
@@ -246,7 +209,18 @@ TEST_F(FileStreams, OutputTruncatesOrAppends) {
   EXPECT_EQ("z", dir.readFile("f"));
 }
 
-TEST_F(FileStreams, ClosedStreamsRefuseWork) {
+TEST_F(FileStreams, OpeningFailuresAndClosedStreamsAreReported) {
+  EXPECT_EQ(path("missing"),
+            messageOf<qel::FileNotFoundException>([&] { CFileInputStream in(path("missing")); }));
+  EXPECT_EQ(dir.wstr() + L" is a Directory.",
+            messageOf<IOException>([&] { CFileInputStream in(dir.wstr()); }));
+  EXPECT_EQ(L"File Name is empty.", messageOf<IOException>([&] { CFileInputStream in(L""); }));
+  for (bool append : {false, true}) {
+    EXPECT_EQ(L"File Name is empty.",
+              messageOf<IOException>([&] { CFileOutputStream out(L"", append); }));
+  }
+  EXPECT_THROW(CFileOutputStream(dir.wstr(), false), IOException);
+
   dir.writeFile("f", "abc");
   CFileInputStream in(path("f"));
   in.close();
