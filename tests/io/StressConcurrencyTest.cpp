@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <string>
@@ -113,39 +114,13 @@ std::atomic<long> g_alive{0};
 
 // An object whose destruction is counted and whose use after destruction
 // shows in its marker.
-class Tracked : public qel::CRefCountable {
- public:
+struct Tracked : qel::CRefCountable {
   Tracked() { ++g_alive; }
   ~Tracked() override {
-    _marker = 0;
+    marker = 0;
     --g_alive;
   }
-  bool intact() const { return _marker == 0x51E1C0DEu; }
-
- private:
-  unsigned _marker = 0x51E1C0DEu;
-};
-
-// Pointers handed from one thread to another through a mailbox guarded by
-// the standard library, so that the references cross threads.
-struct Mailbox {
-  void put(SmartPtr<Tracked> p) {
-    std::lock_guard<std::mutex> guard(mutex);
-    if (items.size() < 64) {
-      items.push_back(std::move(p));
-    }
-  }
-  SmartPtr<Tracked> take() {
-    std::lock_guard<std::mutex> guard(mutex);
-    SmartPtr<Tracked> p;
-    if (!items.empty()) {
-      p = std::move(items.front());
-      items.pop_front();
-    }
-    return p;
-  }
-  std::mutex mutex;
-  std::list<SmartPtr<Tracked>> items;
+  unsigned marker = 0x51E1C0DEu;
 };
 
 TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
@@ -157,82 +132,79 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
   for (SmartPtr<Tracked>& root : roots) {
     root = new Tracked();
   }
-  Mailbox mailbox;
+  // References cross threads through a mailbox guarded by the standard
+  // library.
+  std::mutex mailboxMutex;
+  std::list<SmartPtr<Tracked>> mailbox;
+  auto post = [&](SmartPtr<Tracked> p) {
+    std::lock_guard<std::mutex> guard(mailboxMutex);
+    SmartPtr<Tracked> taken = mailbox.empty() ? SmartPtr<Tracked>() : mailbox.front();
+    if (!mailbox.empty()) {
+      mailbox.pop_front();
+    }
+    mailbox.push_back(std::move(p));
+    return !taken || taken->marker == 0x51E1C0DEu;
+  };
   SmartPtr<qel::CRWLock> rw(new qel::CRWLock());
   long up = 0;  // up + down stays 0 for a reader
   long down = 0;
   qel::CMutex mutex;
   qel::CLock lock;
-  long mutexCounter = 0;
-  long lockCounter = 0;
-  std::atomic<long> failures{0};
-  std::atomic<long> writes{0};
-  std::atomic<long> adds{0};
-
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      const CFile a(dir.wpath("a.txt"));
-      const CFile b(dir.wpath("b.txt"));
-      const CFile sub(dir.wpath("sub"));
-      unsigned step = static_cast<unsigned>(t) * 7919u;
-      for (int i = 0; i < 3000; ++i) {
-        step = step * 1103515245u + 12345u;
-        bool ok = true;
-        switch ((step >> 16) % 8) {
-          case 0: {  // references shared and handed over
-            SmartPtr<Tracked> p = roots[(step >> 8) % roots.size()];
-            mailbox.put(p);
-            SmartPtr<Tracked> other = mailbox.take();
-            ok = p->intact() && (!other || other->intact());
-            break;
-          }
-          case 1:  // a fresh object released on another thread
-            mailbox.put(SmartPtr<Tracked>(new Tracked()));
-            break;
-          case 2:
-            rw->lockRead();
-            ok = up + down == 0;
-            rw->unlockRead();
-            break;
-          case 3:
-            rw->lockWrite();
-            ++up;
-            std::this_thread::yield();
-            --down;
-            rw->unlockWrite();
-            ++writes;
-            break;
-          case 4:
-            mutex.lock();
-            mutex.lock();  // recursive
-            ++mutexCounter;
-            mutex.unlock();
-            mutex.unlock();
-            lock.lock();
-            ++lockCounter;
-            lock.unlock();
-            ++adds;
-            break;
-          case 5: {  // the shared instance fetched, used and replaced
-            ok = CFileSystem::getFileSystem()->getSeparatorChar() == L'/';
-            if ((step >> 4) % 16 == 0) {
-              CFileSystem::resetInstance();
-            }
-            break;
-          }
-          case 6:
-            ok = a.exists() && a.length() == 1234 && b.isFile() && b.length() == 0 &&
-                 sub.isDirectory() && a.getName() == L"a.txt";
-            break;
-          default: {
-            std::list<std::wstring> names;
-            CFile(dir.wstr()).listDirectory(names);
-            ok = names.size() == 3;
-            break;
-          }
+  long counted = 0;
+  std::atomic<long> failures{0}, writes{0}, adds{0};
+  const CFile a(dir.wpath("a.txt")), b(dir.wpath("b.txt")), sub(dir.wpath("sub"));
+  const std::function<bool(unsigned)> kOperations[] = {
+      [&](unsigned step) {
+        SmartPtr<Tracked> p = roots[step % roots.size()];
+        return post(p) && p->marker == 0x51E1C0DEu;
+      },
+      [&](unsigned) { return post(SmartPtr<Tracked>(new Tracked())); },
+      [&](unsigned) {
+        rw->lockRead();
+        const bool whole = up + down == 0;
+        rw->unlockRead();
+        return whole;
+      },
+      [&](unsigned) {
+        rw->lockWrite();
+        ++up;
+        std::this_thread::yield();
+        --down;
+        rw->unlockWrite();
+        return ++writes > 0;
+      },
+      [&](unsigned) {
+        mutex.lock();
+        mutex.lock();  // recursive
+        lock.lock();
+        ++counted;
+        lock.unlock();
+        mutex.unlock();
+        mutex.unlock();
+        return ++adds > 0;
+      },
+      [&](unsigned step) {  // the shared instance fetched, used and replaced
+        const bool ok = CFileSystem::getFileSystem()->getSeparatorChar() == L'/';
+        if (step % 16 == 0) {
+          CFileSystem::resetInstance();
         }
-        failures += ok ? 0 : 1;
+        return ok;
+      },
+      [&](unsigned) {
+        return a.exists() && a.length() == 1234 && b.isFile() && b.length() == 0 &&
+               sub.isDirectory() && a.getName() == L"a.txt";
+      },
+      [&](unsigned) {
+        std::list<std::wstring> names;
+        CFile(dir.wstr()).listDirectory(names);
+        return names.size() == 3;
+      }};
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (unsigned i = 0, step = t * 7919u; i < 3000; ++i) {
+        step = step * 1103515245u + 12345u;
+        failures += kOperations[(step >> 16) % 8](step >> 4) ? 0 : 1;
       }
     });
   }
@@ -240,16 +212,14 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
     thread.join();
   }
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_GT(writes.load(), 0);
   EXPECT_EQ(up, writes.load());
   EXPECT_EQ(down, -writes.load());
-  EXPECT_GT(adds.load(), 0);
-  EXPECT_EQ(mutexCounter, adds.load());
-  EXPECT_EQ(lockCounter, adds.load());
+  EXPECT_EQ(counted, adds.load());
+  EXPECT_TRUE(writes > 0 && adds > 0);
   // Every object made is destroyed exactly once when the last holder goes.
-  mailbox.items.clear();
+  mailbox.clear();
   for (SmartPtr<Tracked>& root : roots) {
-    EXPECT_TRUE(root->intact());
+    EXPECT_EQ(root->marker, 0x51E1C0DEu);
     root = nullptr;
   }
   EXPECT_EQ(g_alive.load(), 0);

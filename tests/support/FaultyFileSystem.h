@@ -51,10 +51,11 @@ enum class Fault { kFail, kShort };
 // arguments.
 class FaultyFileSystem : public qel::CPosixFileSystem {
  public:
+  // From the from-th call of the kind on (sticky) or at that call only.
   struct Arm {
     bool armed = false;
-    unsigned from = 0;    // the count of the kind at the first call that fails
-    bool sticky = false;  // every later call of the kind fails too
+    unsigned from = 0;
+    bool sticky = false;
     Fault fault = Fault::kFail;
     std::uint32_t hostError = 0;
   };
