@@ -183,69 +183,6 @@ TEST(BufOutputStream, ASmallerSizeKeepsTheBlockAndTheStepAndTheBlockCanBeTaken) 
   EXPECT_EQ("abc", contentOf(stream));
 }
 
-class FileStreams : public ::testing::Test {
- protected:
-  qel_test::TempDir dir;
-  std::wstring path(const std::string& name) const { return dir.wpath(name); }
-};
-
-TEST_F(FileStreams, InputReadsTheFileAndReportsTheOpeningLength) {
-  dir.writeFile("f", std::string(3000, 'q') + "tail");
-  CFileInputStream in(path("f"));
-  EXPECT_EQ(3004u, in.available());
-  std::uint32_t status = 0;
-  EXPECT_EQ(3000u, in.skip(3000, &status));
-  unsigned char buffer[16];
-  EXPECT_EQ(4u, in.read(buffer, sizeof(buffer), &status));
-  EXPECT_EQ(0, std::memcmp(buffer, "tail", 4));
-  EXPECT_EQ(0u, in.read(buffer, sizeof(buffer), &status));
-  EXPECT_EQ(3004u, in.available());
-  dir.writeFile("empty", "");
-  CFileInputStream empty{qel::CFile(path("empty"))};
-  EXPECT_EQ(0u, empty.available());
-  EXPECT_EQ(-1, empty.read(&status));
-}
-
-TEST_F(FileStreams, OutputTruncatesOrAppends) {
-  dir.writeFile("f", "old");
-  {
-    CFileOutputStream out(path("f"), true);
-    EXPECT_EQ(4u, out.write(reinterpret_cast<const unsigned char*>("+new"), 4));
-  }
-  EXPECT_EQ("old+new", dir.readFile("f"));
-  {
-    CFileOutputStream out(qel::CFile(path("f")), false);
-    out.write(static_cast<unsigned char>('z'));
-    out.flush();
-  }
-  EXPECT_EQ("z", dir.readFile("f"));
-}
-
-TEST_F(FileStreams, OpeningFailuresAndClosedStreamsAreReported) {
-  EXPECT_EQ(path("missing"),
-            messageOf<qel::FileNotFoundException>([&] { CFileInputStream in(path("missing")); }));
-  EXPECT_EQ(dir.wstr() + L" is a Directory.",
-            messageOf<IOException>([&] { CFileInputStream in(dir.wstr()); }));
-  EXPECT_EQ(L"File Name is empty.", messageOf<IOException>([&] { CFileInputStream in(L""); }));
-  for (bool append : {false, true}) {
-    EXPECT_EQ(L"File Name is empty.",
-              messageOf<IOException>([&] { CFileOutputStream out(L"", append); }));
-  }
-  EXPECT_THROW(CFileOutputStream(dir.wstr(), false), IOException);
-
-  dir.writeFile("f", "abc");
-  CFileInputStream in(path("f"));
-  in.close();
-  std::uint32_t status = 0;
-  unsigned char buffer[4];
-  EXPECT_EQ(L"Stream closed.", messageOf<IOException>([&] { in.read(buffer, 4, &status); }));
-  EXPECT_EQ(L"Stream already closed.", messageOf<IOException>([&] { in.close(); }));
-  CFileOutputStream out(path("g"), false);
-  out.close();
-  EXPECT_EQ(L"Stream closed.", messageOf<IOException>([&] { out.write(buffer, 1); }));
-  EXPECT_THROW(out.close(), IOException);
-}
-
 std::string sampleContent(std::size_t length) {
   std::string text(length, '\0');
   for (std::size_t i = 0; i < length; ++i) {
@@ -288,6 +225,49 @@ class FileFaults : public ::testing::Test {
   qel_test::TempDir _dir;
   const std::string _content = sampleContent(20000);
 };
+
+TEST_F(FileFaults, StreamsReadWriteAppendAndReportTheOpeningLength) {
+  _dir.writeFile("f", std::string(3000, 'q') + "tail");
+  CFileInputStream in(_dir.wpath("f"));
+  std::uint32_t status = 0;
+  EXPECT_EQ(3000u, in.skip(3000, &status));
+  EXPECT_EQ("tail", readAll(in));
+  EXPECT_EQ(3004u, in.available());
+  _dir.writeFile("empty", "");
+  CFileInputStream empty{CFile(_dir.wpath("empty"))};
+  EXPECT_EQ(0u, empty.available());
+  EXPECT_EQ(-1, empty.read(&status));
+  {
+    CFileOutputStream out(_dir.wpath("f"), true);
+    EXPECT_EQ(4u, out.write(reinterpret_cast<const unsigned char*>("+new"), 4));
+  }
+  EXPECT_EQ(std::string(3000, 'q') + "tail+new", _dir.readFile("f"));
+  CFileOutputStream out(CFile(_dir.wpath("f")), false);
+  out.write(static_cast<unsigned char>('z'));
+  out.flush();
+  EXPECT_EQ("z", _dir.readFile("f"));
+  // Closed streams and streams that cannot be opened.
+  in.close();
+  out.close();
+  unsigned char buffer[4];
+  const std::wstring kIO = L"IOException: ";
+  const std::pair<std::function<void()>, std::wstring> kCases[] = {
+      {[&] { in.read(buffer, 4, &status); }, kIO + L"Stream closed."},
+      {[&] { in.close(); }, kIO + L"Stream already closed."},
+      {[&] { out.write(buffer, 1); }, kIO + L"Stream closed."},
+      {[&] { out.close(); }, kIO + L"Stream already closed."},
+      {[&] { CFileInputStream none(_dir.wpath("missing")); },
+       L"FileNotFoundException: " + _dir.wpath("missing")},
+      {[&] { CFileInputStream none(_dir.wstr()); }, kIO + _dir.wstr() + L" is a Directory."},
+      {[&] { CFileInputStream none(L""); }, kIO + L"File Name is empty."},
+      {[&] { CFileOutputStream none(L"", false); }, kIO + L"File Name is empty."},
+      {[&] { CFileOutputStream none(L"", true); }, kIO + L"File Name is empty."},
+      {[&] { CFileOutputStream none(_dir.wstr(), false); }, kIO + _dir.wstr()}};
+  for (const auto& c : kCases) {
+    const Failure failure = qel_test::failureOf(c.first);
+    EXPECT_EQ(c.second, failure.type + L": " + failure.message);
+  }
+}
 
 TEST_F(FileFaults, InjectedFailuresLookLikeTheHostsOwn) {
   // A missing directory on the way, and /dev/full answering every write.

@@ -390,9 +390,9 @@ class OrvaneTest : public ::testing::Test {
  protected:
   void TearDown() override {
     COrvane::SetCurrentDirectory(L"");
-    fs::current_path(_original);
+    fs::current_path(_startDirectory);
   }
-  const fs::path _original = fs::current_path();
+  const fs::path _startDirectory = fs::current_path();
 };
 
 TEST_F(OrvaneTest, ProcessDirectoryInWindowsFormUntilOverridden) {
