@@ -85,31 +85,6 @@ TEST_F(SharedInstance, FactorySelectsTheKindAndNullRestoresTheDefault) {
   CFileSystem::setFactory(makeCounting);
 }
 
-// Fetching, copying and dropping the shared instance while other threads
-// reset it: every holder has a live object, and every instance created is
-// destroyed exactly once.
-TEST_F(SharedInstance, FetchCopyReleaseAndResetConcurrency) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 2000; ++i) {
-        SmartPtr<CFileSystem> fs = CFileSystem::getFileSystem();
-        SmartPtr<CFileSystem> copy = fs;
-        EXPECT_EQ(L'/', copy->getSeparatorChar());
-        if ((i + t) % 97 == 0) {
-          CFileSystem::resetInstance();
-        }
-      }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
-  CFileSystem::resetInstance();
-  EXPECT_EQ(g_fsCreated.load(), g_fsDestroyed.load());
-  EXPECT_GE(g_fsCreated.load(), 1);
-}
-
 std::atomic<long> g_alive{0};
 
 // An object whose destruction is counted and whose use after destruction
@@ -123,7 +98,12 @@ struct Tracked : qel::CRefCountable {
   unsigned marker = 0x51E1C0DEu;
 };
 
+// Eight threads over objects, locks, the shared file system (fetched, copied,
+// used and reset: every instance created is destroyed exactly once) and files.
 TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
+  qel_test::FileSystemScope scope(makeCounting);
+  g_fsCreated = 0;
+  g_fsDestroyed = 0;
   qel_test::TempDir dir;
   dir.writeFile("a.txt", std::string(1234, 'a'));
   dir.writeFile("b.txt", "");
@@ -152,64 +132,68 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
   qel::CLock lock;
   long counted = 0;
   std::atomic<long> failures{0}, writes{0}, adds{0};
-  const CFile a(dir.wpath("a.txt")), b(dir.wpath("b.txt")), sub(dir.wpath("sub"));
-  const std::function<bool(unsigned)> kOperations[] = {
-      [&](unsigned step) {
-        SmartPtr<Tracked> p = roots[step % roots.size()];
-        return post(p) && p->marker == 0x51E1C0DEu;
-      },
-      [&](unsigned) { return post(SmartPtr<Tracked>(new Tracked())); },
-      [&](unsigned) {
-        rw->lockRead();
-        const bool whole = up + down == 0;
-        rw->unlockRead();
-        return whole;
-      },
-      [&](unsigned) {
-        rw->lockWrite();
-        ++up;
-        std::this_thread::yield();
-        --down;
-        rw->unlockWrite();
-        return ++writes > 0;
-      },
-      [&](unsigned) {
-        mutex.lock();
-        mutex.lock();  // recursive
-        lock.lock();
-        ++counted;
-        lock.unlock();
-        mutex.unlock();
-        mutex.unlock();
-        return ++adds > 0;
-      },
-      [&](unsigned step) {  // the shared instance fetched, used and replaced
-        const bool ok = CFileSystem::getFileSystem()->getSeparatorChar() == L'/';
-        if (step % 16 == 0) {
-          CFileSystem::resetInstance();
+  {  // the files hold the file system: they go before the count is taken
+    const CFile a(dir.wpath("a.txt")), b(dir.wpath("b.txt")), sub(dir.wpath("sub"));
+    const std::function<bool(unsigned)> kOperations[] = {
+        [&](unsigned step) {
+          SmartPtr<Tracked> p = roots[step % roots.size()];
+          return post(p) && p->marker == 0x51E1C0DEu;
+        },
+        [&](unsigned) { return post(SmartPtr<Tracked>(new Tracked())); },
+        [&](unsigned) {
+          rw->lockRead();
+          const bool whole = up + down == 0;
+          rw->unlockRead();
+          return whole;
+        },
+        [&](unsigned) {
+          rw->lockWrite();
+          ++up;
+          std::this_thread::yield();
+          --down;
+          rw->unlockWrite();
+          return ++writes > 0;
+        },
+        [&](unsigned) {
+          mutex.lock();
+          mutex.lock();  // recursive
+          lock.lock();
+          ++counted;
+          lock.unlock();
+          mutex.unlock();
+          mutex.unlock();
+          return ++adds > 0;
+        },
+        [&](unsigned step) {
+          SmartPtr<CFileSystem> fs = CFileSystem::getFileSystem();
+          const SmartPtr<CFileSystem> copy = fs;
+          const bool ok = copy->getSeparatorChar() == L'/';
+          if (step % 16 == 0) {
+            CFileSystem::resetInstance();
+          }
+          return ok;
+        },
+        [&](unsigned) {
+          return a.exists() && a.length() == 1234 && b.isFile() && b.length() == 0 &&
+                 sub.isDirectory() && a.getName() == L"a.txt";
+        },
+        [&](unsigned) {
+          std::list<std::wstring> names;
+          CFile(dir.wstr()).listDirectory(names);
+          return names.size() == 3;
+        }};
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        for (unsigned i = 0, step = t * 7919u; i < 3000; ++i) {
+          step = step * 1103515245u + 12345u;
+          failures += kOperations[(step >> 16) % 8](step >> 4) ? 0 : 1;
         }
-        return ok;
-      },
-      [&](unsigned) {
-        return a.exists() && a.length() == 1234 && b.isFile() && b.length() == 0 &&
-               sub.isDirectory() && a.getName() == L"a.txt";
-      },
-      [&](unsigned) {
-        std::list<std::wstring> names;
-        CFile(dir.wstr()).listDirectory(names);
-        return names.size() == 3;
-      }};
-  std::vector<std::thread> threads;
-  for (unsigned t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      for (unsigned i = 0, step = t * 7919u; i < 3000; ++i) {
-        step = step * 1103515245u + 12345u;
-        failures += kOperations[(step >> 16) % 8](step >> 4) ? 0 : 1;
-      }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
+      });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
   }
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(up, writes.load());
@@ -224,6 +208,8 @@ TEST(StressConcurrency, EightThreadsShareObjectsLocksTheFileSystemAndFiles) {
   }
   EXPECT_EQ(g_alive.load(), 0);
   CFileSystem::resetInstance();
+  EXPECT_EQ(g_fsCreated.load(), g_fsDestroyed.load());
+  EXPECT_GT(g_fsCreated.load(), 1);
 }
 
 // Pairs of threads passing a value back and forth with two manual-reset
