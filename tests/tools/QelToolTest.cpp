@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,10 +32,10 @@ struct Result {
 };
 
 // One command line, where @name stands for the quoted path of name in the
-// test directory, EXAMPLE for the example archive and TOOL for the tool.  out and err are
-// fragments that the outputs hold ("=" first: the whole output; "|" parts
-// fragments of standard output that are found apart); an error
-// must be one line, and a success with no err given prints none.
+// test directory, EXAMPLE for the example archive and TOOL for the tool.
+// out and err are fragments that the outputs hold ("=" first: the whole
+// output; "|" separates fragments of standard output found apart).  An
+// error must be one line, and a success with no err given prints none.
 struct Row {
   const char* args;
   int status;
