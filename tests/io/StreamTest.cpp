@@ -1,51 +1,65 @@
-// The stream framework and the file and memory streams.
+// The stream framework and the file and memory streams.  Every disk call of
+// the file streams and of mkdirs is also failed in turn (or made short): each
+// failure must come out as the host layer's exception, leave no file open and
+// lose no byte that was reported written.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "qel/core/Exception.h"
 #include "qel/io/BufOutputStream.h"
+#include "qel/io/File.h"
 #include "qel/io/FileStream.h"
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/Orvane.h"
+#include "support/FaultyFileSystem.h"
 #include "support/TempDir.h"
 #include "support/Thrown.h"
 
 namespace {
 
 using qel::CBufOutputStream;
+using qel::CFile;
 using qel::CFileInputStream;
 using qel::CFileOutputStream;
-using qel::FileNotFoundException;
 using qel::IOException;
+using qel_test::Failure;
+using qel_test::Fault;
+using qel_test::FaultyFileSystem;
+using qel_test::FileCall;
 using qel_test::messageOf;
 
 // An input stream over a fixed byte string that records the size of every
 // read and may set status bits after a given read.
 class RecordingStream : public qel::CInputStreamImpl<RecordingStream, IInputStream> {
  public:
-  explicit RecordingStream(std::size_t length) : _data(length, 'x') {}
+  explicit RecordingStream(std::size_t length, std::size_t cancelAfterRead = 0,
+                           std::uint32_t cancelBits = 0)
+      : _data(length, 'x'), _cancelAfterRead(cancelAfterRead), _cancelBits(cancelBits) {}
 
   unsigned int onRead(unsigned char* buffer, unsigned int size, std::uint32_t* status) {
     reads.push_back(size);
     const std::size_t n = std::min<std::size_t>(size, _data.size() - _position);
     std::memcpy(buffer, _data.data() + _position, n);
     _position += n;
-    if (reads.size() == cancelAfterRead && status != nullptr) {
-      *status |= cancelBits;
+    if (reads.size() == _cancelAfterRead && status != nullptr) {
+      *status |= _cancelBits;
     }
     return static_cast<unsigned int>(n);
   }
 
   std::vector<unsigned int> reads;
-  std::size_t cancelAfterRead = 0;
-  std::uint32_t cancelBits = 0;
   std::string _data;
+
+ private:
   std::size_t _position = 0;
+  std::size_t _cancelAfterRead;
+  std::uint32_t _cancelBits;
 };
 
 TEST(StreamSkip, ReadsInChunksOf1024AndStopsAtTheEnd) {
@@ -60,41 +74,31 @@ TEST(StreamSkip, ReadsInChunksOf1024AndStopsAtTheEnd) {
   EXPECT_EQ(0u, stream.skip(10, &status));
 }
 
-TEST(StreamSkip, BothCancelBitsStopAfterTheChunkAndReturnZero) {
-  RecordingStream stream(10000);
-  std::uint32_t status = 0x21;
-  EXPECT_EQ(0u, stream.skip(3000, &status));
-  EXPECT_EQ(1u, stream.reads.size());
-
-  RecordingStream later(10000);
-  later.cancelAfterRead = 2;
-  later.cancelBits = 0xFF;
-  std::uint32_t word = 0;
-  EXPECT_EQ(0u, later.skip(5000, &word));
-  EXPECT_EQ(2u, later.reads.size());
-}
-
-TEST(StreamSkip, OneCancelBitAloneNeverCancels) {
-  for (std::uint32_t bits : {0x01u, 0x20u, 0x20u | 0x40u | 0x80u, 0xFFFFFFDEu}) {
-    RecordingStream stream(5000);
-    std::uint32_t status = bits;
-    EXPECT_EQ(2500u, stream.skip(2500, &status)) << std::hex << bits;
-  }
-}
-
-TEST(StreamSkip, CancellationIsLoggedWhenLogsAreOn) {
+TEST(StreamSkip, BothCancelBitsStopAfterTheChunkReturnZeroAndAreLogged) {
   std::vector<std::wstring> lines;
   MessageLogger::SetSink(
       [&](const std::wstring&, int, const std::wstring& text) { lines.push_back(text); });
   qel::ConsoleLogger::enableLog(true, "test");
-  RecordingStream stream(5000);
+  RecordingStream stream(10000);
   std::uint32_t status = 0x21;
-  stream.skip(100, &status);
+  EXPECT_EQ(0u, stream.skip(3000, &status));
+  EXPECT_EQ(1u, stream.reads.size());
   qel::ConsoleLogger::enableLog(false, "test");
   MessageLogger::SetSink(nullptr);
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ(L"[InputStreamImpl::onSkip]!!!!!!!!!!!!!!!!!!!!!!!!Cancel operation detected",
             lines[0]);
+  // Bits set by a later read stop the skip there.
+  RecordingStream later(10000, 2, 0xFF);
+  std::uint32_t word = 0;
+  EXPECT_EQ(0u, later.skip(5000, &word));
+  EXPECT_EQ(2u, later.reads.size());
+  // One of the two bits alone never cancels.
+  for (std::uint32_t bits : {0x01u, 0x20u, 0x20u | 0x40u | 0x80u, 0xFFFFFFDEu}) {
+    RecordingStream one(5000);
+    std::uint32_t status = bits;
+    EXPECT_EQ(2500u, one.skip(2500, &status)) << std::hex << bits;
+  }
 }
 
 TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
@@ -109,8 +113,15 @@ TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
   EXPECT_EQ(L"reset operation is not supported", messageOf<IOException>([&] { stream.reset(); }));
 }
 
-TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfall) {
-  const unsigned char bytes[48] = {};
+std::string contentOf(const CBufOutputStream& stream) {
+  return std::string(reinterpret_cast<const char*>(stream.data()), stream.used());
+}
+
+TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfallAndKeepsTheContents) {
+  unsigned char bytes[48];
+  for (unsigned i = 0; i < sizeof bytes; ++i) {
+    bytes[i] = static_cast<unsigned char>('a' + i % 26);
+  }
   // With a step of 16: the capacity after the first and after the second write.
   const struct {
     unsigned first, second, afterFirst, afterSecond;
@@ -123,24 +134,29 @@ TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfall) {
     EXPECT_EQ(c.afterFirst, stream.capacity());
     stream.write(bytes, c.second);
     EXPECT_EQ(c.afterSecond, stream.capacity());
-    EXPECT_EQ(c.first + c.second, stream.used());
+    EXPECT_EQ(std::string(bytes, bytes + c.first) + std::string(bytes, bytes + c.second),
+              contentOf(stream));
   }
-}
-
-TEST(BufOutputStream, KeepsContentsAcrossGrowth) {
-  CBufOutputStream stream;
-  stream.setSize(4);
+  // Byte by byte from a step of 4; without a step, or with 0, it grows to fit.
+  CBufOutputStream small;
+  small.setSize(4);
   std::string expected;
   for (int i = 0; i < 100; ++i) {
-    const unsigned char byte = static_cast<unsigned char>('a' + i % 26);
-    stream.write(byte);
-    expected.push_back(static_cast<char>(byte));
+    small.write(bytes[i % 26]);
+    expected += static_cast<char>(bytes[i % 26]);
   }
-  ASSERT_EQ(100u, stream.used());
-  EXPECT_EQ(expected, std::string(reinterpret_cast<const char*>(stream.data()), 100));
+  EXPECT_EQ(expected, contentOf(small));
+  CBufOutputStream never;
+  EXPECT_EQ(5u, never.write(bytes, 5));
+  EXPECT_EQ("abcde", contentOf(never));
+  CBufOutputStream zero;
+  zero.setSize(0);
+  zero.write(bytes, 5);
+  zero.write(bytes, 5);
+  EXPECT_EQ("abcdeabcde", contentOf(zero));
 }
 
-TEST(BufOutputStream, SmallerSizeKeepsTheBlockAndTheStep) {
+TEST(BufOutputStream, ASmallerSizeKeepsTheBlockAndTheStepAndTheBlockCanBeTaken) {
   const unsigned char ones[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
   CBufOutputStream stream;
   stream.setSize(16);
@@ -150,114 +166,249 @@ TEST(BufOutputStream, SmallerSizeKeepsTheBlockAndTheStep) {
   EXPECT_EQ(block, stream.data());
   EXPECT_EQ(8u, stream.capacity());
   EXPECT_EQ(0u, stream.used());
-  for (int i = 0; i < 16; ++i) {
-    EXPECT_EQ(0, stream.data()[i]);
-  }
+  EXPECT_EQ(std::string(16, '\0'), std::string(reinterpret_cast<const char*>(block), 16));
   // The step stays 16: 9 bytes into a capacity of 8 grow it by 16.
   stream.write(ones, 9);
   EXPECT_EQ(24u, stream.capacity());
-}
 
-TEST(BufOutputStream, TakingTheBlock) {
-  CBufOutputStream stream;
-  stream.setSize(8);
-  const unsigned char text[] = "abc";
-  stream.write(text, 3);
-  unsigned char* block = stream.getDataAndResetBuf();
-  ASSERT_NE(nullptr, block);
-  EXPECT_EQ(0, std::memcmp(block, "abc", 3));
+  unsigned char* taken = stream.getDataAndResetBuf();
+  ASSERT_NE(nullptr, taken);
+  EXPECT_EQ(0, std::memcmp(taken, ones, 9));
   EXPECT_EQ(nullptr, stream.data());
-  EXPECT_EQ(3u, stream.used());
-  std::free(block);
+  EXPECT_EQ(9u, stream.used());
+  std::free(taken);
   // Writing again without setSize starts a new block instead of writing
   // through a null pointer.
-  stream.write(text, 3);
-  EXPECT_EQ(3u, stream.used());
-  EXPECT_EQ(0, std::memcmp(stream.data(), "abc", 3));
+  stream.write(reinterpret_cast<const unsigned char*>("abc"), 3);
+  EXPECT_EQ("abc", contentOf(stream));
 }
 
-TEST(BufOutputStream, WithoutAStepGrowsToFit) {
-  CBufOutputStream never;
-  const unsigned char text[] = "hello";
-  EXPECT_EQ(5u, never.write(text, 5));
-  EXPECT_EQ(5u, never.used());
-  EXPECT_GE(never.capacity(), 5u);
-  CBufOutputStream zero;
-  zero.setSize(0);
-  zero.write(text, 5);
-  zero.write(text, 5);
-  EXPECT_EQ(10u, zero.used());
-  EXPECT_EQ(0, std::memcmp(zero.data(), "hellohello", 10));
+std::string sampleContent(std::size_t length) {
+  std::string text(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) {
+    text[i] = static_cast<char>((i * 31 + i / 256) & 0xFF);
+  }
+  return text;
 }
 
-class FileStreams : public ::testing::Test {
+// Writes content through a stream in chunks of 3000, going on after short
+// counts as a caller must; the first write's count is returned.
+unsigned int writeAll(CFileOutputStream& out, const std::string& content) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
+  unsigned int first = 0;
+  for (std::size_t done = 0; done < content.size();) {
+    const auto want = static_cast<unsigned int>(std::min<std::size_t>(3000, content.size() - done));
+    const unsigned int wrote = out.write(bytes + done, want);
+    EXPECT_GT(wrote, 0u);
+    EXPECT_LE(wrote, want);
+    first = done == 0 ? wrote : first;
+    done += wrote == 0 ? content.size() : wrote;
+  }
+  return first;
+}
+
+// Reads a stream to its end in chunks of 4096, through a memory stream.
+std::string readAll(CFileInputStream& in) {
+  qel::CBufOutputStream collected;
+  collected.setSize(1024);
+  unsigned char buffer[4096];
+  std::uint32_t status = 0;
+  for (unsigned int got; (got = in.read(buffer, sizeof buffer, &status)) > 0;) {
+    collected.write(buffer, got);
+  }
+  return std::string(reinterpret_cast<const char*>(collected.data()), collected.used());
+}
+
+class FileFaults : public ::testing::Test {
  protected:
-  qel_test::TempDir dir;
-  std::wstring path(const std::string& name) const { return dir.wpath(name); }
+  qel_test::FaultScope _faults;
+  qel_test::TempDir _dir;
+  const std::string _content = sampleContent(20000);
 };
 
-TEST_F(FileStreams, InputReadsTheFileAndReportsTheOpeningLength) {
-  dir.writeFile("f", std::string(3000, 'q') + "tail");
-  CFileInputStream in(path("f"));
-  EXPECT_EQ(3004u, in.available());
+TEST_F(FileFaults, StreamsReadWriteAppendAndReportTheOpeningLength) {
+  _dir.writeFile("f", std::string(3000, 'q') + "tail");
+  CFileInputStream in(_dir.wpath("f"));
   std::uint32_t status = 0;
   EXPECT_EQ(3000u, in.skip(3000, &status));
-  unsigned char buffer[16];
-  EXPECT_EQ(4u, in.read(buffer, sizeof(buffer), &status));
-  EXPECT_EQ(0, std::memcmp(buffer, "tail", 4));
-  EXPECT_EQ(0u, in.read(buffer, sizeof(buffer), &status));
+  EXPECT_EQ("tail", readAll(in));
   EXPECT_EQ(3004u, in.available());
-}
-
-TEST_F(FileStreams, EmptyFile) {
-  dir.writeFile("empty", "");
-  CFileInputStream in{qel::CFile(path("empty"))};
-  std::uint32_t status = 0;
-  EXPECT_EQ(0u, in.available());
-  EXPECT_EQ(-1, in.read(&status));
-}
-
-TEST_F(FileStreams, OpeningFailures) {
-  EXPECT_EQ(path("missing"),
-            messageOf<FileNotFoundException>([&] { CFileInputStream in(path("missing")); }));
-  EXPECT_EQ(dir.wstr() + L" is a Directory.",
-            messageOf<IOException>([&] { CFileInputStream in(dir.wstr()); }));
-  EXPECT_EQ(L"File Name is empty.", messageOf<IOException>([&] { CFileInputStream in(L""); }));
-  for (bool append : {false, true}) {
-    EXPECT_EQ(L"File Name is empty.",
-              messageOf<IOException>([&] { CFileOutputStream out(L"", append); }));
-  }
-  EXPECT_THROW(CFileOutputStream(dir.wstr(), false), IOException);
-}
-
-TEST_F(FileStreams, OutputTruncatesOrAppends) {
-  dir.writeFile("f", "old");
+  _dir.writeFile("empty", "");
+  CFileInputStream empty{CFile(_dir.wpath("empty"))};
+  EXPECT_EQ(0u, empty.available());
+  EXPECT_EQ(-1, empty.read(&status));
   {
-    CFileOutputStream out(path("f"), true);
-    const unsigned char more[] = "+new";
-    EXPECT_EQ(4u, out.write(more, 4));
+    CFileOutputStream out(_dir.wpath("f"), true);
+    EXPECT_EQ(4u, out.write(reinterpret_cast<const unsigned char*>("+new"), 4));
   }
-  EXPECT_EQ("old+new", dir.readFile("f"));
-  {
-    CFileOutputStream out(qel::CFile(path("f")), false);
-    out.write(static_cast<unsigned char>('z'));
-    out.flush();
-  }
-  EXPECT_EQ("z", dir.readFile("f"));
-}
-
-TEST_F(FileStreams, ClosedStreamsRefuseWork) {
-  dir.writeFile("f", "abc");
-  CFileInputStream in(path("f"));
+  EXPECT_EQ(std::string(3000, 'q') + "tail+new", _dir.readFile("f"));
+  CFileOutputStream out(CFile(_dir.wpath("f")), false);
+  out.write(static_cast<unsigned char>('z'));
+  out.flush();
+  EXPECT_EQ("z", _dir.readFile("f"));
+  // Closed streams and streams that cannot be opened.
   in.close();
-  std::uint32_t status = 0;
-  unsigned char buffer[4];
-  EXPECT_EQ(L"Stream closed.", messageOf<IOException>([&] { in.read(buffer, 4, &status); }));
-  EXPECT_EQ(L"Stream already closed.", messageOf<IOException>([&] { in.close(); }));
-  CFileOutputStream out(path("g"), false);
   out.close();
-  EXPECT_EQ(L"Stream closed.", messageOf<IOException>([&] { out.write(buffer, 1); }));
-  EXPECT_THROW(out.close(), IOException);
+  unsigned char buffer[4];
+  const std::wstring kIO = L"IOException: ";
+  const std::pair<std::function<void()>, std::wstring> kCases[] = {
+      {[&] { in.read(buffer, 4, &status); }, kIO + L"Stream closed."},
+      {[&] { in.close(); }, kIO + L"Stream already closed."},
+      {[&] { out.write(buffer, 1); }, kIO + L"Stream closed."},
+      {[&] { out.close(); }, kIO + L"Stream already closed."},
+      {[&] { CFileInputStream none(_dir.wpath("missing")); },
+       L"FileNotFoundException: " + _dir.wpath("missing")},
+      {[&] { CFileInputStream none(_dir.wstr()); }, kIO + _dir.wstr() + L" is a Directory."},
+      {[&] { CFileInputStream none(L""); }, kIO + L"File Name is empty."},
+      {[&] { CFileOutputStream none(L"", false); }, kIO + L"File Name is empty."},
+      {[&] { CFileOutputStream none(L"", true); }, kIO + L"File Name is empty."},
+      {[&] { CFileOutputStream none(_dir.wstr(), false); }, kIO + _dir.wstr()}};
+  for (const auto& c : kCases) {
+    const Failure failure = qel_test::failureOf(c.first);
+    EXPECT_EQ(c.second, failure.type + L": " + failure.message);
+  }
+}
+
+TEST_F(FileFaults, InjectedFailuresLookLikeTheHostsOwn) {
+  // A missing directory on the way, and /dev/full answering every write.
+  const std::wstring missing = _dir.wpath("none/f.bin");
+  const Failure real = qel_test::failureOf([&] { CFileOutputStream out(missing, false); });
+  EXPECT_EQ(qel_test::exceptionTypeFor(3) + L" " + missing, real.type + L" " + real.message);
+  const unsigned char byte = 'x';
+  CFileOutputStream full(L"/dev/full", false);
+  const Failure host = qel_test::failureOf([&] { full.write(&byte, 1); });
+  EXPECT_EQ(L"IOException " + FaultyFileSystem::messageFor(FileCall::kWrite, L""),
+            host.type + L" " + host.message);
+}
+
+TEST_F(FileFaults, MkdirsStopsAtTheFailedLevelAndCanBeRunAgain) {
+  const std::vector<std::string> levels = {"a", "a/b", "a/b/c", "a/b/c/d"};
+  for (const std::uint32_t error : {FaultyFileSystem::kAccessDenied, std::uint32_t{3}}) {
+    for (unsigned n = 1; n <= levels.size(); ++n) {
+      SCOPED_TRACE("error " + std::to_string(error) + ", createDirectory #" + std::to_string(n));
+      const std::string base = "run" + std::to_string(error) + "-" + std::to_string(n);
+      std::filesystem::create_directory(_dir.path() / base);
+      const CFile chain(_dir.wpath(base + "/a/b/c/d"));
+      FaultyFileSystem::reset();
+      FaultyFileSystem::arm(FileCall::kCreateDirectory, n, Fault::kFail, error);
+      const Failure failure = qel_test::failureOf([&] { chain.mkdirs(); });
+      EXPECT_EQ(qel_test::exceptionTypeFor(error), failure.type);
+      // The root is followed by a second separator, which the host accepts.
+      EXPECT_EQ(L"/" + _dir.wpath(base + "/" + levels[n - 1]), failure.message);
+      EXPECT_EQ(n, FaultyFileSystem::calls(FileCall::kCreateDirectory));
+      for (unsigned level = 0; level < levels.size(); ++level) {
+        EXPECT_EQ(level + 1 < n, std::filesystem::is_directory(_dir.path() / base / levels[level]))
+            << levels[level];
+      }
+      // The levels made before the failure count as present next time.
+      FaultyFileSystem::reset();
+      chain.mkdirs();
+      EXPECT_EQ(levels.size() - (n - 1), FaultyFileSystem::calls(FileCall::kCreateDirectory));
+      EXPECT_TRUE(chain.isDirectory());
+    }
+  }
+}
+
+TEST_F(FileFaults, EveryFailedCallOfAStreamIsThrownOrHarmless) {
+  const std::wstring path = _dir.wpath("f.bin");
+  std::string got;
+  auto writeFile = [&] {
+    CFileOutputStream out(CFile(path), false);
+    writeAll(out, _content);
+    out.close();
+  };
+  auto readFile = [&] {
+    CFileInputStream in(path);
+    EXPECT_EQ(_content.size(), in.available());
+    got = readAll(in);
+    in.close();
+  };
+  // Seven writes of 3000; five blocks of 4096 read and the end.
+  const auto writes = qel_test::countCalls(writeFile);
+  EXPECT_EQ((std::array<unsigned, 4>{1, 0, 7, 1}),
+            (std::array<unsigned, 4>{writes[0], writes[1], writes[2], writes[3]}));
+  const auto reads = qel_test::countCalls(readFile);
+  EXPECT_EQ((std::array<unsigned, 4>{1, 6, 0, 1}),
+            (std::array<unsigned, 4>{reads[0], reads[1], reads[2], reads[3]}));
+  for (const bool writing : {true, false}) {
+    SCOPED_TRACE(writing ? "writing" : "reading");
+    const unsigned swept = qel_test::sweepFaults(
+        writing ? writes : reads,
+        {FileCall::kOpen, writing ? FileCall::kWrite : FileCall::kRead, FileCall::kClose},
+        [&] {
+          got.clear();
+          _dir.writeFile("f.bin", writing ? "previous" : _content);
+        },
+        writing ? std::function<void()>(writeFile) : std::function<void()>(readFile),
+        [&](FileCall call, unsigned n, const Failure& failure) {
+          const std::string& seen = writing ? _dir.readFile("f.bin") : got;
+          if (call == FileCall::kClose) {
+            // The file is written through: a failing close loses nothing, and
+            // closing a stream reports nothing.
+            EXPECT_FALSE(failure.thrown);
+            EXPECT_TRUE(qel_test::sameBytes(_content, seen));
+            return;
+          }
+          EXPECT_EQ(L"IOException", failure.type);
+          EXPECT_EQ(FaultyFileSystem::messageFor(call, path), failure.message);
+          // Everything before the failed write is there, nothing after it.
+          if (writing) {
+            EXPECT_TRUE(qel_test::sameBytes(
+                call == FileCall::kOpen ? "previous" : _content.substr(0, (n - 1) * 3000), seen));
+          }
+        });
+    EXPECT_EQ(writing ? 9u : 8u, swept);
+  }
+  // An append that fails to open leaves the file alone.
+  FaultyFileSystem::reset();
+  FaultyFileSystem::arm(FileCall::kOpen, 1);
+  EXPECT_EQ(path, qel_test::failureOf([&] { CFileOutputStream out(path, true); }).message);
+  EXPECT_EQ(_content, _dir.readFile("f.bin"));
+}
+
+TEST_F(FileFaults, ShortTransfersReportTheirCountAndLoseNothing) {
+  for (const FileCall call : {FileCall::kWrite, FileCall::kRead}) {
+    // Each call made short in turn, then every call.
+    const unsigned calls = call == FileCall::kWrite ? 7 : 6;
+    for (unsigned n = 1; n <= calls + 1; ++n) {
+      const bool every = n > calls;
+      SCOPED_TRACE(std::string(qel_test::fileCallName(call)) + (every ? " every" : " #") +
+                   (every ? "" : std::to_string(n)));
+      FaultyFileSystem::reset();
+      FaultyFileSystem::arm(call, every ? 1 : n, Fault::kShort, 0, every);
+      if (call == FileCall::kWrite) {
+        {
+          CFileOutputStream out(_dir.wpath("short.bin"), false);
+          // The stream hands the short count to its caller.
+          EXPECT_EQ(n == 1 || every ? 1500u : 3000u, writeAll(out, _content));
+        }
+        EXPECT_TRUE(qel_test::sameBytes(_content, _dir.readFile("short.bin")));
+      } else {
+        CFileInputStream in(_dir.wpath("short.bin"));
+        EXPECT_TRUE(qel_test::sameBytes(_content, readAll(in)));
+      }
+      EXPECT_GE(FaultyFileSystem::fired(), 1u);
+    }
+  }
+}
+
+TEST_F(FileFaults, SkipPassesReadFailuresOnAndSurvivesShortReads) {
+  _dir.writeFile("in.bin", _content.substr(0, 5000));
+  std::uint32_t status = 0;
+  // 4500 bytes are skipped in five reads of up to 1024.
+  for (unsigned n = 1; n <= 5; ++n) {
+    SCOPED_TRACE("read #" + std::to_string(n));
+    FaultyFileSystem::reset();
+    FaultyFileSystem::arm(FileCall::kRead, n);
+    CFileInputStream in(_dir.wpath("in.bin"));
+    EXPECT_EQ(L"CPosixFileSystem::readFile",
+              qel_test::failureOf([&] { in.skip(4500, &status); }).message);
+  }
+  FaultyFileSystem::reset();
+  FaultyFileSystem::arm(FileCall::kRead, 1, Fault::kShort, 0, true);
+  CFileInputStream in(_dir.wpath("in.bin"));
+  EXPECT_EQ(4500u, in.skip(4500, &status));
+  EXPECT_EQ(_content.substr(4500, 500), readAll(in));
 }
 
 }  // namespace

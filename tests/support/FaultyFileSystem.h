@@ -1,6 +1,7 @@
 #ifndef QEL_TESTS_SUPPORT_FAULTYFILESYSTEM_H_
 #define QEL_TESTS_SUPPORT_FAULTYFILESYSTEM_H_
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -31,51 +32,30 @@ enum class FileCall : int {
 };
 constexpr int kFileCallKinds = 9;
 
-// Per kind of call: its name, the host error it fails with by default and
-// the label its exception carries when it takes no path (null: the path).
-struct FileCallInfo {
-  const char* name;
-  std::uint32_t defaultError;
-  const wchar_t* label;
-};
-inline const FileCallInfo& fileCallInfo(FileCall call) {
-  static const FileCallInfo kInfo[kFileCallKinds] = {
-      {"openFile", 4, nullptr},
-      {"readFile", 1117, L"CPosixFileSystem::readFile"},
-      {"writeFile", 112, L"CPosixFileSystem::writeFile"},
-      {"closeFile", 1117, L"CPosixFileSystem::closeFile"},
-      {"createDirectory", 5, nullptr},
-      {"rename", 5, L"CPosixFileSystem::rename"},
-      {"openReplacement", 5, nullptr},
-      {"commitReplacement", 1117, nullptr},
-      {"lockFile", 33, nullptr}};
-  return kInfo[static_cast<int>(call)];
-}
 inline const char* fileCallName(FileCall call) {
-  return fileCallInfo(call).name;
+  static const char* const kNames[kFileCallKinds] = {
+      "openFile", "readFile",        "writeFile",         "closeFile", "createDirectory",
+      "rename",   "openReplacement", "commitReplacement", "lockFile"};
+  return kNames[static_cast<int>(call)];
 }
 
-// What an armed call does instead of its normal work.
-enum class Fault {
-  // Throws what the host layer throws for the host error given at arming.
-  kFail,
-  // Transfers about half of what was asked (reads and writes of more than
-  // one byte only; other calls run normally).
-  kShort,
-};
+// What an armed call does instead of its normal work: throw what the host
+// layer throws for the host error given at arming, or transfer about half of
+// what was asked (reads and writes of more than one byte only).
+enum class Fault { kFail, kShort };
 
-// The native file system with faults on demand.  Every openFile, readFile,
-// writeFile, closeFile, createDirectory and rename is counted per kind since
-// the last reset(), so a test can first measure how many calls an operation
-// makes and then fail each one in turn.  The plan is process-wide: the file
-// system is made by a factory, which takes no arguments.
+// The native file system with faults on demand.  Every call of the kinds
+// above is counted since the last reset(), so a test can first measure how
+// many calls an operation makes and then fail each one in turn.  The plan is
+// process-wide: the file system is made by a factory, which takes no
+// arguments.
 class FaultyFileSystem : public qel::CPosixFileSystem {
  public:
-  // One armed kind of call.
+  // From the from-th call of the kind on (sticky) or at that call only.
   struct Arm {
     bool armed = false;
-    unsigned from = 0;    // the count of the kind at the first call that fails
-    bool sticky = false;  // every later call of the kind fails too
+    unsigned from = 0;
+    bool sticky = false;
     Fault fault = Fault::kFail;
     std::uint32_t hostError = 0;
   };
@@ -85,8 +65,8 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     std::array<Arm, kFileCallKinds> arms{};
     unsigned fired = 0;
     // Bytes the disk still takes; negative for no limit.  A write that does
-    // not fit writes what fits and reports the short count; with no room
-    // left it fails with the disk-full error, as a POSIX write does.
+    // not fit writes what fits; with no room left it fails with the
+    // disk-full error, as a POSIX write does.
     long long room = -1;
     // Runs at each commitReplacement before it commits: the new file is
     // complete and not yet in place.
@@ -97,26 +77,18 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     static Plan state;
     return state;
   }
-
   // Disarms, clears the counts and lifts the disk limit.
   static void reset() { plan() = Plan(); }
 
   // Makes the n-th call of the kind from now on (1 is the next one) fail;
-  // each kind has its own arming.  A host error of 0 picks a realistic one
-  // for the kind.
+  // each kind has its own arming.  A host error of 0 picks a realistic one.
   static void arm(FileCall call, unsigned n, Fault fault = Fault::kFail,
                   std::uint32_t hostError = 0, bool sticky = false) {
-    Plan& p = plan();
-    Arm& a = p.arms[static_cast<int>(call)];
-    a.armed = true;
-    a.from = p.counts[static_cast<int>(call)] + n;
-    a.fault = fault;
-    a.sticky = sticky;
-    a.hostError = hostError != 0 ? hostError : defaultError(call);
+    Arm& a = plan().arms[static_cast<int>(call)];
+    a = Arm{true, plan().counts[static_cast<int>(call)] + n, sticky, fault,
+            hostError != 0 ? hostError : defaultError(call)};
   }
-
   static void setRoom(long long bytes) { plan().room = bytes; }
-
   static unsigned calls(FileCall call) { return plan().counts[static_cast<int>(call)]; }
   static unsigned fired() { return plan().fired; }
 
@@ -128,7 +100,12 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   static constexpr std::uint32_t kDiskFull = 112;
   static constexpr std::uint32_t kIoDevice = 1117;
 
-  static std::uint32_t defaultError(FileCall call) { return fileCallInfo(call).defaultError; }
+  static std::uint32_t defaultError(FileCall call) {
+    static const std::uint32_t kErrors[kFileCallKinds] = {
+        kTooManyOpenFiles, kIoDevice,     kDiskFull, kIoDevice,     kAccessDenied,
+        kAccessDenied,     kAccessDenied, kIoDevice, kLockViolation};
+    return kErrors[static_cast<int>(call)];
+  }
 
   // The message of a failed call of a file replacement or a lock: the
   // target's path and the reason of the host error armed by default.
@@ -149,12 +126,21 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   // a replacement or a lock, the path for the other calls that take one,
   // else the operation's label.
   static std::wstring messageFor(FileCall call, const std::wstring& path) {
-    if (call == FileCall::kOpenReplacement || call == FileCall::kCommitReplacement ||
-        call == FileCall::kLock) {
-      return replacementMessageFor(call, path);
+    switch (call) {
+      case FileCall::kOpenReplacement:
+      case FileCall::kCommitReplacement:
+      case FileCall::kLock:
+        return replacementMessageFor(call, path);
+      case FileCall::kRead:
+      case FileCall::kWrite:
+      case FileCall::kClose:
+      case FileCall::kRename: {
+        const std::string name = fileCallName(call);
+        return L"CPosixFileSystem::" + std::wstring(name.begin(), name.end());
+      }
+      default:
+        return path;
     }
-    const wchar_t* label = fileCallInfo(call).label;
-    return label != nullptr ? std::wstring(label) : path;
   }
 
   static qel::CFileSystem* create() { return new FaultyFileSystem(); }
@@ -173,33 +159,26 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
 
   std::uint32_t readFile(qel::CFileDescriptor* descriptor, unsigned char* buffer,
                          std::uint32_t size) const override {
-    const auto action = hit(FileCall::kRead);
+    const Action action = hit(FileCall::kRead);
     if (action == Action::kFail) {
       throwFileFailure(descriptor, errorOf(FileCall::kRead), L"readFile");
     }
-    if (action == Action::kShort && size > 1) {
-      size /= 2;
-    }
-    return CPosixFileSystem::readFile(descriptor, buffer, size);
+    return CPosixFileSystem::readFile(descriptor, buffer, shortened(action, size));
   }
 
   std::uint32_t writeFile(qel::CFileDescriptor* descriptor, const unsigned char* buffer,
                           std::uint32_t size) const override {
-    const auto action = hit(FileCall::kWrite);
+    const Action action = hit(FileCall::kWrite);
     if (action == Action::kFail) {
       throwFileFailure(descriptor, errorOf(FileCall::kWrite), L"writeFile");
     }
-    if (action == Action::kShort && size > 1) {
-      size /= 2;
-    }
+    size = shortened(action, size);
     Plan& p = plan();
     if (p.room >= 0 && size != 0) {
       if (p.room == 0) {
         throwFileFailure(descriptor, kDiskFull, L"writeFile");
       }
-      if (static_cast<long long>(size) > p.room) {
-        size = static_cast<std::uint32_t>(p.room);
-      }
+      size = static_cast<std::uint32_t>(std::min<long long>(size, p.room));
     }
     const std::uint32_t written = CPosixFileSystem::writeFile(descriptor, buffer, size);
     if (p.room >= 0) {
@@ -209,7 +188,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   }
 
   void closeFile(qel::CFileDescriptor* descriptor) const override {
-    const auto action = hit(FileCall::kClose);
+    const Action action = hit(FileCall::kClose);
     // A failing close still releases the handle, as the host's close does.
     CPosixFileSystem::closeFile(descriptor);
     if (action == Action::kFail) {
@@ -252,7 +231,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
 
   void rename(const std::wstring& from, const std::wstring& to) const override {
     if (hit(FileCall::kRename) == Action::kFail) {
-      ThrowException(errorOf(FileCall::kRename), label(L"rename"));
+      ThrowException(errorOf(FileCall::kRename), std::wstring(className()) + L"::rename");
     }
     CPosixFileSystem::rename(from, to);
   }
@@ -271,13 +250,11 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     ++p.fired;
     return a.fault == Fault::kShort ? Action::kShort : Action::kFail;
   }
-
+  static std::uint32_t shortened(Action action, std::uint32_t size) {
+    return action == Action::kShort && size > 1 ? size / 2 : size;
+  }
   static std::uint32_t errorOf(FileCall call) {
     return plan().arms[static_cast<int>(call)].hostError;
-  }
-
-  std::wstring label(const wchar_t* operation) const {
-    return std::wstring(className()) + L"::" + operation;
   }
 };
 

@@ -10,22 +10,18 @@
 
 namespace qel_test {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// A fresh directory under the system's temporary directory (or under base),
+// removed with everything in it when the object goes.
 class TempDir {
  public:
   TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
-  // A fresh directory under base instead.
   explicit TempDir(const std::filesystem::path& base) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (;;) {
+    std::error_code ec;
+    do {
       _path = base / ("qel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-      std::error_code ec;
-      if (std::filesystem::create_directory(_path, ec)) {
-        break;
-      }
-    }
+    } while (!std::filesystem::create_directory(_path, ec));
   }
   ~TempDir() {
     std::error_code ec;
@@ -44,10 +40,8 @@ class TempDir {
   std::string str() const { return _path.string(); }
   std::wstring wstr() const { return _path.wstring(); }
   std::wstring wpath(const std::string& relative) const { return (_path / relative).wstring(); }
-
   void writeFile(const std::string& relative, const std::string& content) const {
-    std::ofstream out(_path / relative, std::ios::binary);
-    out << content;
+    std::ofstream(_path / relative, std::ios::binary) << content;
   }
   std::string readFile(const std::string& relative) const {
     std::ifstream in(_path / relative, std::ios::binary);

@@ -1,0 +1,416 @@
+// Path rules, the native file system on the real disk, CFile through both
+// front ends and the process-wide file-system instance.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "qel/io/File.h"
+#include "qel/io/Win32FileSystem.h"
+#include "qel/platform/Orvane.h"
+#include "support/FaultyFileSystem.h"
+#include "support/OpenFlags.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using FS = qel::CFileSystem;
+using qel::CFile;
+using qel::CFileDescriptor;
+using qel::COrvane;
+using qel::CWin32FileSystem;
+using qel::SmartPtr;
+using Names = std::list<std::wstring>;
+
+// "Type: message" of what call throws, or "" when nothing is thrown.
+std::wstring thrown(const std::function<void()>& call) {
+  const qel_test::Failure failure = qel_test::failureOf(call);
+  return failure.thrown ? failure.type + L": " + failure.message : L"";
+}
+const std::wstring kIO = L"IOException: ";
+const std::wstring kNotFound = L"FileNotFoundException: ";
+
+TEST(PathRules, PrefixAbsolutenessResolveAndFilter) {
+  SmartPtr<FS> windows{new CWin32FileSystem};
+  SmartPtr<FS> native{new qel::CPosixFileSystem};
+  FS* const win = windows.get();
+  FS* const posix = native.get();
+  const struct {
+    FS* fs;
+    const wchar_t* path;
+    unsigned prefix;
+    bool absolute;
+  } kPaths[] = {
+      {win, L"", 0, false},          {win, L"a", 0, false},          {win, L"\\", 1, false},
+      {win, L"\\a", 1, false},       {win, L"\\\\srv\\x", 1, false}, {win, L"C:", 2, false},
+      {win, L"C:x", 2, false},       {win, L"C:\\", 3, true},        {win, L"C:\\a\\b", 3, true},
+      {win, L"z:\\x", 3, true},      {win, L"/a", 0, false},         {win, L"?:\\", 3, true},
+      {win, L"C:/x", 2, false},      {win, L"a\\b", 0, false},       {posix, L"/", 1, true},
+      {posix, L"/usr/lib", 1, true}, {posix, L"usr", 0, false},      {posix, L"", 0, false},
+      {posix, L"a/b", 0, false},     {posix, L"C:\\a", 0, false}};
+  for (const auto& c : kPaths) {
+    SCOPED_TRACE(testing::Message() << std::string(c.path, c.path + std::wcslen(c.path)));
+    EXPECT_EQ(c.prefix, c.fs->getPrefixLength(c.path));
+    EXPECT_EQ(c.absolute, c.fs->isAbsolute(c.path));
+  }
+  // One separator between parent and child; an empty parent gives the child.
+  const struct {
+    FS* fs;
+    const wchar_t *parent, *child, *joined;
+  } kJoins[] = {{win, L"C:\\a", L"b", L"C:\\a\\b"},
+                {win, L"C:\\a\\", L"b", L"C:\\a\\b"},
+                {win, L"C:\\a", L"\\b", L"C:\\a\\\\b"},
+                {win, L"C:\\a", L"", L"C:\\a\\"},
+                {win, L"", L"b", L"b"},
+                {win, L"", L"", L""},
+                {posix, L"/a", L"b", L"/a/b"},
+                {posix, L"/a/", L"b", L"/a/b"},
+                {posix, L"/", L"b", L"/b"}};
+  for (const auto& c : kJoins) {
+    EXPECT_EQ(c.joined, c.fs->resolve(c.parent, c.child));
+  }
+  // The filter restarts after each erasure.
+  const wchar_t* const kFiltered[][2] = {{L"a/./b", L"ab"},  {L"../x", L".x"}, {L".//a", L"a"},
+                                         {L"a\\b", L"a\\b"}, {L"", L""},       {L"././/", L""}};
+  for (const auto& c : kFiltered) {
+    EXPECT_EQ(c[1], win->filterFilename(c[0]));
+  }
+  EXPECT_FALSE(win->isCaseSensitive());
+  EXPECT_TRUE(posix->isCaseSensitive());
+  // Only the current directory has a folder location.
+  EXPECT_EQ(win->getCurrentDirectory(), win->getFolderLocation(FS::FOLDER_CURRENT));
+  EXPECT_EQ(L"", win->getFolderLocation(static_cast<FS::FolderType>(1)));
+  const std::wstring current = posix->getCurrentDirectory();
+  EXPECT_EQ(L'/', current.at(0));
+  EXPECT_EQ(posix->resolve(current, L"x"), posix->resolve(L"x"));
+}
+
+class HostFileSystem : public ::testing::Test {
+ protected:
+  std::wstring path(const std::string& name) const { return dir.wpath(name); }
+  SmartPtr<CFileDescriptor> open(const std::string& name, int access, FS::CreationFlag creation,
+                                 int attributes = 0) {
+    return fs->openFile(path(name), access, creation, attributes);
+  }
+  SmartPtr<CFileDescriptor> reader(const std::string& name, int attributes = 0) {
+    return open(name, FS::ACCESS_READ, FS::CF_OPEN_EXISTING, attributes);
+  }
+  // Reads to the end in pieces of the sizes given in turn.
+  std::string readAll(CFileDescriptor* d, std::vector<std::uint32_t> sizes = {7}) {
+    std::string content;
+    std::vector<unsigned char> buffer(*std::max_element(sizes.begin(), sizes.end()));
+    for (std::size_t turn = 0;; ++turn) {
+      const std::uint32_t want = sizes[turn % sizes.size()];
+      const std::uint32_t n = fs->readFile(d, buffer.data(), want);
+      EXPECT_LE(n, want);
+      if (n == 0) {
+        return content;
+      }
+      content.append(reinterpret_cast<char*>(buffer.data()), n);
+    }
+  }
+  void write(const SmartPtr<CFileDescriptor>& d, const std::string& text) {
+    ASSERT_EQ(text.size(),
+              fs->writeFile(d.get(), reinterpret_cast<const unsigned char*>(text.data()),
+                            static_cast<std::uint32_t>(text.size())));
+  }
+  qel_test::TempDir dir;
+  SmartPtr<FS> fs{new qel::CPosixFileSystem};
+};
+
+TEST_F(HostFileSystem, EachCreationFlagOpensTruncatesAppendsOrRefuses) {
+  EXPECT_FALSE(reader("missing"));  // a missing file opens as nothing
+  dir.writeFile("f", "old contents");
+  const struct {
+    const char* name;
+    FS::CreationFlag creation;
+    const char* text;
+    const char* after;
+  } kSteps[] = {{"f", FS::CF_OPEN_EXISTING, "OLD", "OLD contents"},
+                {"f", FS::CF_CREATE_ALWAYS, "new", "new"},
+                {"f", FS::CF_OPEN_APPEND, "+more", "new+more"},
+                {"g", FS::CF_OPEN_APPEND, "fresh", "fresh"}};
+  for (const auto& step : kSteps) {
+    write(open(step.name, FS::ACCESS_WRITE, step.creation), step.text);
+    EXPECT_EQ(step.after, dir.readFile(step.name));
+  }
+  EXPECT_EQ(kIO + path("f") + L" Already exist.",
+            thrown([&] { open("f", FS::ACCESS_WRITE, FS::CF_CREATE_NEW); }));
+  EXPECT_EQ(kIO + path("h"),
+            thrown([&] { open("h", FS::ACCESS_WRITE, static_cast<FS::CreationFlag>(7)); }));
+  EXPECT_EQ("new+more", dir.readFile("f"));
+  EXPECT_FALSE(fs::exists(dir.path() / "h"));
+}
+
+TEST_F(HostFileSystem, AttributeFlagsAccessLengthAndTimes) {
+  dir.writeFile("plain", std::string(1234, 'x'));
+  dir.writeFile(".dot", "x");
+  fs->createDirectory(path("sub"));
+  // The hidden bit is kept in an extended attribute where the file system
+  // has them; a dot name is hidden everywhere.  Attributes are read only at
+  // creation.
+  open(".both", FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS, 24);
+  open("ro", FS::ACCESS_WRITE, FS::CF_CREATE_NEW, 16);
+  open("app", FS::ACCESS_WRITE, FS::CF_OPEN_APPEND, 16);
+  const std::pair<const char*, int> kFlags[] = {{"missing", 0}, {"plain", 3},  {"sub", 5},
+                                                {".dot", 11},   {".both", 27}, {"ro", 19},
+                                                {"app", 3}};
+  for (const auto& c : kFlags) {
+    EXPECT_EQ(c.second, fs->getFileAttributeFlags(path(c.first))) << c.first;
+  }
+  fs->setReadOnly(path("plain"), true);
+  EXPECT_EQ(19, fs->getFileAttributeFlags(path("plain")));
+  fs->setReadOnly(path("plain"), false);
+  EXPECT_EQ(3, fs->getFileAttributeFlags(path("plain")));
+  // A read-only file refuses writing even to the superuser.
+  EXPECT_FALSE(fs->checkAccess(path("ro"), FS::ACCESS_WRITE));
+  EXPECT_TRUE(fs->checkAccess(path("ro"), FS::ACCESS_READ));
+  EXPECT_FALSE(fs->checkAccess(path("missing"), FS::ACCESS_READ));
+  EXPECT_FALSE(fs->checkAccess(path("missing"), FS::ACCESS_WRITE));
+  EXPECT_EQ(kIO + path("ro"), thrown([&] { open("ro", FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS); }));
+  EXPECT_EQ(kIO + path("ro"), thrown([&] { fs->deleteFile(path("ro")); }));
+  EXPECT_TRUE(fs::exists(dir.path() / "ro"));
+  EXPECT_EQ(1234u, fs->getLength(path("plain")));
+  const qel::CDateTime modified = fs->getModificationDate(path("plain"));
+  const qel::CDateTime now = qel::CDateTime::GetSystemTime();
+  EXPECT_TRUE(modified.isGMTTime() && modified.isValid());
+  EXPECT_TRUE(modified.getJD() <= now.getJD() && modified.getJD() + 1 >= now.getJD());
+  EXPECT_TRUE(fs->getCreationDate(path("plain")).isGMTTime());
+  const std::wstring missing = path("missing");
+  EXPECT_EQ(kNotFound + missing, thrown([&] { fs->getLength(missing); }));
+  EXPECT_EQ(kNotFound + missing, thrown([&] { fs->getModificationDate(missing); }));
+  EXPECT_EQ(kNotFound + missing, thrown([&] { fs->getCreationDate(missing); }));
+}
+
+TEST_F(HostFileSystem, DirectoriesAreMadeListedDeletedAndFilesRenamed) {
+  dir.writeFile("one.txt", "1");
+  dir.writeFile("two.log", "2");
+  fs->createDirectory(path("sub"));
+  // An existing directory is not "file exists": a plain IOException.
+  EXPECT_EQ(kIO + path("sub"), thrown([&] { fs->createDirectory(path("sub")); }));
+  EXPECT_EQ(kNotFound + path("x/y"), thrown([&] { fs->createDirectory(path("x/y")); }));
+  // Bare names without dots are appended to the list.
+  Names names{L"kept"};
+  fs->listDirectory(dir.wstr(), L"*", names);
+  EXPECT_EQ(L"kept", names.front());
+  names.sort();
+  EXPECT_EQ((Names{L"kept", L"one.txt", L"sub", L"two.log"}), names);
+  Names filtered;
+  fs->listDirectory(dir.wstr(), L"*.txt", filtered);
+  EXPECT_EQ((Names{L"one.txt"}), filtered);
+  Names none{L"x"};
+  fs->listDirectory(path("missing"), L"*", none);
+  EXPECT_EQ((Names{L"x"}), none);
+  // Renaming replaces the target.
+  fs->rename(path("one.txt"), path("two.log"));
+  EXPECT_EQ("1", dir.readFile("two.log"));
+  EXPECT_EQ(kNotFound + L"CPosixFileSystem::rename",
+            thrown([&] { fs->rename(path("one.txt"), path("c")); }));
+  // Files and empty directories are deleted, full ones are not.
+  fs->createDirectory(path("sub/inner"));
+  fs->deleteFile(path("two.log"));
+  fs->deleteFile(path("sub/inner"));
+  EXPECT_FALSE(fs::exists(dir.path() / "two.log") || fs::exists(dir.path() / "sub/inner"));
+  dir.writeFile("sub/inner", "");
+  EXPECT_EQ(kIO + path("sub"), thrown([&] { fs->deleteFile(path("sub")); }));
+  EXPECT_EQ(kNotFound + path("missing"), thrown([&] { fs->deleteFile(path("missing")); }));
+}
+
+TEST_F(HostFileSystem, MisusedDescriptorsAndBadPathsAreReportedNeverSilentlyServed) {
+  dir.writeFile("f", "0123456789abcdefghij");
+  unsigned char buffer[64] = {};
+  SmartPtr<CFileDescriptor> d = reader("f");
+  EXPECT_EQ(fs.get(), d->getFileSystem().get());
+  EXPECT_EQ(20u, fs->readFile(d.get(), buffer, sizeof(buffer)));
+  EXPECT_EQ(0u, fs->readFile(d.get(), buffer, sizeof(buffer)));
+  d->close();
+  SmartPtr<CFileDescriptor> w = open("f", FS::ACCESS_WRITE, FS::CF_OPEN_EXISTING);
+  SmartPtr<CFileDescriptor> foreign(new CFileDescriptor(fs.get()));
+  // A NUL inside the path must not open a shorter path.
+  const std::string nul = "f" + std::string(1, '\0') + "tail";
+  const std::string tooLong(300, 'n');
+  const std::pair<std::function<void()>, std::wstring> kCases[] = {
+      {[&] { fs->readFile(d.get(), buffer, 4); }, kIO + L"CPosixFileSystem::readFile"},
+      {[&] { d->close(); }, kIO + L"CPosixFileSystem::closeFile"},
+      {[&] { fs->readFile(w.get(), buffer, 4); }, kIO + L"CPosixFileSystem::readFile"},
+      {[&] { fs->writeFile(reader("f").get(), buffer, 4); }, kIO + L"CPosixFileSystem::writeFile"},
+      {[&] { fs->readFile(foreign.get(), buffer, 1); }, kIO + L"CPosixFileSystem::readFile"},
+      {[&] { reader(nul); }, kIO + path(nul)},
+      {[&] { reader("no/such/file"); }, kNotFound + path("no/such/file")},
+      {[&] { open("f/inner", FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS); },
+       kNotFound + path("f/inner")},
+      {[&] { open(tooLong, FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS); }, kIO + path(tooLong)},
+      {[&] { reader(""); }, kIO + path("")},  // a directory
+      {[&] { fs->getLength(L""); }, kNotFound}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.second, thrown(c.first));
+  }
+  EXPECT_EQ(0, fs->getFileAttributeFlags(path(nul)));
+  EXPECT_EQ(0, fs->getFileAttributeFlags(path("f/inner")));
+  // The mapping of host errors to exceptions.
+  EXPECT_EQ(kIO + L"n Already exist.",
+            thrown([] { qel::CHostFileSystem::ThrowException(80, L"n"); }));
+  for (std::uint32_t code : {2u, 3u, 161u, 0u, 5u, 183u, 145u}) {
+    EXPECT_EQ(qel_test::exceptionTypeFor(code) + L": n",
+              thrown([code] { qel::CHostFileSystem::ThrowException(code, L"n"); }));
+  }
+}
+
+TEST_F(HostFileSystem, WritesGoThroughEachWriteOrAllAtCloseAndReadsInAnyPieces) {
+  // A plain writing descriptor writes every block through; one opened
+  // durable at close does not, and its data is complete after close.  (-1,
+  // no descriptor, has every bit.)
+  SmartPtr<CFileDescriptor> plain = open("plain", FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS);
+  EXPECT_EQ(O_DSYNC | O_WRONLY,
+            qel_test::openFlagsOf(dir.path() / "plain") & (O_DSYNC | O_ACCMODE));
+  SmartPtr<CFileDescriptor> later = open("later", FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS,
+                                         FS::OF_DURABLE_AT_CLOSE | FS::FA_READONLY);
+  EXPECT_EQ(O_WRONLY, qel_test::openFlagsOf(dir.path() / "later") & (O_DSYNC | O_ACCMODE));
+  write(later, "first ");
+  write(later, "second");
+  later->close();
+  EXPECT_EQ(-1, qel_test::openFlagsOf(dir.path() / "later"));
+  EXPECT_EQ("first second", dir.readFile("later"));
+  EXPECT_EQ(19, fs->getFileAttributeFlags(path("later")));  // the attributes still apply
+  EXPECT_EQ(kIO + L"CPosixFileSystem::closeFile", thrown([&] { later->close(); }));
+  // Many writes, more than are gathered at once, arrive whole and in order.
+  SmartPtr<CFileDescriptor> big =
+      open("big", FS::ACCESS_WRITE, FS::CF_CREATE_ALWAYS, FS::OF_DURABLE_AT_CLOSE);
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    expected += std::string(4096 + i % 7, static_cast<char>('a' + i % 26));
+    write(big, expected.substr(expected.size() - 4096 - i % 7));
+  }
+  big->close();
+  EXPECT_EQ(expected, dir.readFile("big"));
+  // A descriptor that also reads sees what was written before.
+  dir.writeFile("both", "first second");
+  SmartPtr<CFileDescriptor> both = open("both", FS::ACCESS_READ | FS::ACCESS_WRITE,
+                                        FS::CF_OPEN_EXISTING, FS::OF_DURABLE_AT_CLOSE);
+  write(both, "FIRST");
+  EXPECT_EQ(" second", readAll(both.get()));
+  both->close();
+  EXPECT_EQ("FIRST second", readAll(reader("both", FS::OF_DURABLE_AT_CLOSE).get()));
+  // Sequential reading: small pieces, one larger than what is read ahead,
+  // then small again.
+  EXPECT_EQ(expected,
+            readAll(reader("big", FS::OF_SEQUENTIAL_READ).get(), {4096, 1, 4096, 300000, 4096, 7}));
+}
+
+// Drive C: is a temporary directory holding Data, the current directory is
+// C:\Data and the shared file system follows the Windows rules.
+class Win32File : public ::testing::Test {
+ protected:
+  Win32File() : savedRoot(CWin32FileSystem::getDriveRoot(L'C')) {
+    CWin32FileSystem::setDriveRoot(L'C', drive.str());
+    fs::create_directory(drive.path() / "Data");
+    COrvane::SetCurrentDirectory(L"C:\\Data");
+  }
+  ~Win32File() override {
+    COrvane::SetCurrentDirectory(L"");
+    CWin32FileSystem::setDriveRoot(L'C', savedRoot);
+  }
+  qel_test::TempDir drive;
+  qel_test::FileSystemScope scope{&qel_test::makeFileSystem<CWin32FileSystem>};
+  std::string savedRoot;
+};
+
+TEST_F(Win32File, PathsResolveAgainstTheCurrentDirectoryAndCompareWithoutCase) {
+  const std::pair<CFile, const wchar_t*> kPaths[] = {
+      {CFile(L"f.txt"), L"C:\\Data\\f.txt"}, {CFile(L"C:\\x\\f.txt"), L"C:\\x\\f.txt"},
+      {CFile(L"\\x"), L"C:\\Data\\\\x"},     {CFile(L"C:x"), L"C:\\Data\\C:x"},
+      {CFile(L"C:\\a", L"b"), L"C:\\a\\b"},  {CFile(L"C:\\a", L"C:\\b"), L"C:\\b"}};
+  for (const auto& c : kPaths) {
+    EXPECT_EQ(c.second, c.first.getPath());
+  }
+  EXPECT_EQ(L"C:\\Data", CFile::getCurrentDirectory());
+  EXPECT_EQ(L"\\", CFile::getSeparator());
+  // Name and parent, down to the root.
+  const wchar_t* const kParts[][3] = {
+      {L"C:\\a\\b.txt", L"b.txt", L"C:\\a"}, {L"C:\\a", L"a", L"C:\\"}, {L"C:\\", L"", L"C:\\"}};
+  for (const auto& c : kParts) {
+    EXPECT_EQ(c[1], CFile(c[0]).getName());
+    EXPECT_EQ(c[2], CFile(c[0]).getParent());
+  }
+  EXPECT_TRUE(CFile(L"C:\\A\\B.TXT") == CFile(L"c:\\a\\b.txt"));
+  EXPECT_FALSE(CFile(L"C:\\A\\B.TXT") != CFile(L"c:\\a\\b.txt"));
+  EXPECT_TRUE(CFile(L"C:\\a\\b") != CFile(L"C:\\a\\c"));
+}
+
+TEST_F(Win32File, FilesAndDirectoriesLandUnderTheMappedDrive) {
+  CFile(L"new.txt").createNewFile();
+  EXPECT_TRUE(fs::is_regular_file(drive.path() / "Data" / "new.txt"));
+  EXPECT_EQ(0u, CFile(L"C:\\Data\\new.txt").length());
+  // Slashes separate on the host side too, but a path with them is not
+  // absolute under the Windows rules, so CFile would resolve it further.
+  EXPECT_EQ(3, FS::getFileSystem()->getFileAttributeFlags(L"C:/Data/new.txt"));
+  EXPECT_EQ(kIO + L"C:\\Data\\new.txt Already exist.",
+            thrown([] { CFile(L"new.txt").createNewFile(); }));
+  // mkdirs makes the whole chain, again without complaint, not through a file.
+  CFile(L"C:\\a\\b\\c").mkdirs();
+  CFile(L"C:\\a\\b\\c").mkdirs();
+  EXPECT_TRUE(fs::is_directory(drive.path() / "a" / "b" / "c"));
+  EXPECT_TRUE(CFile(L"C:\\a\\b\\c").isDirectory());
+  drive.writeFile("f", "file in the way");
+  EXPECT_EQ(0u, thrown([] { CFile(L"C:\\f\\b").mkdirs(); }).find(kNotFound));
+  // Forbidden names and unmapped drives.
+  EXPECT_EQ(0u, thrown([] { CFile(L"C:\\Data\\a?b").createNewFile(); }).find(kIO));
+  EXPECT_EQ(0u, thrown([] { CFile(L"C:\\Data\\a|b").createNewFile(); }).find(kIO));
+  EXPECT_EQ(0u, thrown([] { CFile(L"Q:\\nothing").createNewFile(); }).find(kNotFound));
+  EXPECT_FALSE(CFile(L"C:\\Data\\a*").exists() || CFile(L"Q:\\nothing").exists());
+  // Listing, queries and renaming.
+  CFile(L"C:\\Data\\sub").mkdirs();
+  Names names;
+  CFile(L"C:\\Data").listDirectory(names);
+  names.sort();
+  EXPECT_EQ((Names{L"new.txt", L"sub"}), names);
+  Names none;
+  CFile(L"C:\\Data\\new.txt").listDirectory(none);
+  EXPECT_TRUE(none.empty());
+  EXPECT_TRUE(CFile(L"new.txt").canWrite());
+  FS::getFileSystem()->setReadOnly(L"C:\\Data\\new.txt", true);
+  EXPECT_FALSE(CFile(L"new.txt").canWrite());
+  EXPECT_TRUE(CFile(L"new.txt").canRead());
+  EXPECT_FALSE(CFile(L"gone").canRead() || CFile(L"gone").exists());
+  CFile(L"new.txt").renameTo(CFile(L"to"));
+  EXPECT_FALSE(CFile(L"new.txt").exists());
+  EXPECT_TRUE(CFile(L"to").isFile());
+  EXPECT_EQ(kNotFound + L"CWin32FileSystem::rename",
+            thrown([] { CFile(L"new.txt").renameTo(CFile(L"again")); }));
+}
+
+TEST(PosixFile, NativePathsAndTheApplicationsCurrentDirectory) {
+  qel_test::TempDir dir;
+  qel_test::FileSystemScope scope(&qel_test::makeFileSystem<qel::CPosixFileSystem>);
+  const std::wstring base = dir.wstr();
+  CFile file(base, L"x/y.txt");
+  EXPECT_EQ(base + L"/x/y.txt", file.getPath());
+  EXPECT_EQ(L"y.txt", file.getName());
+  EXPECT_EQ(base + L"/x", file.getParent());
+  EXPECT_EQ(L"", CFile(L"/").getName());
+  EXPECT_EQ(L"/", CFile(L"/").getParent());
+  EXPECT_EQ(L"/", CFile(L"/etc").getParent());
+  EXPECT_TRUE(CFile(L"/a/B") != CFile(L"/a/b"));
+  EXPECT_TRUE(CFile(L"rel").isAbsolute());
+  CFile(base, L"x").mkdirs();
+  file.createNewFile();
+  EXPECT_TRUE(file.isFile() && CFile(base + L"/x").isDirectory());
+  file.deleteFile();
+  EXPECT_FALSE(file.exists());
+  EXPECT_EQ(kNotFound + file.getPath(), thrown([&] { file.length(); }));
+  EXPECT_EQ(0u, thrown([&] { file.getModificationDate(); }).find(kNotFound));
+  COrvane::SetCurrentDirectory(base);
+  CFile(L"rel.txt").createNewFile();
+  EXPECT_EQ(base + L"/rel.txt", CFile(L"rel.txt").getPath());
+  EXPECT_TRUE(fs::exists(dir.path() / "rel.txt"));
+  COrvane::SetCurrentDirectory(L"");
+}
+
+}  // namespace
