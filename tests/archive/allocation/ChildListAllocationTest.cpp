@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/ChildListModel.h"
 #include "archive/ChildList.h"
+#include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
 namespace {
