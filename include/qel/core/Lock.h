@@ -70,7 +70,7 @@ class QEL_API CMutex : public CNonCopyable {
 // does not change the state: a set event lets every waiter through until
 // unset().  Failures of the mutex or condition variable surface as
 // std::system_error.
-class QEL_API manual_reset_event {  // NOLINT(readability-identifier-naming)
+class QEL_API manual_reset_event {
  public:
   manual_reset_event();
   explicit manual_reset_event(bool state);

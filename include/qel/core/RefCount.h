@@ -19,7 +19,8 @@ template <typename V>
 class CAtomicValue {
  public:
   CAtomicValue() : _value(0) {}
-  CAtomicValue(V value) : _value(value) {}  // NOLINT(google-explicit-constructor)
+  // Implicit, as are the conversions back to V: the value stands where a V does.
+  CAtomicValue(V value) : _value(value) {}
   CAtomicValue(const CAtomicValue& other) : _value(other._value.load(std::memory_order_relaxed)) {}
 
   CAtomicValue& operator=(const CAtomicValue& other) {
@@ -36,7 +37,7 @@ class CAtomicValue {
   V operator--() { return wrapAdd(_value.fetch_sub(1), ~Unsigned(0)); }
   V operator--(int) { return _value.fetch_sub(1); }
 
-  operator V() const { return _value.load(std::memory_order_relaxed); }  // NOLINT
+  operator V() const { return _value.load(std::memory_order_relaxed); }
 
   // Interlocked increment that refuses a value of 0; true when it counted.
   bool incrementUnlessZero() {
@@ -152,15 +153,17 @@ template <typename T>
 class SmartPtr {
  public:
   SmartPtr() noexcept : _p(nullptr) {}
-  SmartPtr(std::nullptr_t) noexcept : _p(nullptr) {}  // NOLINT(google-explicit-constructor)
-  SmartPtr(T* p) : _p(p) {                            // NOLINT(google-explicit-constructor)
+  // Implicit, like a raw pointer's conversions: a T* or null is passed where
+  // a SmartPtr is taken.
+  SmartPtr(std::nullptr_t) noexcept : _p(nullptr) {}
+  SmartPtr(T* p) : _p(p) {
     if (_p != nullptr) {
       _p->addRef();
     }
   }
   SmartPtr(const SmartPtr& other) : SmartPtr(other._p) {}
   template <typename U, typename = std::enable_if_t<std::is_convertible<U*, T*>::value>>
-  SmartPtr(const SmartPtr<U>& other) : SmartPtr(other.get()) {}  // NOLINT
+  SmartPtr(const SmartPtr<U>& other) : SmartPtr(other.get()) {}
   SmartPtr(SmartPtr&& other) noexcept : _p(other._p) { other._p = nullptr; }
 
   ~SmartPtr() { reset(); }

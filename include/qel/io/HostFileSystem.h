@@ -25,7 +25,8 @@ class QEL_API CWin32FileDescriptor : public CFileDescriptor {
   ~CWin32FileDescriptor() override;
 
   void* getHandle() const { return _pHandle; }
-  operator void*() const { return _pHandle; }  // NOLINT(google-explicit-constructor)
+  // The handle where one is taken, as callers of the descriptor expect.
+  operator void*() const { return _pHandle; }
 
  private:
   void* _pHandle;
