@@ -30,13 +30,12 @@ TEST(HexValue, EncodedVectorsReadBackWithoutTrailingSpacesAndNuls) {
     std::string value;
     std::string text;
     const char* decoded;
-  } cases[] = {
-      {"", "75881acc0d8a948a", ""},
-      {"1234567", "2728476c3e14d7c7", "1234567"},
-      {"12345678", "7bbac524adc701ceb9ba9a38ef3f4ceb", "12345678"},
-      {std::string("secret value\0 with nul  ", 24),
-       "f1853e4a4a511286586b6baef19f7b838c278f3385ff6d1b81225a867b279a85", "secret value with nul"},
-  };
+  } cases[] = {{"", "75881acc0d8a948a", ""},
+               {"1234567", "2728476c3e14d7c7", "1234567"},
+               {"12345678", "7bbac524adc701ceb9ba9a38ef3f4ceb", "12345678"},
+               {std::string("secret value\0 with nul  ", 24),
+                "f1853e4a4a511286586b6baef19f7b838c278f3385ff6d1b81225a867b279a85",
+                "secret value with nul"}};
   CBlowFish cipher = makeCipher();
   for (const auto& c : cases) {
     EXPECT_EQ(c.text, cipher.encodeValue(c.value));
@@ -54,17 +53,15 @@ TEST(HexValue, RoundTripDropsOnlyTrailingSpacesAndNuls) {
   const struct {
     std::string value;
     std::string decoded;
-  } cases[] = {
-      {"ends in spaces   ", "ends in spaces"},
-      {"        ", ""},
-      {"  inner  spaces kept", "  inner  spaces kept"},
-      {std::string("a\0b\0", 4), "ab"},
-      {std::string(8, '\0'), ""},
-      {std::string("x \0 ", 4), "x "},
-      {"\xff\x80\x01 high bytes", "\xff\x80\x01 high bytes"},
-      {std::string(1000, 'z'), std::string(1000, 'z')},
-      {std::string(10 * 1024 * 1024, 'Q'), std::string(10 * 1024 * 1024, 'Q')},
-  };
+  } cases[] = {{"ends in spaces   ", "ends in spaces"},
+               {"        ", ""},
+               {"  inner  spaces kept", "  inner  spaces kept"},
+               {std::string("a\0b\0", 4), "ab"},
+               {std::string(8, '\0'), ""},
+               {std::string("x \0 ", 4), "x "},
+               {"\xff\x80\x01 high bytes", "\xff\x80\x01 high bytes"},
+               {std::string(1000, 'z'), std::string(1000, 'z')},
+               {std::string(10 * 1024 * 1024, 'Q'), std::string(10 * 1024 * 1024, 'Q')}};
   CBlowFish cipher = makeCipher();
   for (const auto& c : cases) {
     EXPECT_EQ(c.decoded, cipher.decodeValue(cipher.encodeValue(c.value))) << c.value.size();

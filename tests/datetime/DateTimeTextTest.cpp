@@ -2,14 +2,15 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cwchar>
 #include <string>
 
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 #include "qel/datetime/DateTime.h"
+#include "support/Thrown.h"
 
 using qel::CDateTime;
+using qel::CStringHelper;
 using qel::InvalidDateException;
 
 namespace {
@@ -22,75 +23,75 @@ class Parsable : public CDateTime {
   using CDateTime::parseDateTime;
 };
 
-CDateTime at(unsigned short y, unsigned short mo, unsigned short d, unsigned short h,
-             unsigned short mi, unsigned short s = 0, unsigned short ms = 0) {
-  return CDateTime(y, mo, d, h, mi, s, ms);
-}
-
-CDateTime utc(CDateTime value) {
-  value.forceGMT(true);
+CDateTime at(unsigned short y, unsigned short mo, unsigned short d, unsigned short h = 0,
+             unsigned short mi = 0, unsigned short s = 0, unsigned short ms = 0, bool gmt = false,
+             bool dashes = false) {
+  CDateTime value(y, mo, d, h, mi, s, ms);
+  value.forceGMT(gmt);
+  value.encodeDateUsingDashes(dashes);
   return value;
 }
 
-// The message of the InvalidDateException thrown for text, or "(none)".
+// The message of the InvalidDateException thrown for text, or "<nothing thrown>".
 std::wstring rejection(const std::string& text) {
-  try {
-    CDateTime value(text);
-    return L"(none)";
-  } catch (const InvalidDateException& e) {
-    return e.getMessage();
+  return qel_test::messageOf<InvalidDateException>([&] { CDateTime value(text); });
+}
+
+// The text form of the fields as printf's %04d and %02d give them: the date
+// alone at midnight, else the time with its milliseconds when asked for and
+// not zero, and Z for UTC.
+std::string printed(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
+                    unsigned ms, bool gmt, bool dashes = false) {
+  char text[64];
+  int n = std::snprintf(text, sizeof text, dashes ? "%04u-%02u-%02u" : "%04u%02u%02u", y, mo, d);
+  if (h != 0 || mi != 0 || s != 0) {
+    n += std::snprintf(text + n, sizeof text - n, "T%02u%02u%02u", h, mi, s);
+    n += ms != 0 ? std::snprintf(text + n, sizeof text - n, ".%03u", ms) : 0;
+    std::snprintf(text + n, sizeof text - n, "%s", gmt ? "Z" : "");
   }
+  return text;
+}
+
+int daysInMonth(int year, int month) {
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2                                              ? (leap ? 29 : 28)
+         : month == 4 || month == 6 || month == 9 || month == 11 ? 30
+                                                                 : 31;
 }
 
 }  // namespace
 
-TEST(DateTimeWrite, TimeFormsWithAndWithoutMillisecondsAndZ) {
-  const CDateTime local = at(2013, 3, 5, 14, 7, 9, 45);
-  const CDateTime gmt = utc(local);
-  EXPECT_EQ(L"20130305T140709.045Z", gmt.toString(true));
-  EXPECT_EQ(L"20130305T140709Z", gmt.toString(false));
-  EXPECT_EQ(L"20130305T140709.045", local.toString(true));
-  EXPECT_EQ(L"20130305T140709", local.toString(false));
-  EXPECT_EQ("20130305T140709.045Z", gmt.toByteString(true));
-  EXPECT_EQ("20130305T140709", local.toByteString(false));
-  // The dashes flag only shapes the date-only form.
-  CDateTime dashed = gmt;
-  dashed.encodeDateUsingDashes(true);
-  EXPECT_EQ(L"20130305T140709.045Z", dashed.toString(true));
-}
-
-TEST(DateTimeWrite, ZeroMillisecondsWriteNoFraction) {
-  EXPECT_EQ(L"20130305T140709", at(2013, 3, 5, 14, 7, 9, 0).toString(true));
-  EXPECT_EQ(L"20130305T000001Z", utc(at(2013, 3, 5, 0, 0, 1, 0)).toString(true));
-  EXPECT_EQ(L"00010101T000001.001", at(1, 1, 1, 0, 0, 1, 1).toString(true));
-}
-
-TEST(DateTimeWrite, MidnightIsDateOnlyWhateverTheMillisecondsAndZone) {
-  CDateTime value(2013, 3, 5);
-  EXPECT_EQ(L"20130305", value.toString(true));
-  value.encodeDateUsingDashes(true);
-  EXPECT_EQ(L"2013-03-05", value.toString(true));
-  EXPECT_EQ("2013-03-05", value.toByteString(false));
-  value.forceGMT(true);
-  EXPECT_EQ(L"2013-03-05", value.toString(true));
-  value.encodeDateUsingDashes(false);
-  EXPECT_EQ(L"20130305", value.toString(true));
-  value.setTime(0, 0, 0, 250);
-  EXPECT_EQ(L"20130305", value.toString(true));
-  EXPECT_EQ(L"00010101", CDateTime(1, 1, 1).toString(false));
-  EXPECT_EQ(L"99991231", CDateTime(9999, 12, 31).toString(false));
-}
-
-TEST(DateTimeWrite, InvalidValueWritesNothing) {
-  CDateTime value;
-  value.setms(12345678);
-  value.forceGMT(true);
-  EXPECT_EQ(L"", value.toString(true));
-  EXPECT_EQ("", value.toByteString(true));
+TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
+  CDateTime invalid;
+  invalid.setms(12345678);
+  invalid.forceGMT(true);
+  const struct {
+    CDateTime value;
+    bool withMs;
+    const char* text;
+  } cases[] = {{at(2013, 3, 5, 14, 7, 9, 45, true), true, "20130305T140709.045Z"},
+               {at(2013, 3, 5, 14, 7, 9, 45, true), false, "20130305T140709Z"},
+               {at(2013, 3, 5, 14, 7, 9, 45), true, "20130305T140709.045"},
+               {at(2013, 3, 5, 14, 7, 9, 45), false, "20130305T140709"},
+               {at(2013, 3, 5, 14, 7, 9, 45, true, true), true, "20130305T140709.045Z"},
+               {at(2013, 3, 5, 14, 7, 9), true, "20130305T140709"},
+               {at(2013, 3, 5, 0, 0, 1, 0, true), true, "20130305T000001Z"},
+               {at(1, 1, 1, 0, 0, 1, 1), true, "00010101T000001.001"},
+               {at(2013, 3, 5), true, "20130305"},
+               {at(2013, 3, 5, 0, 0, 0, 0, false, true), true, "2013-03-05"},
+               {at(2013, 3, 5, 0, 0, 0, 0, true, true), false, "2013-03-05"},
+               {at(2013, 3, 5, 0, 0, 0, 250, true), true, "20130305"},
+               {at(1, 1, 1), false, "00010101"},
+               {at(9999, 12, 31), false, "99991231"},
+               {invalid, true, ""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(CStringHelper::fromANSI(c.text), c.value.toString(c.withMs));
+    EXPECT_EQ(c.text, c.value.toByteString(c.withMs));
+  }
 }
 
 // Raw numbers can give fields wider than the layout; they are written in
-// full, zero-padded to the layout's width, as printf's %04d and %02d do.
+// full, zero-padded to the layout's width.
 TEST(DateTimeWrite, RawValuesWriteTheirFieldsInFull) {
   for (std::uint32_t jd : {1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
     for (std::uint32_t ms : {0u, 86400000u, 0xFFFFFFFFu}) {
@@ -101,122 +102,154 @@ TEST(DateTimeWrite, RawValuesWriteTheirFieldsInFull) {
       unsigned short y, mo, d, w, h, mi, s, mil;
       value.getDate(y, mo, d, w);
       value.getTime(h, mi, s, mil);
-      char expected[64];
-      if (h == 0 && mi == 0 && s == 0) {
-        std::snprintf(expected, sizeof expected, "%04d%02d%02d", y, mo, d);
-      } else if (mil != 0) {
-        std::snprintf(expected, sizeof expected, "%04d%02d%02dT%02d%02d%02d.%03dZ", y, mo, d, h, mi,
-                      s, mil);
-      } else {
-        std::snprintf(expected, sizeof expected, "%04d%02d%02dT%02d%02d%02dZ", y, mo, d, h, mi, s);
-      }
-      EXPECT_EQ(expected, value.toByteString(true)) << jd << " " << ms;
+      EXPECT_EQ(printed(y, mo, d, h, mi, s, mil, true), value.toByteString(true))
+          << jd << " " << ms;
     }
   }
 }
 
+// Walks every day from 1 January of year 1 to 31 December 9999, counting Julian
+// day numbers and weekdays on its own, and checks both conversions and the
+// weekday of each day.  1 January of year 1 (proleptic Gregorian) is Julian
+// day 1,721,426 and a Monday.  Every fifth day is also written with a time
+// that changes from day to day and read back, and every fifth other day in
+// its date-only forms with and without dashes.
+TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
+  std::uint32_t jd = 1721426;
+  int weekday = 1;
+  long failures = 0;
+  const auto fail = [&failures](const std::string& what) {
+    if (++failures < 10) {
+      ADD_FAILURE() << what;
+    }
+  };
+  for (unsigned short y = 1; y <= 9999; ++y) {
+    for (unsigned short m = 1; m <= 12; ++m) {
+      const auto length = static_cast<unsigned short>(daysInMonth(y, m));
+      EXPECT_FALSE(CDateTime::IsValidDate(y, m, static_cast<unsigned short>(length + 1)));
+      for (unsigned short d = 1; d <= length; ++d, ++jd, weekday = (weekday + 1) % 7) {
+        const std::string date = printed(y, m, d, 0, 0, 0, 0, false);
+        if (!CDateTime::IsValidDate(y, m, d) || CDateTime(y, m, d).getJD() != jd) {
+          fail("date to day number: " + date);
+        }
+        CDateTime value;
+        value.setJD(jd);
+        unsigned short gy, gm, gd, gw;
+        value.getDate(gy, gm, gd, gw);
+        if (gy != y || gm != m || gd != d || gw != weekday) {
+          fail("day number to date: " + std::to_string(jd) + ", expected " + date);
+        }
+        if (jd % 5 == 0) {
+          const auto h = static_cast<unsigned short>((y + d) % 24);
+          const auto mi = static_cast<unsigned short>((m * 7 + d) % 60);
+          const auto s = static_cast<unsigned short>((y * 3 + d) % 60);
+          const auto ms = static_cast<unsigned short>((y + m * 31 + d) % 1000);
+          const CDateTime timed = at(y, m, d, h, mi, s, ms, d % 2 == 0);
+          const std::string text = timed.toByteString(true);
+          if (text != printed(y, m, d, h, mi, s, ms, d % 2 == 0)) {
+            fail("written " + text);
+            continue;
+          }
+          // A date-only text reads back as local midnight.
+          const bool dateOnly = h == 0 && mi == 0 && s == 0;
+          const CDateTime back(text);
+          if (back != (dateOnly ? CDateTime(y, m, d) : timed) ||
+              back.isGMTTime() != (!dateOnly && d % 2 == 0)) {
+            fail("read back " + text);
+          }
+        } else if (jd % 5 == 2) {
+          if (at(y, m, d).toByteString(true) != date ||
+              at(y, m, d, 0, 0, 0, 0, false, true).toByteString(false) !=
+                  printed(y, m, d, 0, 0, 0, 0, false, true)) {
+            fail("date-only forms of " + date);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ(5373484u, jd - 1);  // 31 December 9999
+}
+
+// Each field is a decimal number with optional leading white space and sign,
+// ending at the first other character; separators are not examined.
 TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
-  Parsable value;
-  ASSERT_TRUE(value.parseDateTime(L"20130305"));
-  EXPECT_EQ(CDateTime(2013, 3, 5), value);
-  EXPECT_FALSE(value.isGMTTime());
-
-  ASSERT_TRUE(value.parseDateTime(L"2013-03-05"));
-  EXPECT_EQ(CDateTime(2013, 3, 5), value);
-  EXPECT_FALSE(value.isGMTTime());
-
-  ASSERT_TRUE(value.parseDateTime(L"20130305T140709"));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
-  EXPECT_FALSE(value.isGMTTime());
-
-  ASSERT_TRUE(value.parseDateTime(L"20130305T140709Z"));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
-  EXPECT_TRUE(value.isGMTTime());
-
-  ASSERT_TRUE(value.parseDateTime(L"20130305T140709.045"));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9, 45), value);
-  EXPECT_FALSE(value.isGMTTime());
-
-  ASSERT_TRUE(value.parseDateTime(L"20130305T140709.045Z"));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9, 45), value);
-  EXPECT_TRUE(value.isGMTTime());
+  const struct {
+    std::string text;
+    CDateTime value;
+    bool gmt;
+  } cases[] = {
+      {"20130305", at(2013, 3, 5), false},
+      {"2013-03-05", at(2013, 3, 5), false},
+      {"20130305T140709", at(2013, 3, 5, 14, 7, 9), false},
+      {"20130305T140709Z", at(2013, 3, 5, 14, 7, 9), true},
+      {"20130305T140709.045", at(2013, 3, 5, 14, 7, 9, 45), false},
+      {"20130305T140709.045Z", at(2013, 3, 5, 14, 7, 9, 45), true},
+      {"20000229", at(2000, 2, 29), false},
+      {"20040229", at(2004, 2, 29), false},
+      {"2013/03/05", at(2013, 3, 5), false},
+      {"20130305X140709", at(2013, 3, 5, 14, 7, 9), false},
+      {"20130305_140709,045", at(2013, 3, 5, 14, 7, 9, 45), false},
+      {"20130305T140709.045!", at(2013, 3, 5, 14, 7, 9, 45), true},
+      // Midnight with milliseconds is date only; the milliseconds alone do
+      // not make a time, so even impossible ones pass.
+      {"20130305T000000.500", at(2013, 3, 5), false},
+      {"20130305T000000.-01", at(2013, 3, 5), false},
+      {"201303 5", at(2013, 3, 5), false},
+      {"+2010305", at(201, 3, 5), false},
+      {"2x  0305", at(2, 3, 5), false},
+      {"20130305T+1+2+3", at(2013, 3, 5, 1, 2, 3), false},
+      {std::string("2013031\0", 8), at(2013, 3, 1), false},  // "1\0" reads as 1
+  };
+  for (const auto& c : cases) {
+    const CDateTime narrow(c.text);
+    EXPECT_EQ(c.value, narrow) << c.text;
+    EXPECT_EQ(c.gmt, narrow.isGMTTime()) << c.text;
+    Parsable wide;
+    EXPECT_TRUE(wide.parseDateTime(CStringHelper::fromANSI(c.text))) << c.text;
+    EXPECT_EQ(c.value, wide) << c.text;
+    EXPECT_EQ(c.gmt, wide.isGMTTime()) << c.text;
+  }
 }
 
-TEST(DateTimeRead, WrittenFormsReadBack) {
-  const CDateTime gmt = utc(at(2013, 3, 5, 14, 7, 9, 45));
-  const CDateTime back(gmt.toByteString(true));
-  EXPECT_EQ(gmt, back);
-  EXPECT_TRUE(back.isGMTTime());
-
-  const CDateTime noMs(gmt.toByteString(false));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), noMs);
-
-  // A UTC midnight is written without Z and so reads back as local time.
-  const CDateTime midnight(utc(CDateTime(2013, 3, 5)).toByteString(true));
-  EXPECT_EQ(CDateTime(2013, 3, 5), midnight);
-  EXPECT_FALSE(midnight.isGMTTime());
-}
-
-TEST(DateTimeRead, DashedDateLeavesTheDashesFlagClear) {
-  const CDateTime value("2013-03-05");
-  EXPECT_EQ(CDateTime(2013, 3, 5), value);
-  EXPECT_FALSE(value.isEncodeDateUsingDashes());
-  EXPECT_EQ(L"20130305", value.toString(true));
-
-  Parsable dashed;
-  dashed.encodeDateUsingDashes(true);
-  ASSERT_TRUE(dashed.parseDateTime(L"20130305"));
-  EXPECT_TRUE(dashed.isEncodeDateUsingDashes());
-}
-
-TEST(DateTimeRead, SeparatorsAreNotExamined) {
-  EXPECT_EQ(CDateTime(2013, 3, 5), CDateTime("2013/03/05"));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), CDateTime("20130305X140709"));
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9, 45), CDateTime("20130305_140709,045"));
-  const CDateTime zoned("20130305T140709.045!");
-  EXPECT_TRUE(zoned.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9, 45), zoned);
-}
-
-TEST(DateTimeRead, MidnightWithMillisecondsIsDateOnly) {
-  const CDateTime value("20130305T000000.500");
-  EXPECT_EQ(CDateTime(2013, 3, 5), value);
-  EXPECT_EQ(0u, value.getms());
-  // Milliseconds alone do not make a time, so even impossible ones pass.
-  EXPECT_EQ(CDateTime(2013, 3, 5), CDateTime("20130305T000000.-01"));
-  EXPECT_EQ(L"20130305T000001.-01", rejection("20130305T000001.-01"));
-}
-
-TEST(DateTimeRead, DateReplacesTheWholeValue) {
+TEST(DateTimeRead, DateReplacesTheValueTimeAloneOnlyTheTimeOfDay) {
   Parsable value(at(2010, 1, 1, 10, 11, 12, 13));
+  value.encodeDateUsingDashes(true);
   ASSERT_TRUE(value.parseDateTime(L"20130305"));
-  EXPECT_EQ(CDateTime(2013, 3, 5), value);
-}
-
-TEST(DateTimeRead, TimeWithoutDateChangesOnlyTheTimeOfDay) {
-  Parsable value(CDateTime(2010, 1, 1));
-  ASSERT_TRUE(value.parseDateTime(L"00000000T140709"));
-  EXPECT_EQ(at(2010, 1, 1, 14, 7, 9), value);
+  EXPECT_EQ(at(2013, 3, 5), value);
+  EXPECT_TRUE(value.isEncodeDateUsingDashes());
   // A date with any zero field is no date at all.
+  ASSERT_TRUE(value.parseDateTime(L"00000000T140709"));
+  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
   ASSERT_TRUE(value.parseDateTime(L"20130005T010203.004"));
-  EXPECT_EQ(at(2010, 1, 1, 1, 2, 3, 4), value);
+  EXPECT_EQ(at(2013, 3, 5, 1, 2, 3, 4), value);
   // On the default value the result holds a time but still no date.
   const CDateTime timeOnly("00000000T140709");
   EXPECT_FALSE(timeOnly.isValid());
   EXPECT_EQ(((14u * 60 + 7) * 60 + 9) * 1000, timeOnly.getms());
+  // A dashed text leaves the dashes flag clear.
+  EXPECT_FALSE(CDateTime("2013-03-05").isEncodeDateUsingDashes());
 }
 
-TEST(DateTimeRead, ImpossibleTextsFail) {
-  for (const char* text :
-       {"20130230", "20131305", "00000000", "20130305T240000", "20130305T006000", "20130305T000060",
-        "2013-3-5", "", "2013030", "201303051", "20130305T14070", "20130305T140709.45",
-        "20130305T140709.045ZZ", "19000229", "00000305", "0000-00-00"}) {
-    EXPECT_EQ(qel::CStringHelper::fromANSI(text), rejection(text)) << text;
+// The message is the whole text, as the ANSI page gives it.
+TEST(DateTimeRead, ImpossibleTextsFailWithTheTextAsMessage) {
+  std::string longText(10000, '1');
+  longText.replace(0, 8, "20130305");
+  for (const std::string& text : std::initializer_list<std::string>{
+           "20130230", "20131305", "00000000", "20130305T240000", "20130305T006000",
+           "20130305T000060", "2013-3-5", "", "2013030", "201303051", "20130305T14070",
+           "20130305T140709.45", "20130305T140709.045ZZ", "19000229", "00000305", "0000-00-00",
+           // A negative field is a large unsigned number; a lone sign or
+           // spaces are no number: 0.
+           "-0130305", "2013-1-5", "20130305T-10000", "    0305", "2013+-05", "20130305T000001.-01",
+           std::string("2013030\0", 8), std::string(20, '\0'), "2013030\xB2", longText}) {
+    EXPECT_EQ(CStringHelper::fromANSI(text), rejection(text)) << text;
     Parsable value;
-    EXPECT_FALSE(value.parseDateTime(qel::CStringHelper::fromANSI(text))) << text;
+    EXPECT_FALSE(value.parseDateTime(CStringHelper::fromANSI(text))) << text;
   }
-  EXPECT_EQ(L"(none)", rejection("20000229"));
-  EXPECT_EQ(L"(none)", rejection("20040229"));
+  // 0xB2 is superscript two in Windows-1252: no digit.
+  EXPECT_EQ(L"2013030\u00B2", rejection("2013030\xB2"));
+  EXPECT_EQ(8u, rejection(std::string("2013030\0", 8)).size());
 }
 
 TEST(DateTimeRead, FailureLeavesTheValueButNotTheZone) {
@@ -224,61 +257,18 @@ TEST(DateTimeRead, FailureLeavesTheValueButNotTheZone) {
   // A recognised length sets the zone before the fields are judged.
   EXPECT_FALSE(value.parseDateTime(L"20131305T140709Z"));
   EXPECT_TRUE(value.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
   EXPECT_FALSE(value.parseDateTime(L"20131305T140709"));
   EXPECT_FALSE(value.isGMTTime());
-  // Any other length fails before anything changes.
-  value.forceGMT(true);
-  EXPECT_FALSE(value.parseDateTime(L"2013030512"));  // 10 characters, month 30
-  EXPECT_FALSE(value.isGMTTime());
-  value.forceGMT(true);
-  EXPECT_FALSE(value.parseDateTime(L"201303051"));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
-}
-
-TEST(DateTimeRead, SignsAndSpacesReadAsTheCLibraryReadsNumbers) {
-  // Each field is a decimal number with optional leading white space and
-  // sign, ending at the first other character.
-  EXPECT_EQ(CDateTime(2013, 3, 5), CDateTime("201303 5"));
-  EXPECT_EQ(CDateTime(201, 3, 5), CDateTime("+2010305"));
-  EXPECT_EQ(CDateTime(2, 3, 5), CDateTime("2x  0305"));
-  EXPECT_EQ(at(2013, 3, 5, 1, 2, 3), CDateTime("20130305T+1+2+3"));
-  // A negative field is a large unsigned number and fails the range checks.
-  EXPECT_NE(L"(none)", rejection("-0130305"));
-  EXPECT_NE(L"(none)", rejection("2013-1-5"));
-  EXPECT_NE(L"(none)", rejection("20130305T-10000"));
-  // A lone sign or spaces are no number: 0.
-  EXPECT_NE(L"(none)", rejection("    0305"));
-  EXPECT_NE(L"(none)", rejection("2013+-05"));
-}
-
-TEST(DateTimeRead, EmbeddedNulsEndAField) {
-  const std::string nulDay("2013030\0", 8);
-  EXPECT_EQ(qel::CStringHelper::fromANSI(nulDay), rejection(nulDay));
-  EXPECT_EQ(8u, rejection(nulDay).size());
-  // "0\0" reads as 0, "1\0" as 1.
-  EXPECT_EQ(CDateTime(2013, 3, 1), CDateTime(std::string("2013031\0", 8)));
-  const std::string allNul(20, '\0');
-  EXPECT_EQ(std::wstring(20, L'\0'), rejection(allNul));
-  Parsable value;
   EXPECT_FALSE(value.parseDateTime(std::wstring(16, L'\0')));
   EXPECT_TRUE(value.isGMTTime());
-}
-
-TEST(DateTimeRead, LongTextsFailWholeInTheMessage) {
-  std::string text(10000, '1');
-  text.replace(0, 8, "20130305");
-  EXPECT_EQ(qel::CStringHelper::fromANSI(text), rejection(text));
-  Parsable value;
+  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
+  // Any other length fails before anything changes.
+  EXPECT_FALSE(value.parseDateTime(L"201303051"));
   EXPECT_FALSE(value.parseDateTime(std::wstring(10000, L'9')));
+  EXPECT_TRUE(value.isGMTTime());
+  EXPECT_FALSE(value.parseDateTime(L"2013030512"));  // the dashed length, month 30
   EXPECT_FALSE(value.isGMTTime());
-}
-
-TEST(DateTimeRead, NarrowTextIsTakenInTheAnsiPage) {
-  // 0xB2 is superscript two in Windows-1252: no digit.
-  const std::string text("2013030\xB2", 8);
-  EXPECT_EQ(std::wstring(L"2013030\u00B2"), rejection(text));
+  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
 }
 
 TEST(DateTimeFromString, WideTextGoesThroughTheAnsiPage) {
@@ -287,22 +277,14 @@ TEST(DateTimeFromString, WideTextGoesThroughTheAnsiPage) {
   EXPECT_TRUE(value.isGMTTime());
   // A character the page cannot hold becomes '?', and the message is the
   // text as the page gives it back.
-  try {
-    CDateTime::CDateTimeFromString(L"2013\u4E2D0305");
-    FAIL() << "no exception";
-  } catch (const InvalidDateException& e) {
-    EXPECT_EQ(L"2013?0305", e.getMessage());
-  }
-  try {
-    CDateTime::CDateTimeFromString(L"2013-02-30");
-    FAIL() << "no exception";
-  } catch (const InvalidDateException& e) {
-    EXPECT_EQ(L"2013-02-30", e.getMessage());
-    EXPECT_EQ(L"InvalidDateException: 2013-02-30", e.toString());
-  }
+  const auto message = [](const std::wstring& text) {
+    return qel_test::messageOf<InvalidDateException>([&] { CDateTime::CDateTimeFromString(text); });
+  };
+  EXPECT_EQ(L"2013?0305", message(L"2013\u4E2D0305"));
+  EXPECT_EQ(L"2013-02-30", message(L"2013-02-30"));
+  EXPECT_EQ(L"InvalidDateException: 2013-02-30", InvalidDateException(L"2013-02-30").toString());
   // The narrow form ends at the first NUL of the wide text.
-  EXPECT_EQ(CDateTime(2013, 3, 5),
-            CDateTime::CDateTimeFromString(std::wstring(L"20130305\0garbage", 16)));
+  EXPECT_EQ(at(2013, 3, 5), CDateTime::CDateTimeFromString(std::wstring(L"20130305\0garbage", 16)));
 }
 
 TEST(DateTimeText, FollowsAnAnsiPageThatIsNotAscii) {
@@ -310,16 +292,12 @@ TEST(DateTimeText, FollowsAnAnsiPageThatIsNotAscii) {
   if (!qel::CWin32Helper::setAnsiCodePage(37)) {
     GTEST_SKIP() << "the C library does not know IBM037";
   }
-  const std::string ebcdic = CDateTime(2013, 3, 5).toByteString(true);
-  CDateTime read;
-  bool parsed = true;
-  try {
-    read = CDateTime(std::string("\xF2\xF0\xF1\xF3\xF0\xF3\xF0\xF5"));
-  } catch (const InvalidDateException&) {
-    parsed = false;
-  }
+  const std::string ebcdic = at(2013, 3, 5).toByteString(true);
+  const std::string text = "\xF2\xF0\xF1\xF3\xF0\xF3\xF0\xF5";
+  const std::wstring message = rejection(text);
+  const CDateTime read = message == L"<nothing thrown>" ? CDateTime(text) : CDateTime();
   qel::CWin32Helper::setAnsiCodePage(1252);
-  EXPECT_EQ(std::string("\xF2\xF0\xF1\xF3\xF0\xF3\xF0\xF5"), ebcdic);
-  EXPECT_TRUE(parsed);
-  EXPECT_EQ(CDateTime(2013, 3, 5), read);
+  EXPECT_EQ(text, ebcdic);
+  EXPECT_EQ(L"<nothing thrown>", message);
+  EXPECT_EQ(at(2013, 3, 5), read);
 }
