@@ -116,24 +116,6 @@ TEST(MD5, ResultIsTheDigestInOrderAndTheHexTextIsAppended) {
   EXPECT_EQ("abc" + std::string(kAbc) + kAbc, text);
 }
 
-TEST(MD5, InitStartsAFreshMessage) {
-  CMD5 md5;
-  md5.init();
-  feed(md5, "message digest");
-  md5.finish();
-  md5.init();
-  feed(md5, "abc");
-  md5.finish();
-  EXPECT_EQ(kAbc, hexOf(md5));
-  // A message left unfinished is forgotten by init.
-  md5.init();
-  feed(md5, "abcdefgh");
-  md5.init();
-  feed(md5, "a");
-  md5.finish();
-  EXPECT_EQ("0cc175b9c0f1b6a831c399e269772661", hexOf(md5));
-}
-
 // Counts the update calls that finish makes through the virtual slot.
 class CountingMD5 : public CMD5 {
  public:
@@ -144,44 +126,23 @@ class CountingMD5 : public CMD5 {
   std::vector<unsigned int> lengths;
 };
 
-TEST(MD5, FinishPadsThroughVirtualUpdate) {
+// finish pads through the virtual update: the padding up to 56 bytes (mod
+// 64), then the 8-byte count.
+TEST(MD5, FinishPadsThroughVirtualUpdateAndInitStartsAFreshMessage) {
   for (unsigned int size : {3u, 60u}) {
     CountingMD5 md5;
     md5.init();
     feed(md5, std::string(size, 'x').c_str());
     md5.finish();
-    // The padding up to 56 bytes (mod 64), then the 8-byte count.
     EXPECT_EQ((std::vector<unsigned int>{size, (size < 56 ? 56 : 120) - size, 8}), md5.lengths);
+    // Neither a finished nor an unfinished message survives init.
+    md5.init();
+    feed(md5, "abcdefgh");
+    md5.init();
+    feed(md5, "abc");
+    md5.finish();
+    EXPECT_EQ(kAbc, hexOf(md5));
   }
-}
-
-TEST(MD5, CopiesOwnTheirResultAndContext) {
-  CMD5 original;
-  original.init();
-  feed(original, "ab");
-  CMD5 copy(original);
-  EXPECT_NE(original.getResult(), copy.getResult());
-  EXPECT_EQ("MD5", copy.getName());
-  feed(copy, "c");
-  copy.finish();
-  feed(original, "x");
-  original.finish();
-  EXPECT_EQ(kAbc, hexOf(copy));
-
-  // A copy of a finished digest keeps the bytes after the source is gone.
-  auto* heapCopy = new CMD5(copy);
-  CMD5 assigned;
-  assigned = *heapCopy;
-  delete heapCopy;
-  EXPECT_EQ(kAbc, hexOf(assigned));
-
-  // Through the base interface as well.
-  CHash& base = assigned;
-  CMD5 other;
-  other.init();
-  other.finish();
-  base = other;
-  EXPECT_EQ(kEmpty, hexOf(assigned));
 }
 
 namespace {
@@ -201,22 +162,40 @@ class XorHash : public CHash {
 
 }  // namespace
 
-TEST(Hash, CopiesAndAssignmentsOfAnySize) {
+// Copies own their result and context, also of a finished digest after the
+// source is gone, through the base interface and between sizes.
+TEST(Hash, CopiesAndAssignmentsOwnResultAndContext) {
+  CMD5 original;
+  original.init();
+  feed(original, "ab");
+  CMD5 copy(original);
+  EXPECT_NE(original.getResult(), copy.getResult());
+  feed(copy, "c");
+  copy.finish();
+  feed(original, "x");
+  original.finish();
+  auto* heapCopy = new CMD5(copy);
+  CMD5 assigned;
+  assigned = *heapCopy;
+  delete heapCopy;
+  EXPECT_EQ(kAbc, hexOf(assigned));
+  CMD5 empty;
+  empty.init();
+  empty.finish();
+  CHash& base = assigned;
+  base = empty;
+  EXPECT_EQ(kEmpty, hexOf(assigned));
+  EXPECT_EQ("MD5", assigned.getName());
+
   EXPECT_EQ("", XorHash(nullptr, 2).getName());
   XorHash named("xor", 3);
   named.init();
   feed(named, "\x0F\xA0\xFF\x01");
+  XorHash xorCopy(named);
+  feed(xorCopy, "\x0F");
   EXPECT_EQ("0ea0ff", hexOf(named));
-
-  XorHash copy(named);
-  EXPECT_NE(copy.getResult(), named.getResult());
-  feed(copy, "\x0F");
-  EXPECT_EQ("0ea0ff", hexOf(named));
-  EXPECT_EQ("01a0ff", hexOf(copy));
-
-  // Assignment between different sizes takes the source's size and bytes.
+  EXPECT_EQ("01a0ff", hexOf(xorCopy));
   XorHash small("s", 1);
-  small.init();
   small = named;
   EXPECT_EQ(3u, small.getSize());
   EXPECT_EQ("xor", small.getName());
