@@ -92,11 +92,9 @@ int daysInMonth(int year, int month) {
 // Every day of the calendar is checked by the walk in DateTimeCalendar; these
 // are the edges, and the constructors refuse what the checks refuse.
 TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
-  for (unsigned short year : {2000, 2004, 1600}) {
-    EXPECT_TRUE(CDateTime::IsLeapYear(year)) << year;
-  }
-  for (unsigned short year : {1900, 2100, 2001}) {
-    EXPECT_FALSE(CDateTime::IsLeapYear(year)) << year;
+  const unsigned short years[] = {2000, 2004, 1600, 1900, 2100, 2001};
+  for (const auto& year : years) {
+    EXPECT_EQ(&year < years + 3, CDateTime::IsLeapYear(year)) << year;
   }
   const unsigned short dates[][3] = {
       {2000, 2, 29}, {1, 1, 1},     {9999, 12, 31},       {1900, 2, 29}, {2013, 2, 30},
@@ -111,53 +109,42 @@ TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
     EXPECT_EQ(valid, qel_test::messageOf<InvalidDateException>([&] { at(c[0], c[1], c[2], 12); }) ==
                          L"<nothing thrown>");
   }
-  const struct {
-    unsigned short h, mi, s, ms;
-    bool valid;
-  } times[] = {{0, 0, 0, 0, true},   {23, 59, 59, 999, true}, {24, 0, 0, 0, false},
-               {0, 60, 0, 0, false}, {0, 0, 60, 0, false},    {0, 0, 0, 1000, false}};
+  const unsigned short times[][4] = {{0, 0, 0, 0},  {23, 59, 59, 999}, {24, 0, 0, 0},
+                                     {0, 60, 0, 0}, {0, 0, 60, 0},     {0, 0, 0, 1000}};
   for (const auto& c : times) {
-    SCOPED_TRACE(std::to_string(c.h) + ":" + std::to_string(c.mi) + ":" + std::to_string(c.s));
-    EXPECT_EQ(c.valid, CDateTime::IsValidTime(c.h, c.mi, c.s, c.ms));
-    EXPECT_EQ(c.valid, qel_test::messageOf<InvalidDateException>(
-                           [&] { at(2013, 3, 5, c.h, c.mi, c.s, c.ms); }) == L"<nothing thrown>");
+    SCOPED_TRACE(std::to_string(c[0]) + ":" + std::to_string(c[1]) + ":" + std::to_string(c[2]));
+    const bool valid = &c < times + 2;
+    EXPECT_EQ(valid, CDateTime::IsValidTime(c[0], c[1], c[2], c[3]));
+    EXPECT_EQ(valid, qel_test::messageOf<InvalidDateException>(
+                         [&] { at(2013, 3, 5, c[0], c[1], c[2], c[3]); }) == L"<nothing thrown>");
   }
 }
 
-TEST(DateTimeConstruction, DefaultValueIsDayZeroWithClearFlags) {
-  const CDateTime value;
-  EXPECT_FALSE(value.isValid());
-  EXPECT_EQ(0u, value.getJD());
-  EXPECT_EQ(0u, value.getms());
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_FALSE(value.isEncodeDateUsingDashes());
-  // Fields are kept as a day number and milliseconds.
-  EXPECT_EQ(2451545u, at(2000, 1, 1, 23, 59, 59, 999).getJD());
-  EXPECT_EQ(86399999u, at(2000, 1, 1, 23, 59, 59, 999).getms());
-  EXPECT_EQ("23:59:59.999", timeOf(at(2000, 1, 1, 23, 59, 59, 999)));
-}
-
-TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothingFlagsAreCopied) {
-  CDateTime value = at(2013, 3, 5, 14, 7, 9, 45);
-  value.forceGMT(true);
+// Fields are kept as a day number and milliseconds, the default value being
+// day 0 with clear flags; the setters change their half, failed ones
+// nothing, and copies take the flags.
+TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothing) {
+  const CDateTime none;
+  EXPECT_TRUE(!none.isValid() && none.getJD() == 0 && none.getms() == 0);
+  EXPECT_TRUE(!none.isGMTTime() && !none.isEncodeDateUsingDashes());
+  CDateTime value = at(2000, 1, 1, 23, 59, 59, 999, true);
+  EXPECT_EQ(2451545u, value.getJD());
+  EXPECT_EQ(86399999u, value.getms());
+  EXPECT_EQ("23:59:59.999", timeOf(value));
   value.setDate(2014, 6, 30);
-  EXPECT_EQ(at(2014, 6, 30, 14, 7, 9, 45), value);
+  EXPECT_EQ(at(2014, 6, 30, 23, 59, 59, 999), value);
   value.setTime(1, 2, 3, 4);
-  EXPECT_EQ(at(2014, 6, 30, 1, 2, 3, 4), value);
   EXPECT_EQ(((1u * 60 + 2) * 60 + 3) * 1000 + 4, value.getms());
   EXPECT_THROW(value.setDate(2013, 2, 29), InvalidDateException);
   EXPECT_THROW(value.setTime(24, 0, 0, 0), InvalidDateException);
   EXPECT_THROW(value.setTime(0, 0, 0, 1000), InvalidDateException);
   EXPECT_EQ(at(2014, 6, 30, 1, 2, 3, 4), value);
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_FALSE(value.isEncodeDateUsingDashes());
   value.encodeDateUsingDashes(true);
   CDateTime copy;
   copy = value;
-  EXPECT_TRUE(copy.isGMTTime());
-  EXPECT_TRUE(copy.isEncodeDateUsingDashes());
+  EXPECT_TRUE(copy.isGMTTime() && copy.isEncodeDateUsingDashes());
   value.forceGMT(false);
-  EXPECT_TRUE(value.isEncodeDateUsingDashes());
+  EXPECT_TRUE(!value.isGMTTime() && value.isEncodeDateUsingDashes());
 }
 
 TEST(DateTimeComparison, DayThenTimeUnsignedFlagsTakeNoPart) {
@@ -251,11 +238,9 @@ TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
     EXPECT_EQ(c.day, f.day) << c.jd;
     EXPECT_EQ(c.dayOfWeek, f.dayOfWeek) << c.jd;
   }
-}
-
-TEST(DateTimeRaw, GetTimeOfAnyMillisecondsDividesUnsigned) {
+  // The time divides the raw milliseconds unsigned: one whole day is hour 24.
   EXPECT_EQ("1193:2:47.295", timeOf(raw(1, 0xFFFFFFFFu)));
-  EXPECT_EQ("24:0:0.0", timeOf(raw(1, 86400000u)));  // one whole day reads as hour 24
+  EXPECT_EQ("24:0:0.0", timeOf(raw(1, 86400000u)));
 }
 
 TEST(DateTimeClock, SystemTimeIsUtcAndNowLocalTimeFollowsTheZone) {
