@@ -324,6 +324,8 @@ TEST_F(AnsiPage, Windows1252IsTheDefault) {
   EXPECT_EQ("?", CWin32Helper::ws2s(wide({0xFFFFFFFB})));
   const std::wstring withNul(L"a\0\u20AC", 3);
   EXPECT_EQ(withNul, CStringHelper::fromANSI(std::string("a\0\x80", 3)));
+  EXPECT_EQ(withNul, CWin32Helper::fromANSI(std::string("a\0\x80", 3)));
+  EXPECT_EQ("a", CWin32Helper::toAnsi(withNul));
   EXPECT_EQ(L"a", CWin32Helper::s2ws(std::string("a\0\x80", 3)));
   EXPECT_EQ("a", CWin32Helper::ws2s(withNul));
   EXPECT_EQ("a", CStringHelper::toAnsi(withNul));
