@@ -218,9 +218,7 @@ TEST(Utf7, DecodesShiftedAndDirectCharacters) {
                          {"abc+", L"abc"},
                          {"+!", L"!"},
                          {"+ZeV", L"\u65E5"},  // left-over bits after the last complete unit go
-                         {"\xE9"
-                          "a",
-                          kR + L"a"},
+                         {bytes({0xE9, 'a'}), kR + L"a"},
                          {"+ZeV\xFF", L"\u65E5" + kR}};  // bytes above 127 are no UTF-7
   for (const Piece& c : cases) {
     EXPECT_EQ(c.text, utf7(c.bytes)) << c.bytes;
