@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
-#include "ConcurrencySupport.h"
 #include "qel/core/Exception.h"
 #include "qel/core/Lock.h"
 
@@ -16,11 +18,51 @@ using qel::CRWLock;
 using qel::manual_reset_event;
 using qel::OSException;
 using qel::SmartPtr;
-using qel_test::eventually;
-using qel_test::giveBlockedThreadAChance;
-using qel_test::Latch;
 
 namespace {
+
+// Generous upper bound for a state that must come about: polls pred until it
+// holds or 20 seconds pass (reached only when the code under test is wrong:
+// a lost wake-up, a deadlock).
+template <typename Pred>
+bool eventually(Pred pred) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Gives a thread that should stay blocked the chance to proceed wrongly;
+// never the only synchronisation that a test's correctness relies on.
+void giveBlockedThreadAChance() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// One-shot latch for handing control between test threads, independent of
+// the classes under test.
+class Latch {
+ public:
+  void open() {
+    {
+      std::lock_guard<std::mutex> guard(_mutex);
+      _open = true;
+    }
+    _cv.notify_all();
+  }
+  void await() {
+    std::unique_lock<std::mutex> guard(_mutex);
+    _cv.wait(guard, [this] { return _open; });
+  }
+
+ private:
+  std::mutex _mutex;
+  std::condition_variable _cv;
+  bool _open = false;
+};
 
 template <typename F>
 void onOtherThread(F f) {

@@ -2,451 +2,495 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
 #include "qel/datetime/DateTime.h"
+#include "support/Thrown.h"
 
 using qel::CDateTime;
+using qel::CStringHelper;
 using qel::InvalidDateException;
 
 namespace {
 
-struct Fields {
-  unsigned short year, month, day, dayOfWeek;
-};
-
-Fields dateOf(const CDateTime& value) {
-  Fields f{};
-  value.getDate(f.year, f.month, f.day, f.dayOfWeek);
-  return f;
+std::string dateOf(const CDateTime& value) {
+  unsigned short y, mo, d, w;
+  value.getDate(y, mo, d, w);
+  return std::to_string(y) + "-" + std::to_string(mo) + "-" + std::to_string(d) + " " +
+         std::to_string(w);
 }
 
-struct Clock {
-  unsigned short hour, minute, second, millisecond;
-};
-
-Clock timeOf(const CDateTime& value) {
-  Clock c{};
-  value.getTime(c.hour, c.minute, c.second, c.millisecond);
-  return c;
+std::string timeOf(const CDateTime& value) {
+  unsigned short h, mi, s, ms;
+  value.getTime(h, mi, s, ms);
+  return std::to_string(h) + ":" + std::to_string(mi) + ":" + std::to_string(s) + "." +
+         std::to_string(ms);
 }
 
-CDateTime at(unsigned short y, unsigned short mo, unsigned short d, unsigned short h,
-             unsigned short mi, unsigned short s = 0, unsigned short ms = 0) {
-  return CDateTime(y, mo, d, h, mi, s, ms);
+CDateTime raw(std::uint32_t jd, std::uint32_t ms) {
+  CDateTime value;
+  value.setJD(jd);
+  value.setms(ms);
+  return value;
 }
 
 constexpr std::int64_t kMsPerDay = 86400000;
 
-// Reads the low 32 bits of x as a two's-complement number.
-std::int64_t wrap32(std::int64_t x) {
-  const std::uint64_t low = static_cast<std::uint64_t>(x) & 0xFFFFFFFFu;
-  return low >= 0x80000000u ? static_cast<std::int64_t>(low) - 0x100000000LL
-                            : static_cast<std::int64_t>(low);
+// Opens the protected reader to the tests.
+class Parsable : public CDateTime {
+ public:
+  Parsable() = default;
+  explicit Parsable(const CDateTime& value) : CDateTime(value) {}
+  using CDateTime::parseDateTime;
+};
+
+CDateTime at(unsigned short y, unsigned short mo, unsigned short d, unsigned short h = 0,
+             unsigned short mi = 0, unsigned short s = 0, unsigned short ms = 0, bool gmt = false,
+             bool dashes = false) {
+  CDateTime value(y, mo, d, h, mi, s, ms);
+  value.forceGMT(gmt);
+  value.encodeDateUsingDashes(dashes);
+  return value;
+}
+
+// The message of the InvalidDateException thrown for text, or "<nothing thrown>".
+std::wstring rejection(const std::string& text) {
+  return qel_test::messageOf<InvalidDateException>([&] { CDateTime value(text); });
+}
+
+// The text form of the fields as printf's %04d and %02d give them: the date
+// alone at midnight, else the time with its milliseconds when asked for and
+// not zero, and Z for UTC.
+std::string printed(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
+                    unsigned ms, bool gmt, bool dashes = false) {
+  char text[64];
+  int n = std::snprintf(text, sizeof text, dashes ? "%04u-%02u-%02u" : "%04u%02u%02u", y, mo, d);
+  if (h != 0 || mi != 0 || s != 0) {
+    n += std::snprintf(text + n, sizeof text - n, "T%02u%02u%02u", h, mi, s);
+    n += ms != 0 ? std::snprintf(text + n, sizeof text - n, ".%03u", ms) : 0;
+    std::snprintf(text + n, sizeof text - n, "%s", gmt ? "Z" : "");
+  }
+  return text;
+}
+
+int daysInMonth(int year, int month) {
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2                                              ? (leap ? 29 : 28)
+         : month == 4 || month == 6 || month == 9 || month == 11 ? 30
+                                                                 : 31;
 }
 
 }  // namespace
 
-TEST(DateTimeValidation, LeapYearsFollowTheGregorianRule) {
-  EXPECT_TRUE(CDateTime::IsLeapYear(2000));
-  EXPECT_TRUE(CDateTime::IsLeapYear(2004));
-  EXPECT_TRUE(CDateTime::IsLeapYear(1600));
-  EXPECT_FALSE(CDateTime::IsLeapYear(1900));
-  EXPECT_FALSE(CDateTime::IsLeapYear(2100));
-  EXPECT_FALSE(CDateTime::IsLeapYear(2001));
-}
-
-TEST(DateTimeValidation, DatesOutsideTheCalendarAreRejected) {
-  EXPECT_TRUE(CDateTime::IsValidDate(2000, 2, 29));
-  EXPECT_FALSE(CDateTime::IsValidDate(1900, 2, 29));
-  EXPECT_TRUE(CDateTime::IsValidDate(2004, 2, 29));
-  EXPECT_FALSE(CDateTime::IsValidDate(2013, 2, 30));
-  EXPECT_FALSE(CDateTime::IsValidDate(2013, 4, 31));
-  EXPECT_TRUE(CDateTime::IsValidDate(2013, 12, 31));
-  EXPECT_FALSE(CDateTime::IsValidDate(2013, 1, 0));
-  EXPECT_FALSE(CDateTime::IsValidDate(2013, 1, 32));
-  EXPECT_FALSE(CDateTime::IsValidDate(2013, 0, 1));
-  EXPECT_FALSE(CDateTime::IsValidDate(2013, 13, 1));
-  EXPECT_FALSE(CDateTime::IsValidDate(0, 1, 1));
-  EXPECT_TRUE(CDateTime::IsValidDate(1, 1, 1));
-  EXPECT_TRUE(CDateTime::IsValidDate(9999, 12, 31));
-  EXPECT_FALSE(CDateTime::IsValidDate(10000, 1, 1));
-  EXPECT_FALSE(CDateTime::IsValidDate(65535, 65535, 65535));
-}
-
-TEST(DateTimeValidation, TimesOutsideTheDayAreRejected) {
-  EXPECT_TRUE(CDateTime::IsValidTime(0, 0, 0, 0));
-  EXPECT_TRUE(CDateTime::IsValidTime(23, 59, 59, 999));
-  EXPECT_FALSE(CDateTime::IsValidTime(24, 0, 0, 0));
-  EXPECT_FALSE(CDateTime::IsValidTime(0, 60, 0, 0));
-  EXPECT_FALSE(CDateTime::IsValidTime(0, 0, 60, 0));
-  EXPECT_FALSE(CDateTime::IsValidTime(0, 0, 0, 1000));
-}
-
-TEST(DateTimeConstruction, DefaultValueIsInvalidWithClearFlags) {
-  const CDateTime value;
-  EXPECT_FALSE(value.isValid());
-  EXPECT_EQ(0u, value.getJD());
-  EXPECT_EQ(0u, value.getms());
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_FALSE(value.isEncodeDateUsingDashes());
-  // Julian day 0 is 24 November 4714 BC (year -4713) in the proleptic
-  // Gregorian calendar; the year arrives as its 16-bit pattern.
-  const Fields f = dateOf(value);
-  EXPECT_EQ(static_cast<unsigned short>(-4713), f.year);
-  EXPECT_EQ(60823, f.year);
-  EXPECT_EQ(11, f.month);
-  EXPECT_EQ(24, f.day);
-}
-
-TEST(DateTimeConstruction, ImpossibleFieldsThrowAndProduceNoValue) {
-  EXPECT_THROW(CDateTime(1900, 2, 29), InvalidDateException);
-  EXPECT_THROW(CDateTime(2013, 2, 30), InvalidDateException);
-  EXPECT_THROW(CDateTime(2013, 0, 1), InvalidDateException);
-  EXPECT_THROW(CDateTime(2013, 13, 1), InvalidDateException);
-  EXPECT_THROW(CDateTime(0, 1, 1), InvalidDateException);
-  EXPECT_THROW(CDateTime(10000, 1, 1), InvalidDateException);
-  EXPECT_THROW(CDateTime(2013, 1, 32), InvalidDateException);
-  EXPECT_THROW(at(2013, 3, 5, 24, 0), InvalidDateException);
-  EXPECT_THROW(at(2013, 3, 5, 0, 0, 0, 1000), InvalidDateException);
-  EXPECT_THROW(at(2013, 2, 29, 12, 0), InvalidDateException);
-  try {
-    CDateTime(2013, 2, 30);
-    FAIL() << "no exception";
-  } catch (const InvalidDateException& e) {
-    EXPECT_EQ(L"", e.getMessage());
+// Every day of the calendar is checked by the walk in DateTimeCalendar; these
+// are the edges, and the constructors refuse what the checks refuse.
+TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
+  const unsigned short years[] = {2000, 2004, 1600, 1900, 2100, 2001};
+  for (const auto& year : years) {
+    EXPECT_EQ(&year < years + 3, CDateTime::IsLeapYear(year)) << year;
+  }
+  const unsigned short dates[][3] = {
+      {2000, 2, 29}, {1, 1, 1},     {9999, 12, 31},       {1900, 2, 29}, {2013, 2, 30},
+      {2013, 4, 31}, {2013, 1, 0},  {2013, 1, 32},        {2013, 0, 1},  {2013, 13, 1},
+      {0, 1, 1},     {10000, 1, 1}, {65535, 65535, 65535}};
+  for (const auto& c : dates) {
+    SCOPED_TRACE(std::to_string(c[0]) + "-" + std::to_string(c[1]) + "-" + std::to_string(c[2]));
+    const bool valid = &c < dates + 3;
+    EXPECT_EQ(valid, CDateTime::IsValidDate(c[0], c[1], c[2]));
+    EXPECT_EQ(valid ? L"<nothing thrown>" : L"",
+              qel_test::messageOf<InvalidDateException>([&] { CDateTime(c[0], c[1], c[2]); }));
+    EXPECT_EQ(valid, qel_test::messageOf<InvalidDateException>([&] { at(c[0], c[1], c[2], 12); }) ==
+                         L"<nothing thrown>");
+  }
+  const unsigned short times[][4] = {{0, 0, 0, 0},  {23, 59, 59, 999}, {24, 0, 0, 0},
+                                     {0, 60, 0, 0}, {0, 0, 60, 0},     {0, 0, 0, 1000}};
+  for (const auto& c : times) {
+    SCOPED_TRACE(std::to_string(c[0]) + ":" + std::to_string(c[1]) + ":" + std::to_string(c[2]));
+    const bool valid = &c < times + 2;
+    EXPECT_EQ(valid, CDateTime::IsValidTime(c[0], c[1], c[2], c[3]));
+    EXPECT_EQ(valid, qel_test::messageOf<InvalidDateException>(
+                         [&] { at(2013, 3, 5, c[0], c[1], c[2], c[3]); }) == L"<nothing thrown>");
   }
 }
 
-TEST(DateTimeConstruction, FieldsAreStoredAsDayNumberAndMilliseconds) {
-  const CDateTime value = at(2000, 1, 1, 23, 59, 59, 999);
+// Fields are kept as a day number and milliseconds, the default value being
+// day 0 with clear flags; the setters change their half, failed ones
+// nothing, and copies take the flags.
+TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothing) {
+  const CDateTime none;
+  EXPECT_TRUE(!none.isValid() && none.getJD() == 0 && none.getms() == 0);
+  EXPECT_TRUE(!none.isGMTTime() && !none.isEncodeDateUsingDashes());
+  CDateTime value = at(2000, 1, 1, 23, 59, 59, 999, true);
   EXPECT_EQ(2451545u, value.getJD());
   EXPECT_EQ(86399999u, value.getms());
-  EXPECT_FALSE(value.isGMTTime());
-  const CDateTime midnight(2000, 1, 1);
-  EXPECT_EQ(0u, midnight.getms());
-}
-
-TEST(DateTimeFields, KnownDaysAndWeekdays) {
-  CDateTime value;
-  value.setDate(2000, 1, 1);
-  EXPECT_EQ(2451545u, value.getJD());
-  Fields f = dateOf(value);
-  EXPECT_EQ(2000, f.year);
-  EXPECT_EQ(1, f.month);
-  EXPECT_EQ(1, f.day);
-  EXPECT_EQ(6, f.dayOfWeek);  // Saturday
-
-  value.setDate(1970, 1, 1);
-  EXPECT_EQ(2440588u, value.getJD());
-  f = dateOf(value);
-  EXPECT_EQ(4, f.dayOfWeek);  // Thursday
-
-  EXPECT_EQ(1721426u, CDateTime(1, 1, 1).getJD());
-  EXPECT_EQ(5373484u, CDateTime(9999, 12, 31).getJD());
-  // Leap days sit between their neighbours.
-  EXPECT_EQ(CDateTime(2000, 2, 28).getJD() + 1, CDateTime(2000, 2, 29).getJD());
-  EXPECT_EQ(CDateTime(2000, 2, 29).getJD() + 1, CDateTime(2000, 3, 1).getJD());
-  EXPECT_EQ(CDateTime(1900, 2, 28).getJD() + 1, CDateTime(1900, 3, 1).getJD());
-  EXPECT_EQ(CDateTime(2004, 2, 28).getJD() + 2, CDateTime(2004, 3, 1).getJD());
-}
-
-TEST(DateTimeFields, SetDateAndSetTimeKeepTheOtherHalf) {
-  CDateTime value = at(2013, 3, 5, 14, 7, 9, 45);
+  EXPECT_EQ("23:59:59.999", timeOf(value));
   value.setDate(2014, 6, 30);
-  EXPECT_EQ(at(2014, 6, 30, 14, 7, 9, 45), value);
+  EXPECT_EQ(at(2014, 6, 30, 23, 59, 59, 999), value);
   value.setTime(1, 2, 3, 4);
-  EXPECT_EQ(at(2014, 6, 30, 1, 2, 3, 4), value);
   EXPECT_EQ(((1u * 60 + 2) * 60 + 3) * 1000 + 4, value.getms());
-}
-
-TEST(DateTimeFields, FailedSettersChangeNothing) {
-  CDateTime value = at(2013, 3, 5, 14, 7, 9, 45);
-  value.forceGMT(true);
   EXPECT_THROW(value.setDate(2013, 2, 29), InvalidDateException);
   EXPECT_THROW(value.setTime(24, 0, 0, 0), InvalidDateException);
   EXPECT_THROW(value.setTime(0, 0, 0, 1000), InvalidDateException);
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9, 45), value);
-  EXPECT_TRUE(value.isGMTTime());
-}
-
-TEST(DateTimeFields, SetTimeLastMillisecondOfTheDay) {
-  CDateTime value(2013, 3, 5);
-  value.setTime(23, 59, 59, 999);
-  EXPECT_EQ(86399999u, value.getms());
-  const Clock c = timeOf(value);
-  EXPECT_EQ(23, c.hour);
-  EXPECT_EQ(59, c.minute);
-  EXPECT_EQ(59, c.second);
-  EXPECT_EQ(999, c.millisecond);
-}
-
-TEST(DateTimeFields, FlagsAreIndependentAndCopied) {
-  CDateTime value(2013, 3, 5);
-  value.forceGMT(true);
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_FALSE(value.isEncodeDateUsingDashes());
+  EXPECT_EQ(at(2014, 6, 30, 1, 2, 3, 4), value);
   value.encodeDateUsingDashes(true);
   CDateTime copy;
   copy = value;
-  EXPECT_TRUE(copy.isGMTTime());
-  EXPECT_TRUE(copy.isEncodeDateUsingDashes());
-  EXPECT_EQ(value.getJD(), copy.getJD());
+  EXPECT_TRUE(copy.isGMTTime() && copy.isEncodeDateUsingDashes());
   value.forceGMT(false);
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_TRUE(value.isEncodeDateUsingDashes());
+  EXPECT_TRUE(!value.isGMTTime() && value.isEncodeDateUsingDashes());
 }
 
-TEST(DateTimeComparison, FlagsTakeNoPart) {
+TEST(DateTimeComparison, DayThenTimeUnsignedFlagsTakeNoPart) {
   CDateTime utc = at(2013, 3, 5, 14, 7);
   utc.forceGMT(true);
-  CDateTime local = at(2013, 3, 5, 14, 7);
-  local.encodeDateUsingDashes(true);
-  EXPECT_TRUE(utc == local);
-  EXPECT_FALSE(utc != local);
-  EXPECT_TRUE(utc <= local);
-  EXPECT_TRUE(utc >= local);
-  EXPECT_FALSE(utc < local);
-  EXPECT_FALSE(utc > local);
+  CDateTime dashed = at(2013, 3, 5, 14, 7);
+  dashed.encodeDateUsingDashes(true);
+  EXPECT_TRUE(utc == dashed && utc <= dashed && utc >= dashed);
+  EXPECT_FALSE(utc != dashed || utc < dashed || utc > dashed);
+  // Ordered pairs: earlier, later.
+  const CDateTime pairs[][2] = {{at(2013, 3, 5, 23, 59, 59, 999), at(2013, 3, 6)},
+                                {at(2013, 3, 5, 1), at(2013, 3, 5, 2)},
+                                {CDateTime(), at(1, 1, 1)},
+                                {raw(1, 0), raw(0x80000000u, 0)},
+                                {at(2013, 3, 5), raw(at(2013, 3, 5).getJD(), 0xFFFFFFFFu)},
+                                {raw(at(2013, 3, 5).getJD(), 0xFFFFFFFFu), at(2013, 3, 6)}};
+  for (const auto& p : pairs) {
+    EXPECT_TRUE(p[0] < p[1] && p[1] > p[0] && p[0] <= p[1] && p[0] != p[1]);
+    EXPECT_FALSE(p[0] >= p[1] || p[1] < p[0] || p[0] == p[1]);
+  }
 }
 
-TEST(DateTimeComparison, DayDecidesBeforeTime) {
-  const CDateTime earlyNextDay = at(2013, 3, 6, 0, 0);
-  const CDateTime lateDay = at(2013, 3, 5, 23, 59, 59, 999);
-  EXPECT_TRUE(lateDay < earlyNextDay);
-  EXPECT_TRUE(earlyNextDay > lateDay);
-  EXPECT_TRUE(lateDay <= earlyNextDay);
-  EXPECT_FALSE(lateDay >= earlyNextDay);
-  EXPECT_TRUE(at(2013, 3, 5, 1, 0) < at(2013, 3, 5, 2, 0));
-  EXPECT_TRUE(CDateTime() < CDateTime(1, 1, 1));
-  EXPECT_TRUE(CDateTime() != CDateTime(1, 1, 1));
+// Across the ends of days, months, years and leap days both ways.  Raw
+// values, and time parts beyond 32 bits of milliseconds, wrap without
+// trapping: the time part is cut to 32 bits; the stored milliseconds read as
+// a signed 32-bit number, with one carry either way.
+TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
+  const struct {
+    CDateTime start;
+    short d, h, mi, s, ms;
+    CDateTime expected;
+  } cases[] = {
+      {at(2000, 3, 1), 0, 0, 0, 0, -1, at(2000, 2, 29, 23, 59, 59, 999)},
+      {at(2013, 3, 5, 23), 0, 2, 0, 0, 0, at(2013, 3, 6, 1)},
+      {at(2013, 3, 5), 0, -25, 0, 0, 0, at(2013, 3, 3, 23)},
+      {at(2013, 12, 31, 23, 59, 59, 999), 0, 0, 0, 0, 1, at(2014, 1, 1)},
+      {at(2014, 1, 1), 0, 0, 0, 0, -1, at(2013, 12, 31, 23, 59, 59, 999)},
+      {at(2013, 4, 30, 12), 1, 0, 0, 0, 0, at(2013, 5, 1, 12)},
+      {at(2013, 5, 1, 12), -1, -12, 0, 0, 0, at(2013, 4, 30)},
+      {at(1900, 2, 28), 0, 0, 24 * 60, 0, 0, at(1900, 3, 1)},
+      {at(2004, 2, 28), 0, 0, 0, 20864, 0, at(2004, 2, 28, 5, 47, 44)},
+      {at(2004, 2, 28, 5, 47, 44), 1, 0, 0, 0, 0, at(2004, 2, 29, 5, 47, 44)},
+      {at(2004, 2, 29, 5, 47, 44), 366, 0, 0, 0, 0, at(2005, 3, 1, 5, 47, 44)},
+      // 600 hours is 2,160,000,000 ms, past the largest 32-bit count: it reads
+      // as -2,134,967,296 ms, 24 days and 61,367,296 ms back.
+      {at(2013, 3, 5), 0, 600, 0, 0, 0, at(2013, 2, 8, 6, 57, 12, 704)},
+      {raw(1721426, 0), 32767, 32767, 32767, 32767, 32767, raw(1754189, 46535479)},
+      {raw(2451604, 86399999), -32768, -32768, -32768, -32768, -32768, raw(2418840, 36203519)},
+      {raw(5373484, 0), -1000, 597, -25, 999, -32768, raw(5372459, 13698936)},
+      {raw(2451604, 86399999), 24, 596, 1000, 0, 32767, raw(2451604, 70665470)},
+      {raw(1721426, 0), 1, -32767, 32767, -32768, 0, raw(1721426, 22568992)},
+      {raw(0, 0), -32768, -32768, -32768, -32768, -32768, raw(4294934531u, 36203520)},
+      {raw(~0u, ~0u), 32767, 32767, 32767, 32767, 32767, raw(32762, 46535478)},
+      {raw(0x80000000u, 0x7FFFFFFFu), 1, 1, 1, 1, 1, raw(0x80000000u, 2237544648u)},
+      {raw(1, 0x80000000u), -1, -1, -1, -1, -1, raw(1, 2057422647)},
+      {raw(0xFADA7FFFu, 86400000), -32768, -32768, -32768, -32768, -32768,
+       raw(4208590851u, 36203520)},
+      {raw(86399999, 0xFADA7FFFu), 32767, 32767, 32767, 32767, 32767, raw(86432762, 4255159094u)}};
+  for (const auto& c : cases) {
+    CDateTime value = c.start;
+    value.forceGMT(true);
+    value.encodeDateUsingDashes(true);
+    value.adjust(c.d, c.h, c.mi, c.s, c.ms);
+    EXPECT_EQ(c.expected.getJD(), value.getJD()) << c.start.getJD() << " " << c.d << " " << c.h;
+    EXPECT_EQ(c.expected.getms(), value.getms()) << c.start.getJD() << " " << c.d << " " << c.h;
+    EXPECT_TRUE(value.isGMTTime() && value.isEncodeDateUsingDashes());
+  }
 }
 
-TEST(DateTimeComparison, RawNumbersCompareUnsigned) {
-  CDateTime high;
-  high.setJD(0x80000000u);
-  CDateTime low;
-  low.setJD(1);
-  EXPECT_TRUE(low < high);
-  CDateTime msHigh(2013, 3, 5);
-  msHigh.setms(0xFFFFFFFFu);
-  EXPECT_TRUE(CDateTime(2013, 3, 5) < msHigh);
-  EXPECT_TRUE(msHigh < CDateTime(2013, 3, 6));
+// Raw Julian day numbers that no valid date has go through the inverse
+// conversion as signed 32-bit arithmetic with two's-complement wrap; the
+// fields arrive as their 16-bit patterns.  Julian day 0 is 24 November 4714
+// BC (year -4713) in the proleptic Gregorian calendar.
+TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
+  const struct {
+    std::uint32_t jd;
+    const char* date;  // year-month-day weekday
+  } cases[] = {{0, "60823-11-24 1"},
+               {1, "60823-11-25 2"},
+               {1721425, "0-12-31 0"},
+               {5373485, "10000-1-1 6"},
+               {0x7FFEF000u, "60634-65529-65509 0"},
+               {0x7FFFFFFFu, "60823-11-23 65534"},
+               {0x80000000u, "60823-11-24 65535"},
+               {0xFFFEF000u, "60634-65529-65509 65534"},
+               {0xFFFFFFFFu, "60823-11-23 0"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.date, dateOf(raw(c.jd, 0))) << c.jd;
+  }
+  // The time divides the raw milliseconds unsigned: one whole day is hour 24.
+  EXPECT_EQ("1193:2:47.295", timeOf(raw(1, 0xFFFFFFFFu)));
+  EXPECT_EQ("24:0:0.0", timeOf(raw(1, 86400000u)));
 }
 
-TEST(DateTimeAdjust, MillisecondBackAcrossLeapDay) {
-  CDateTime value(2000, 3, 1);
-  value.adjust(0, 0, 0, 0, -1);
-  EXPECT_EQ(at(2000, 2, 29, 23, 59, 59, 999), value);
+TEST(DateTimeClock, SystemTimeIsUtcAndNowLocalTimeFollowsTheZone) {
+  using namespace std::chrono;
+  const auto dayNumber = [] {
+    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return std::int64_t{2440588} + ms / kMsPerDay;  // 1 January 1970 is day 2,440,588
+  };
+  const char* old = std::getenv("TZ");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("TZ", "QEL-5", 1);  // five hours east of UTC, no daylight saving
+  const std::int64_t before = dayNumber();
+  const CDateTime utc = CDateTime::GetSystemTime();
+  const std::int64_t after = dayNumber();
+  const CDateTime local = CDateTime::GetLocalTime();
+  old != nullptr ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
+  EXPECT_TRUE(utc.isGMTTime() && utc.isValid() && !utc.isEncodeDateUsingDashes());
+  EXPECT_GE(static_cast<std::int64_t>(utc.getJD()), before);
+  EXPECT_LE(static_cast<std::int64_t>(utc.getJD()), after);
+  EXPECT_LT(utc.getms(), 86400000u);
+  EXPECT_TRUE(!local.isGMTTime() && local.isValid());
+  const auto msOf = [](const CDateTime& v) {
+    return static_cast<std::int64_t>(v.getJD()) * kMsPerDay + v.getms();
+  };
+  // Five hours apart, give or take the moment between the two readings.
+  EXPECT_NEAR(5.0 * 3600000.0, static_cast<double>(msOf(local) - msOf(utc)), 60000.0);
 }
 
-TEST(DateTimeAdjust, HoursAcrossMidnightBothWays) {
-  CDateTime value = at(2013, 3, 5, 23, 0);
-  value.adjust(0, 2, 0, 0, 0);
-  EXPECT_EQ(at(2013, 3, 6, 1, 0), value);
-
-  CDateTime back(2013, 3, 5);
-  back.adjust(0, -25, 0, 0, 0);
-  EXPECT_EQ(at(2013, 3, 3, 23, 0), back);
+// Raw numbers can give fields wider than the layout; they are written in
+// full, zero-padded to the layout's width.
+TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
+  const auto utc = [](CDateTime value) {
+    value.forceGMT(true);
+    return value;
+  };
+  const struct {
+    CDateTime value;
+    bool withMs;
+    const char* text;
+  } cases[] = {{at(2013, 3, 5, 14, 7, 9, 45, true), true, "20130305T140709.045Z"},
+               {at(2013, 3, 5, 14, 7, 9, 45, true), false, "20130305T140709Z"},
+               {at(2013, 3, 5, 14, 7, 9, 45), true, "20130305T140709.045"},
+               {at(2013, 3, 5, 14, 7, 9, 45), false, "20130305T140709"},
+               {at(2013, 3, 5, 14, 7, 9, 45, true, true), true, "20130305T140709.045Z"},
+               {at(2013, 3, 5, 14, 7, 9), true, "20130305T140709"},
+               {at(2013, 3, 5, 0, 0, 1, 0, true), true, "20130305T000001Z"},
+               {at(1, 1, 1, 0, 0, 1, 1), true, "00010101T000001.001"},
+               {at(2013, 3, 5), true, "20130305"},
+               {at(2013, 3, 5, 0, 0, 0, 0, false, true), true, "2013-03-05"},
+               {at(2013, 3, 5, 0, 0, 0, 0, true, true), false, "2013-03-05"},
+               {at(2013, 3, 5, 0, 0, 0, 250, true), true, "20130305"},
+               {at(1, 1, 1), false, "00010101"},
+               {at(9999, 12, 31), false, "99991231"},
+               {utc(raw(0, 12345678)), true, ""},
+               {utc(raw(1, 0)), true, "608231125"},
+               {utc(raw(0x7FFFFFFFu, 86400000)), true, "608231123T240000Z"},
+               {utc(raw(0x80000000u, ~0u)), true, "608231124T11930247.295Z"},
+               {utc(raw(~0u, ~0u)), true, "608231123T11930247.295Z"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(CStringHelper::fromANSI(c.text), c.value.toString(c.withMs));
+    EXPECT_EQ(c.text, c.value.toByteString(c.withMs));
+  }
 }
 
-TEST(DateTimeAdjust, MonthAndYearEndsBothWays) {
-  CDateTime value = at(2013, 12, 31, 23, 59, 59, 999);
-  value.adjust(0, 0, 0, 0, 1);
-  EXPECT_EQ(CDateTime(2014, 1, 1), value);
-  value.adjust(0, 0, 0, 0, -1);
-  EXPECT_EQ(at(2013, 12, 31, 23, 59, 59, 999), value);
-
-  CDateTime endOfApril = at(2013, 4, 30, 12, 0);
-  endOfApril.adjust(1, 0, 0, 0, 0);
-  EXPECT_EQ(at(2013, 5, 1, 12, 0), endOfApril);
-  endOfApril.adjust(-1, -12, 0, 0, 0);
-  EXPECT_EQ(CDateTime(2013, 4, 30), endOfApril);
-
-  CDateTime feb(1900, 2, 28);
-  feb.adjust(0, 0, 24 * 60, 0, 0);
-  EXPECT_EQ(CDateTime(1900, 3, 1), feb);
-  CDateTime leapFeb(2004, 2, 28);
-  leapFeb.adjust(0, 0, 0, 20864, 0);
-  EXPECT_EQ(at(2004, 2, 28, 5, 47, 44), leapFeb);
-  leapFeb.adjust(1, 0, 0, 0, 0);
-  EXPECT_EQ(at(2004, 2, 29, 5, 47, 44), leapFeb);
-  leapFeb.adjust(366, 0, 0, 0, 0);
-  EXPECT_EQ(at(2005, 3, 1, 5, 47, 44), leapFeb);
-}
-
-TEST(DateTimeAdjust, KeepsFlagsAndNeverThrows) {
-  CDateTime value(2013, 3, 5);
-  value.forceGMT(true);
-  value.encodeDateUsingDashes(true);
-  EXPECT_NO_THROW(value.adjust(32767, 32767, 32767, 32767, 32767));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_TRUE(value.isEncodeDateUsingDashes());
-}
-
-// An independent model of the shift: exact 64-bit arithmetic, with the
-// time part cut to 32 bits as a 32-bit count of milliseconds holds it.
-TEST(DateTimeAdjust, LargeArgumentsMatchWrappedThirtyTwoBitTimePart) {
-  const short edges[] = {-32768, -32767, -1000, -25, -1, 0, 1, 24, 596, 597, 1000, 32767};
-  const CDateTime starts[] = {CDateTime(1, 1, 1), at(2000, 2, 29, 23, 59, 59, 999),
-                              CDateTime(9999, 12, 31)};
-  for (const CDateTime& start : starts) {
-    for (short d : edges) {
-      for (short h : edges) {
-        for (short mi : edges) {
-          for (short s :
-               {static_cast<short>(-32768), static_cast<short>(0), static_cast<short>(32767)}) {
-            for (short ms : {static_cast<short>(-32768), static_cast<short>(0),
-                             static_cast<short>(999), static_cast<short>(32767)}) {
-              CDateTime value = start;
-              value.adjust(d, h, mi, s, ms);
-              const std::int64_t delta =
-                  wrap32(((static_cast<std::int64_t>(h) * 60 + mi) * 60 + s) * 1000 + ms);
-              const std::int64_t total = static_cast<std::int64_t>(start.getJD()) * kMsPerDay +
-                                         start.getms() + delta +
-                                         static_cast<std::int64_t>(d) * kMsPerDay;
-              const std::int64_t day = total >= 0 ? total / kMsPerDay : -1;
-              ASSERT_GE(total, 0);
-              EXPECT_EQ(static_cast<std::uint32_t>(day), value.getJD())
-                  << d << " " << h << " " << mi << " " << s << " " << ms;
-              EXPECT_EQ(static_cast<std::uint32_t>(total % kMsPerDay), value.getms());
-            }
+// Walks every day from 1 January of year 1 to 31 December 9999, counting Julian
+// day numbers and weekdays on its own, and checks both conversions and the
+// weekday of each day.  1 January of year 1 (proleptic Gregorian) is Julian
+// day 1,721,426 and a Monday.  Every fifth day is also written with a time
+// that changes from day to day and read back, and every fifth other day in
+// its date-only forms with and without dashes.
+TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
+  std::uint32_t jd = 1721426;
+  int weekday = 1;
+  long failures = 0;
+  const auto fail = [&failures](const std::string& what) {
+    if (++failures < 10) {
+      ADD_FAILURE() << what;
+    }
+  };
+  for (unsigned short y = 1; y <= 9999; ++y) {
+    for (unsigned short m = 1; m <= 12; ++m) {
+      const auto length = static_cast<unsigned short>(daysInMonth(y, m));
+      EXPECT_FALSE(CDateTime::IsValidDate(y, m, static_cast<unsigned short>(length + 1)));
+      for (unsigned short d = 1; d <= length; ++d, ++jd, weekday = (weekday + 1) % 7) {
+        const std::string date = printed(y, m, d, 0, 0, 0, 0, false);
+        if (!CDateTime::IsValidDate(y, m, d) || CDateTime(y, m, d).getJD() != jd) {
+          fail("date to day number: " + date);
+        }
+        CDateTime value;
+        value.setJD(jd);
+        unsigned short gy, gm, gd, gw;
+        value.getDate(gy, gm, gd, gw);
+        if (gy != y || gm != m || gd != d || gw != weekday) {
+          fail("day number to date: " + std::to_string(jd) + ", expected " + date);
+        }
+        if (jd % 5 == 0) {
+          const auto h = static_cast<unsigned short>((y + d) % 24);
+          const auto mi = static_cast<unsigned short>((m * 7 + d) % 60);
+          const auto s = static_cast<unsigned short>((y * 3 + d) % 60);
+          const auto ms = static_cast<unsigned short>((y + m * 31 + d) % 1000);
+          const CDateTime timed = at(y, m, d, h, mi, s, ms, d % 2 == 0);
+          const std::string text = timed.toByteString(true);
+          if (text != printed(y, m, d, h, mi, s, ms, d % 2 == 0)) {
+            fail("written " + text);
+            continue;
+          }
+          // A date-only text reads back as local midnight.
+          const bool dateOnly = h == 0 && mi == 0 && s == 0;
+          const CDateTime back(text);
+          if (back != (dateOnly ? CDateTime(y, m, d) : timed) ||
+              back.isGMTTime() != (!dateOnly && d % 2 == 0)) {
+            fail("read back " + text);
+          }
+        } else if (jd % 5 == 2) {
+          if (at(y, m, d).toByteString(true) != date ||
+              at(y, m, d, 0, 0, 0, 0, false, true).toByteString(false) !=
+                  printed(y, m, d, 0, 0, 0, 0, false, true)) {
+            fail("date-only forms of " + date);
           }
         }
       }
     }
   }
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ(5373484u, jd - 1);  // 31 December 9999
 }
 
-TEST(DateTimeAdjust, TimePartOverTwentyFourDaysWraps) {
-  // 600 hours is 2,160,000,000 ms, past the largest 32-bit count: it reads as
-  // 2,160,000,000 - 2^32 = -2,134,967,296 ms, i.e. 24 days and 61,367,296 ms
-  // back.  From midnight that is 25 days back at 25,032,704 ms (06:57:12.704).
-  CDateTime value(2013, 3, 5);
-  value.adjust(0, 600, 0, 0, 0);
-  CDateTime expected(2013, 2, 8);
-  expected.setTime(6, 57, 12, 704);
-  EXPECT_EQ(expected, value);
-}
-
-TEST(DateTimeAdjust, RawValuesWrapWithoutTrapping) {
-  const std::uint32_t raws[] = {0u,          1u,          86399999u,   86400000u,
-                                0x7FFFFFFFu, 0x80000000u, 0xFADA7FFFu, 0xFFFFFFFFu};
-  for (std::uint32_t jd : raws) {
-    for (std::uint32_t ms : raws) {
-      for (short shift : {static_cast<short>(-32768), static_cast<short>(-1), static_cast<short>(1),
-                          static_cast<short>(32767)}) {
-        CDateTime value;
-        value.setJD(jd);
-        value.setms(ms);
-        value.adjust(shift, shift, shift, shift, shift);
-        // Model: the stored milliseconds read as a signed 32-bit number plus
-        // the remainder of the time part, one carry either way.
-        const std::int64_t delta =
-            wrap32(((static_cast<std::int64_t>(shift) * 60 + shift) * 60 + shift) * 1000 + shift);
-        const std::int64_t whole = delta / kMsPerDay;
-        std::int64_t days = shift + whole;
-        std::int64_t newMs = wrap32(wrap32(ms) + (delta - whole * kMsPerDay));
-        if (newMs < 0) {
-          --days;
-          newMs += kMsPerDay;
-        }
-        if (newMs >= kMsPerDay) {
-          ++days;
-          newMs -= kMsPerDay;
-        }
-        EXPECT_EQ(static_cast<std::uint32_t>(newMs), value.getms());
-        EXPECT_EQ(static_cast<std::uint32_t>(jd + static_cast<std::uint32_t>(days)), value.getJD());
-      }
+// Each field is a decimal number with optional leading white space and sign,
+// ending at the first other character; separators are not examined.
+TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
+  const struct {
+    std::string text;
+    CDateTime value;
+    bool gmt;
+  } cases[] = {
+      {"20130305", at(2013, 3, 5), false},
+      {"2013-03-05", at(2013, 3, 5), false},
+      {"20130305T140709", at(2013, 3, 5, 14, 7, 9), false},
+      {"20130305T140709Z", at(2013, 3, 5, 14, 7, 9), true},
+      {"20130305T140709.045", at(2013, 3, 5, 14, 7, 9, 45), false},
+      {"20130305T140709.045Z", at(2013, 3, 5, 14, 7, 9, 45), true},
+      {"20000229", at(2000, 2, 29), false},
+      {"20040229", at(2004, 2, 29), false},
+      {"2013/03/05", at(2013, 3, 5), false},
+      {"20130305X140709", at(2013, 3, 5, 14, 7, 9), false},
+      {"20130305_140709,045", at(2013, 3, 5, 14, 7, 9, 45), false},
+      {"20130305T140709.045!", at(2013, 3, 5, 14, 7, 9, 45), true},
+      // Midnight with milliseconds is date only; the milliseconds alone do
+      // not make a time, so even impossible ones pass.
+      {"20130305T000000.500", at(2013, 3, 5), false},
+      {"20130305T000000.-01", at(2013, 3, 5), false},
+      {"201303 5", at(2013, 3, 5), false},
+      {"+2010305", at(201, 3, 5), false},
+      {"2x  0305", at(2, 3, 5), false},
+      {"20130305T+1+2+3", at(2013, 3, 5, 1, 2, 3), false},
+      {std::string("2013031\0", 8), at(2013, 3, 1), false},  // "1\0" reads as 1
+  };
+  for (const auto& c : cases) {
+    const CDateTime narrow(c.text);
+    EXPECT_EQ(c.value, narrow) << c.text;
+    EXPECT_EQ(c.gmt, narrow.isGMTTime()) << c.text;
+    Parsable wide;
+    EXPECT_TRUE(wide.parseDateTime(CStringHelper::fromANSI(c.text))) << c.text;
+    EXPECT_EQ(c.value, wide) << c.text;
+    EXPECT_EQ(c.gmt, wide.isGMTTime()) << c.text;
+    if (c.text.find('\0') == std::string::npos) {  // the narrow form would end there
+      const CDateTime fromWide = CDateTime::CDateTimeFromString(CStringHelper::fromANSI(c.text));
+      EXPECT_EQ(c.value, fromWide) << c.text;
+      EXPECT_EQ(c.gmt, fromWide.isGMTTime()) << c.text;
     }
   }
 }
 
-// Raw Julian day numbers that no valid date has go through the inverse
-// conversion as signed 32-bit arithmetic with two's-complement wrap.  The
-// model computes in 64 bits and cuts every intermediate to 32.
-TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
-  auto check = [](std::uint32_t raw) {
-    const std::int64_t jd = wrap32(raw);
-    std::int64_t l = wrap32(jd + 68569);
-    const std::int64_t n = wrap32(4 * l) / 146097;
-    l = wrap32(l - wrap32(wrap32(146097 * n) + 3) / 4);
-    const std::int64_t i = wrap32(4000 * wrap32(l + 1)) / 1461001;
-    l = wrap32(wrap32(l - wrap32(1461 * i) / 4) + 31);
-    const std::int64_t j = wrap32(80 * l) / 2447;
-    const std::int64_t day = wrap32(l - wrap32(2447 * j) / 80);
-    l = j / 11;
-    const std::int64_t month = wrap32(j + 2 - wrap32(12 * l));
-    const std::int64_t year = wrap32(wrap32(wrap32(100 * (n - 49)) + i) + l);
-    const std::int64_t dow = wrap32(jd + 1) % 7;
+TEST(DateTimeRead, DateReplacesTheValueTimeAloneOnlyTheTimeOfDay) {
+  Parsable value(at(2010, 1, 1, 10, 11, 12, 13));
+  value.encodeDateUsingDashes(true);
+  ASSERT_TRUE(value.parseDateTime(L"20130305"));
+  EXPECT_EQ(at(2013, 3, 5), value);
+  EXPECT_TRUE(value.isEncodeDateUsingDashes());
+  // A date with any zero field is no date at all.
+  ASSERT_TRUE(value.parseDateTime(L"00000000T140709"));
+  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
+  ASSERT_TRUE(value.parseDateTime(L"20130005T010203.004"));
+  EXPECT_EQ(at(2013, 3, 5, 1, 2, 3, 4), value);
+  // On the default value the result holds a time but still no date.
+  const CDateTime timeOnly("00000000T140709");
+  EXPECT_FALSE(timeOnly.isValid());
+  EXPECT_EQ(((14u * 60 + 7) * 60 + 9) * 1000, timeOnly.getms());
+  // A dashed text leaves the dashes flag clear.
+  EXPECT_FALSE(CDateTime("2013-03-05").isEncodeDateUsingDashes());
+}
 
-    CDateTime value;
-    value.setJD(raw);
-    const Fields f = dateOf(value);
-    EXPECT_EQ(static_cast<unsigned short>(year & 0xFFFF), f.year) << raw;
-    EXPECT_EQ(static_cast<unsigned short>(month & 0xFFFF), f.month) << raw;
-    EXPECT_EQ(static_cast<unsigned short>(day & 0xFFFF), f.day) << raw;
-    EXPECT_EQ(static_cast<unsigned short>(dow & 0xFFFF), f.dayOfWeek) << raw;
+// The message is the whole text, as the ANSI page gives it.
+TEST(DateTimeRead, ImpossibleTextsFailWithTheTextAsMessage) {
+  std::string longText(10000, '1');
+  longText.replace(0, 8, "20130305");
+  for (const std::string& text : std::initializer_list<std::string>{
+           "20130230", "20131305", "00000000", "20130305T240000", "20130305T006000",
+           "20130305T000060", "2013-3-5", "", "2013030", "201303051", "20130305T14070",
+           "20130305T140709.45", "20130305T140709.045ZZ", "19000229", "00000305", "0000-00-00",
+           // A negative field is a large unsigned number; a lone sign or
+           // spaces are no number: 0.
+           "-0130305", "2013-1-5", "20130305T-10000", "    0305", "2013+-05", "20130305T000001.-01",
+           std::string("2013030\0", 8), std::string(20, '\0'), "2013030\xB2", longText}) {
+    EXPECT_EQ(CStringHelper::fromANSI(text), rejection(text)) << text;
+    Parsable value;
+    EXPECT_FALSE(value.parseDateTime(CStringHelper::fromANSI(text))) << text;
+  }
+  // 0xB2 is superscript two in Windows-1252: no digit.
+  EXPECT_EQ(L"2013030\u00B2", rejection("2013030\xB2"));
+  EXPECT_EQ(8u, rejection(std::string("2013030\0", 8)).size());
+}
+
+TEST(DateTimeRead, FailureLeavesTheValueButNotTheZone) {
+  Parsable value(at(2013, 3, 5, 14, 7, 9));
+  // A recognised length sets the zone before the fields are judged.
+  EXPECT_FALSE(value.parseDateTime(L"20131305T140709Z"));
+  EXPECT_TRUE(value.isGMTTime());
+  EXPECT_FALSE(value.parseDateTime(L"20131305T140709"));
+  EXPECT_FALSE(value.isGMTTime());
+  EXPECT_FALSE(value.parseDateTime(std::wstring(16, L'\0')));
+  EXPECT_TRUE(value.isGMTTime());
+  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
+  // Any other length fails before anything changes.
+  EXPECT_FALSE(value.parseDateTime(L"201303051"));
+  EXPECT_FALSE(value.parseDateTime(std::wstring(10000, L'9')));
+  EXPECT_TRUE(value.isGMTTime());
+  EXPECT_FALSE(value.parseDateTime(L"2013030512"));  // the dashed length, month 30
+  EXPECT_FALSE(value.isGMTTime());
+  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
+}
+
+// Every form of DateTimeRead reads through it as well.
+TEST(DateTimeFromString, WideTextGoesThroughTheAnsiPage) {
+  // A character the page cannot hold becomes '?', and the message is the
+  // text as the page gives it back.
+  const auto message = [](const std::wstring& text) {
+    return qel_test::messageOf<InvalidDateException>([&] { CDateTime::CDateTimeFromString(text); });
   };
-  for (std::uint32_t raw : {0u, 1u, 1721425u, 5373485u, 0x7FFEF000u, 0x7FFFFFFFu, 0x80000000u,
-                            0xFFFEF000u, 0xFFFFFFFEu, 0xFFFFFFFFu}) {
-    check(raw);
-  }
-  for (std::uint64_t raw = 0; raw <= 0xFFFFFFFFu; raw += 65537) {
-    check(static_cast<std::uint32_t>(raw));
-  }
+  EXPECT_EQ(L"2013?0305", message(L"2013\u4E2D0305"));
+  EXPECT_EQ(L"2013-02-30", message(L"2013-02-30"));
+  EXPECT_EQ(L"InvalidDateException: 2013-02-30", InvalidDateException(L"2013-02-30").toString());
+  // The narrow form ends at the first NUL of the wide text.
+  EXPECT_EQ(at(2013, 3, 5), CDateTime::CDateTimeFromString(std::wstring(L"20130305\0garbage", 16)));
 }
 
-TEST(DateTimeRaw, GetTimeOfAnyMillisecondsDividesUnsigned) {
-  CDateTime value(2013, 3, 5);
-  value.setms(0xFFFFFFFFu);  // 4,294,967,295 ms = 1193 h 2 min 47 s 295 ms
-  Clock c = timeOf(value);
-  EXPECT_EQ(1193, c.hour);
-  EXPECT_EQ(2, c.minute);
-  EXPECT_EQ(47, c.second);
-  EXPECT_EQ(295, c.millisecond);
-  value.setms(86400000u);  // one whole day reads as hour 24
-  c = timeOf(value);
-  EXPECT_EQ(24, c.hour);
-  EXPECT_EQ(0, c.minute);
-}
-
-TEST(DateTimeClock, SystemTimeIsUtcAndNow) {
-  using namespace std::chrono;
-  auto dayNumber = []() {
-    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return std::int64_t{2440588} + ms / kMsPerDay;  // 1 January 1970 is day 2,440,588
-  };
-  const std::int64_t before = dayNumber();
-  const CDateTime now = CDateTime::GetSystemTime();
-  const std::int64_t after = dayNumber();
-  EXPECT_TRUE(now.isGMTTime());
-  EXPECT_TRUE(now.isValid());
-  EXPECT_FALSE(now.isEncodeDateUsingDashes());
-  EXPECT_GE(static_cast<std::int64_t>(now.getJD()), before);
-  EXPECT_LE(static_cast<std::int64_t>(now.getJD()), after);
-  EXPECT_LT(now.getms(), 86400000u);
-}
-
-TEST(DateTimeClock, LocalTimeFollowsTheTimeZone) {
-  const char* old = std::getenv("TZ");
-  const std::string saved = old != nullptr ? old : "";
-  // Five hours east of UTC, no daylight saving.
-  ::setenv("TZ", "QEL-5", 1);
-  const CDateTime utc = CDateTime::GetSystemTime();
-  const CDateTime local = CDateTime::GetLocalTime();
-  if (old != nullptr) {
-    ::setenv("TZ", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
+TEST(DateTimeText, FollowsAnAnsiPageThatIsNotAscii) {
+  // IBM037 (EBCDIC): the digits are 0xF0 to 0xF9.
+  if (!qel::CWin32Helper::setAnsiCodePage(37)) {
+    GTEST_SKIP() << "the C library does not know IBM037";
   }
-  EXPECT_FALSE(local.isGMTTime());
-  EXPECT_TRUE(local.isValid());
-  const std::int64_t utcMs = static_cast<std::int64_t>(utc.getJD()) * kMsPerDay + utc.getms();
-  const std::int64_t localMs = static_cast<std::int64_t>(local.getJD()) * kMsPerDay + local.getms();
-  // Five hours apart, give or take the moment between the two readings.
-  EXPECT_NEAR(5.0 * 3600000.0, static_cast<double>(localMs - utcMs), 60000.0);
+  const std::string ebcdic = at(2013, 3, 5).toByteString(true);
+  const std::string text = "\xF2\xF0\xF1\xF3\xF0\xF3\xF0\xF5";
+  const std::wstring message = rejection(text);
+  const CDateTime read = message == L"<nothing thrown>" ? CDateTime(text) : CDateTime();
+  qel::CWin32Helper::setAnsiCodePage(1252);
+  EXPECT_EQ(text, ebcdic);
+  EXPECT_EQ(L"<nothing thrown>", message);
+  EXPECT_EQ(at(2013, 3, 5), read);
 }
