@@ -8,8 +8,9 @@
 #include "archive/ArchiveTestSupport.h"
 #include "qel/archive/Archive.h"
 #include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
 #include "qel/io/File.h"
-#include "support/FileSystemScope.h"
+#include "support/FaultyFileSystem.h"
 #include "support/OpenFlags.h"
 #include "support/TempDir.h"
 
@@ -19,124 +20,108 @@ using qel::CFile;
 namespace {
 
 // Writes through a STORE archive and returns the file's bytes.
-std::string storeWith(const std::function<void(CArchive&)>& body) {
+std::string storeWith(const std::function<void(CArchive&, CArchive::RetError&)>& body) {
   qel_test::TempDir dir;
   CFile file(dir.wpath("a.arc"));
   {
     CArchive ar(file, CArchive::STORE);
-    body(ar);
+    CArchive::RetError code = CArchive::RET_END_OF_DATA;
+    body(ar, code);
+    EXPECT_EQ(CArchive::RET_OK, code);
   }
   return dir.readFile("a.arc");
 }
 
-TEST(ArchiveWrite, ThreeFieldRecordOfTheFormatDescription) {
-  const std::string bytes = storeWith([](CArchive& ar) {
-    CArchive::RetError code = CArchive::RET_END_OF_DATA;
-    ar.writeShort(1, code);
-    EXPECT_EQ(CArchive::RET_OK, code);
-    ar.writeString("id", code);
-    ar.writeString("42", code);
-    ar.writeEndLine(code);
-    EXPECT_EQ(CArchive::RET_OK, code);
-  });
-  EXPECT_EQ("0017032001107002id070024200\n", bytes);
-}
+using Code = CArchive::RetError;
 
-TEST(ArchiveWrite, OneFieldOfEveryType) {
-  const std::string bytes = storeWith([](CArchive& ar) {
-    CArchive::RetError code = CArchive::RET_OK;
-    qel::CDateTime date(2024, 1, 31, 12, 34, 56, 789);
-    date.forceGMT(true);
-    unsigned char data[] = {'A', 'B'};
-    ar.writeBoolean(true, code);
-    ar.writeShort(-5, code);
-    ar.writeUShort(65535, code);
-    ar.writeInteger(-70000, code);
-    ar.writeLong(123456, code);
-    ar.writeULong(4000000000U, code);
-    ar.writeString("Hello", code);
-    ar.writeDate(date, code);
-    ar.writeData(data, 2, code);
-    ar.writeULongLong(18446744073709551615ULL, code);
-    ar.writeEndLine(code);
-  });
-  EXPECT_EQ(
-      "00820A1001102002-5030056553504006-70000050061234560600A400000000007005Hello080142024013"
-      "1T123456.789Z09002AB0A0141844674407370955161500\n",
-      bytes);
-}
-
-TEST(ArchiveWrite, FieldEdgeCases) {
-  const std::string bytes = storeWith([](CArchive& ar) {
-    CArchive::RetError code = CArchive::RET_OK;
-    unsigned char bytes2[] = {0x00, 0x41};
-    const std::string withFeeds = "a\nb\n\nc";
-    ar.writeBoolean(false, code);
-    ar.writeString(withFeeds, code);
-    EXPECT_EQ("a\nb\n\nc", withFeeds);
-    ar.writeString("", code);
-    ar.writeData(nullptr, 0, code);
-    ar.writeData(bytes2, 2, code);
-    ar.writeDate(qel::CDateTime(), code);
-    ar.writeString(std::string(26, 'x'), code);
-    ar.writeEndLine(code);
-    ar.writeEndLine(code);  // a record without fields
-  });
-  const std::string body = std::string("07") + "1001" + "0" + "0" + "7003abc0" + "70000" + "90000" +
-                           "9002" + std::string("\0A", 2) + "0" + "80000" + "701A" +
-                           std::string(26, 'x') + "0" + "0";
-  ASSERT_EQ(0x46u, body.size());
-  EXPECT_EQ("0046" + body + "\n" + "0003000\n", bytes);
-}
-
-TEST(ArchiveWrite, TenFieldsGiveCountA) {
-  const std::string bytes = storeWith([](CArchive& ar) {
-    CArchive::RetError code = CArchive::RET_OK;
-    for (int i = 0; i < 10; ++i) {
-      ar.writeBoolean(true, code);
-    }
-    ar.writeEndLine(code);
-  });
-  // 2 + 10 * 6 + 1 = 63 = 0x3F
-  EXPECT_EQ(
-      "003F0A" +
-          [] {
-            std::string fields;
-            for (int i = 0; i < 10; ++i) {
-              fields += "100110";
-            }
-            return fields;
-          }() +
-          "0\n",
-      bytes);
-}
-
-TEST(ArchiveWrite, BuildingBlocksFillWithZerosAndNeverCut) {
-  const std::string bytes = storeWith([](CArchive& ar) {
-    CArchive::RetError code = CArchive::RET_OK;
-    ar.writeType(CArchive::FIELD_STRING, code);
-    ar.writeFieldLen(5, code);
-    ar.write("ab", 5, code);  // 000ab
-    ar.writeSeparator(code);
-    ar.write("toolong", 3, code);  // written whole
-    ar.writeEndLine(code);
-  });
-  // body: 01 7 005 000ab 0 toolong 0 = 2+1+3+5+1+7+1 = 20 = 0x14
-  EXPECT_EQ("0014017005000ab0toolong0\n", bytes);
-}
-
-TEST(ArchiveWrite, UnclosedRecordAndEmptyArchiveLeaveNothing) {
-  EXPECT_EQ("", storeWith([](CArchive&) {}));
-  EXPECT_EQ("0003000\n", storeWith([](CArchive& ar) {
-              CArchive::RetError code = CArchive::RET_OK;
-              ar.writeEndLine(code);
-              ar.writeString("dropped", code);
-            }));
+TEST(ArchiveWrite, RecordBytes) {
+  std::string tenBooleans;
+  for (int i = 0; i < 10; ++i) {
+    tenBooleans += "100110";
+  }
+  const std::string edgeBody = std::string("07") + "1001" + "0" + "0" + "7003abc0" + "70000" +
+                               "90000" + "9002" + std::string("\0A", 2) + "0" + "80000" + "701A" +
+                               std::string(26, 'x') + "0" + "0";
+  const std::pair<std::function<void(CArchive&, Code&)>, std::string> cases[] = {
+      {[](CArchive& ar, Code& code) {
+         ar.writeShort(1, code);
+         ar.writeString("id", code);
+         ar.writeString("42", code);
+         ar.writeEndLine(code);
+       },
+       "0017032001107002id070024200\n"},
+      {[](CArchive& ar, Code& code) {
+         qel::CDateTime date(2024, 1, 31, 12, 34, 56, 789);
+         date.forceGMT(true);
+         unsigned char data[] = {'A', 'B'};
+         ar.writeBoolean(true, code);
+         ar.writeShort(-5, code);
+         ar.writeUShort(65535, code);
+         ar.writeInteger(-70000, code);
+         ar.writeLong(123456, code);
+         ar.writeULong(4000000000U, code);
+         ar.writeString("Hello", code);
+         ar.writeDate(date, code);
+         ar.writeData(data, 2, code);
+         ar.writeULongLong(18446744073709551615ULL, code);
+         ar.writeEndLine(code);
+       },
+       "00820A1001102002-5030056553504006-70000050061234560600A400000000007005Hello080142024013"
+       "1T123456.789Z09002AB0A0141844674407370955161500\n"},
+      // Line feeds left out (of the written text only), empty texts and
+      // data, a date that is not set, a length in hex, a record without
+      // fields.
+      {[](CArchive& ar, Code& code) {
+         unsigned char bytes[] = {0x00, 0x41};
+         const std::string withFeeds = "a\nb\n\nc";
+         ar.writeBoolean(false, code);
+         ar.writeString(withFeeds, code);
+         EXPECT_EQ("a\nb\n\nc", withFeeds);
+         ar.writeString("", code);
+         ar.writeData(nullptr, 0, code);
+         ar.writeData(bytes, 2, code);
+         ar.writeDate(qel::CDateTime(), code);
+         ar.writeString(std::string(26, 'x'), code);
+         ar.writeEndLine(code);
+         ar.writeEndLine(code);
+       },
+       "0046" + edgeBody + "\n" + "0003000\n"},
+      // 2 + 10 * 6 + 1 = 63 = 0x3F
+      {[](CArchive& ar, Code& code) {
+         for (int i = 0; i < 10; ++i) {
+           ar.writeBoolean(true, code);
+         }
+         ar.writeEndLine(code);
+       },
+       "003F0A" + tenBooleans + "0\n"},
+      // The building blocks fill with zeros and never cut:
+      // 01 7 005 000ab 0 toolong 0 = 20 = 0x14
+      {[](CArchive& ar, Code& code) {
+         ar.writeType(CArchive::FIELD_STRING, code);
+         ar.writeFieldLen(5, code);
+         ar.write("ab", 5, code);
+         ar.writeSeparator(code);
+         ar.write("toolong", 3, code);
+         ar.writeEndLine(code);
+       },
+       "0014017005000ab0toolong0\n"},
+      // An unclosed record and an empty archive leave nothing.
+      {[](CArchive& ar, Code& code) {
+         ar.writeEndLine(code);
+         ar.writeString("dropped", code);
+       },
+       "0003000\n"},
+      {[](CArchive&, Code& code) { code = CArchive::RET_OK; }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second.substr(0, 30));
+    EXPECT_EQ(c.second, storeWith(c.first));
+  }
+  ASSERT_EQ(0x46u, edgeBody.size());
 }
 
 TEST(ArchiveWrite, BlocksReachTheFileOnlyWhenFullAndAtTheEnd) {
-  qel_test::FileSystemScope scope(&qel_test::RecordingFileSystem::create);
-  qel_test::RecordingFileSystem::reset();
+  qel_test::FaultScope faults;
   qel_test::TempDir dir;
   CFile file(dir.wpath("blocks.arc"));
   std::string expected;
@@ -150,10 +135,9 @@ TEST(ArchiveWrite, BlocksReachTheFileOnlyWhenFullAndAtTheEnd) {
       ar.writeEndLine(code);
       expected += "03E30173DB" + value + "00\n";
     }
-    EXPECT_EQ((std::vector<std::uint32_t>{4096, 4096}), qel_test::RecordingFileSystem::writes());
+    EXPECT_EQ(2u, qel_test::FaultyFileSystem::calls(qel_test::FileCall::kWrite));
   }
-  EXPECT_EQ((std::vector<std::uint32_t>{4096, 4096, 1808}),
-            qel_test::RecordingFileSystem::writes());
+  EXPECT_EQ(3u, qel_test::FaultyFileSystem::calls(qel_test::FileCall::kWrite));
   EXPECT_EQ(expected, dir.readFile("blocks.arc"));
 }
 
@@ -222,41 +206,28 @@ TEST(ArchiveWrite, OversizedValuesAreRefusedAndTheirRecordDropped) {
   EXPECT_EQ(expected, dir.readFile("limits.arc"));
 }
 
-TEST(ArchiveWrite, CloseReportsAFailedLastBlock) {
-  qel_test::FileSystemScope scope(&qel_test::RecordingFileSystem::create);
-  qel_test::RecordingFileSystem::reset();
-  qel_test::TempDir dir;
-  CFile file(dir.wpath("full.arc"));
-  CArchive ar(file, CArchive::STORE);
-  CArchive::RetError code = CArchive::RET_OK;
-  ar.writeString("value", code);
-  ar.writeEndLine(code);
-  qel_test::RecordingFileSystem::room() = 3;
-  EXPECT_THROW(ar.close(), qel::IOException);
-  EXPECT_TRUE(ar.isClosed());
-  EXPECT_NO_THROW(ar.close());
-  EXPECT_THROW(ar.writeEndLine(code), qel::IOException);
-}
-
-TEST(ArchiveWrite, DestructorLogsTheFailureItCannotThrow) {
-  qel_test::FileSystemScope scope(&qel_test::RecordingFileSystem::create);
-  qel_test::RecordingFileSystem::reset();
+TEST(ArchiveWrite, AFailedLastBlockIsThrownByCloseAndLoggedByTheDestructor) {
+  qel_test::FaultScope faults;
   qel_test::TempDir dir;
   qel_test::LogCapture log;
-  const bool previous = qel::DISPLAY_ERROR_LOGS;
-  qel::DISPLAY_ERROR_LOGS = true;
-  {
+  for (const bool closed : {true, false}) {
+    SCOPED_TRACE(closed ? "close" : "destructor");
     CFile file(dir.wpath("full.arc"));
     CArchive ar(file, CArchive::STORE);
     CArchive::RetError code = CArchive::RET_OK;
     ar.writeString("value", code);
     ar.writeEndLine(code);
-    qel_test::RecordingFileSystem::room() = 0;
+    qel_test::FaultyFileSystem::setRoom(closed ? 3 : 0);
+    if (closed) {
+      EXPECT_THROW(ar.close(), qel::IOException);
+      EXPECT_TRUE(ar.isClosed());
+      EXPECT_NO_THROW(ar.close());
+      EXPECT_THROW(ar.writeEndLine(code), qel::IOException);
+    }
   }
-  qel::DISPLAY_ERROR_LOGS = previous;
   ASSERT_EQ(1u, log.messages().size());
-  EXPECT_NE(std::wstring::npos, log.messages()[0].find(L"disk full"));
-  EXPECT_EQ(L"1:", log.messages()[0].substr(0, 2));
+  EXPECT_EQ(0u, log.messages()[0].find(L"1:CArchive::~CArchive ERROR - last block lost: "))
+      << qel::CWin32Helper::toUTF8(log.messages()[0]);
 }
 
 TEST(ArchiveConstruction, RefusesEmptyNamesAndDirectories) {

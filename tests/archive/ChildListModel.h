@@ -22,9 +22,6 @@ inline CBaseComponent* fakeChild(std::size_t n) {
 
 // Whether the list holds the model's entries, in its order.
 inline bool sameEntries(const ChildListModel& model, const detail::ChildList& list) {
-  if (model.size() != list.size() || model.empty() != list.empty()) {
-    return false;
-  }
   auto it = list.begin();
   for (const auto& entry : model) {
     if (it == list.end() || it->first.view() != entry.first || it->second != entry.second) {
@@ -32,7 +29,7 @@ inline bool sameEntries(const ChildListModel& model, const detail::ChildList& li
     }
     ++it;
   }
-  return it == list.end();
+  return it == list.end() && model.size() == list.size() && model.empty() == list.empty();
 }
 
 }  // namespace testing

@@ -12,13 +12,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
 
-#include "archive/TreeSamples.h"
+#include "archive/ArchiveTestSupport.h"
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
 #include "qel/io/File.h"
@@ -44,7 +43,7 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
-constexpr int kKills = 200;
+constexpr int kKills = 100;
 // Leaves per tree: several dozen blocks, fewer where every access is
 // instrumented.
 constexpr int kLeaves = kSanitized ? 700 : 1500;
@@ -73,19 +72,6 @@ constexpr int kLeaves = kSanitized ? 700 : 1500;
   ::_exit(status);
 }
 
-// Whether process has a file open that lies (or lay, unnamed) in directory.
-bool opensFileIn(pid_t process, const std::filesystem::path& directory) {
-  std::error_code ec;
-  const std::filesystem::path fds = "/proc/" + std::to_string(process) + "/fd";
-  for (std::filesystem::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code link;
-    if (std::filesystem::read_symlink(it->path(), link).parent_path() == directory && !link) {
-      return true;
-    }
-  }
-  return false;
-}
-
 class CrashSafeStoreKillTest : public ::testing::Test {
  protected:
   CrashSafeStoreKillTest() {
@@ -93,7 +79,6 @@ class CrashSafeStoreKillTest : public ::testing::Test {
     qel_test::buildSampleTree(_trees[1], "second-tree", kLeaves);
   }
 
-  // The bytes a store of tree i gives, kept aside.
   // A killed process loses nothing that it handed to the kernel, so what
   // is tested does not depend on the disk; a memory file system, where
   // there is one, keeps the run time from following the disk's sync speed.
@@ -106,6 +91,7 @@ class CrashSafeStoreKillTest : public ::testing::Test {
     return std::filesystem::temp_directory_path();
   }
 
+  // The bytes a store of tree i gives, kept aside.
   std::string bytesOf(int i) {
     CTreeFile::store(CFile(_dir.wpath("sample.arc")), _trees[i]);
     return _dir.readFile("sample.arc");
@@ -144,9 +130,7 @@ TEST_F(CrashSafeStoreKillTest, TheTargetIsAlwaysOneWholeTreeAfterAKill) {
 
   std::mt19937 random(20241206);
   int current = 0;  // the tree the target holds
-  int changed = 0;
   int temporariesLeft = 0;
-  int writing = 0;  // kills that met a store with its new file open
   for (int kill = 0; kill < kKills; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     int ready[2];
@@ -163,11 +147,6 @@ TEST_F(CrashSafeStoreKillTest, TheTargetIsAlwaysOneWholeTreeAfterAKill) {
     ::close(ready[0]);
     std::uniform_int_distribution<long long> delay(0, window.count());
     std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-    // Stopped first, so that what it has open at the kill can be seen.
-    ::kill(child, SIGSTOP);
-    int stopped = 0;
-    ASSERT_EQ(child, ::waitpid(child, &stopped, WUNTRACED));
-    writing += opensFileIn(child, _dir.path()) ? 1 : 0;
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
@@ -184,31 +163,22 @@ TEST_F(CrashSafeStoreKillTest, TheTargetIsAlwaysOneWholeTreeAfterAKill) {
     ASSERT_TRUE(report.bFound);
     ASSERT_EQ(CArchive::RET_OK, report.eCode);
     ASSERT_EQ(described[holds], qel_test::describeTree(back));
-    changed += holds != current ? 1 : 0;
-    current = holds;
 
     // A store writes an unnamed file and names it only just before the
-    // rename, so a kill almost never leaves a file behind.
-    const int left = leftovers();
-    temporariesLeft += left;
+    // rename, so a kill almost never leaves a file behind; the next store
+    // goes through whatever was left.
+    temporariesLeft += leftovers();
     for (const auto& entry : std::filesystem::directory_iterator(_dir.path())) {
       if (entry.path().filename() != "tree.arc") {
         std::filesystem::remove(entry.path());
       }
     }
-    current = 1 - current;
+    current = 1 - holds;
     CTreeFile::store(CFile(path), _trees[current]);
     ASSERT_EQ(0, leftovers());
     ASSERT_EQ(bytes[current], _dir.readFile("tree.arc"));
   }
-  std::printf(
-      "[ kill     ] %d kills survived (trees of %zu bytes, kill window %lld us): target had "
-      "changed %d times, %d kills met a new file open, %d files were left behind\n",
-      kKills, bytes[0].size(), static_cast<long long>(window.count()), changed, writing,
-      temporariesLeft);
-  // Kills landed in the middle of writing, and hardly any left a file.
-  EXPECT_GT(writing, kKills / 4);
-  EXPECT_LT(temporariesLeft, writing / 8);
+  EXPECT_LT(temporariesLeft, kKills / 8);
 }
 
 }  // namespace

@@ -24,9 +24,8 @@ namespace {
 
 // Loading a tree takes its leaves straight from the records when they have
 // the plain layout.  The reference below loads with nothing but the public
-// field readers, record by record, as the format describes it: whatever the
-// content, both must build the same tree and stop at the same record with
-// the same code.
+// field readers, record by record: whatever the content, both must build the
+// same tree and stop at the same record with the same code.
 
 struct Outcome {
   CArchive::RetError eCode;
@@ -34,28 +33,6 @@ struct Outcome {
   std::uint64_t nOffset;
   std::string tree;
 };
-
-std::string describe(CBaseComponent& node) {
-  std::string text = std::to_string(node.getType()) + "<" + node.getName() + ">";
-  if (auto* leaf = dynamic_cast<CComponent*>(&node)) {
-    text += "=" + std::to_string(leaf->getValue().size()) + ":" + leaf->getValue();
-  } else if (auto* binary = dynamic_cast<CBinaryComponent*>(&node)) {
-    unsigned int size = 0;
-    const unsigned char* data = binary->getData(size);
-    text +=
-        "#" + std::to_string(size) + ":" +
-        (data == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(data), size));
-  } else if (auto* composite = dynamic_cast<CComposite*>(&node)) {
-    std::list<CBaseComponent*> children;
-    composite->getChildren(children);
-    text += "{";
-    for (CBaseComponent* child : children) {
-      text += describe(*child) + ",";
-    }
-    text += "}";
-  }
-  return text;
-}
 
 CArchive::RetError referenceLoad(CArchive& ar, CComposite& root) {
   std::vector<CComposite*> open(1, &root);
@@ -124,7 +101,7 @@ CArchive::RetError referenceLoad(CArchive& ar, CComposite& root) {
 Outcome loadWithTreeFile(qel_test::TempDir& dir) {
   CComposite root;
   const CTreeFile::LoadReport report = CTreeFile::load(CFile(dir.wpath("m.arc")), root);
-  return Outcome{report.eCode, report.nRecord, report.nOffset, describe(root)};
+  return Outcome{report.eCode, report.nRecord, report.nOffset, qel_test::describeTree(root)};
 }
 
 Outcome loadWithTreeFile(qel_test::TempDir& dir, const std::string& content) {
@@ -137,7 +114,7 @@ Outcome loadWithFieldReaders(qel_test::TempDir& dir) {
   CFile file(dir.wpath("m.arc"));
   CArchive ar(file, CArchive::LOAD);
   const CArchive::RetError code = referenceLoad(ar, root);
-  return Outcome{code, ar.getRecordNumber(), ar.getRecordOffset(), describe(root)};
+  return Outcome{code, ar.getRecordNumber(), ar.getRecordOffset(), qel_test::describeTree(root)};
 }
 
 void expectSameOutcome(qel_test::TempDir& dir, const std::string& content,
@@ -189,36 +166,40 @@ TEST(LoadPath, PlainRecordsLoadAsTheFieldReadersReadThem) {
   ASSERT_GT(stored.size(), 2 * CArchive::BLOCK_SIZE);
   const Outcome fast = loadWithTreeFile(dir, stored);
   EXPECT_EQ(CArchive::RET_OK, fast.eCode);
-  EXPECT_EQ(describe(root), fast.tree);
+  EXPECT_EQ(qel_test::describeTree(root), fast.tree);
   expectSameOutcome(dir, stored, "stored tree");
 }
 
-TEST(LoadPath, MutatedRecordsGiveTheSameTreeAndReport) {
+TEST(LoadPath, DamagedRecordsGiveTheSameTreeAndReport) {
   qel_test::TempDir dir;
   // Repeated names are logged on every load.
   qel_test::LogCapture quiet;
   CComposite root;
   buildSample(root, 20);
   const std::string stored = storeTree(dir, root);
-  // Every byte replaced by framing characters, by a character the C library
-  // skips or reads as a sign, by a line feed and by a byte no field uses;
-  // every byte removed, and a byte put in before it.
+  // Bytes of the length, the field count, a type, a field length, a value,
+  // a separator and the line feed of a composite's, a text leaf's and a
+  // binary leaf's record replaced by framing characters, by a character the
+  // C library skips or reads as a sign, by a line feed and by a byte no
+  // field uses; removed, and a '0' put in before them.
   const std::string replacements = std::string("07F \n+") + '\xFF';
-  for (std::size_t at = 0; at < stored.size(); ++at) {
-    for (char c : replacements) {
-      if (stored[at] == c) {
-        continue;
-      }
+  std::size_t variant = 0;
+  std::size_t next = 0;
+  for (int n = 0; n < 5; ++n) {
+    const std::size_t record = next;
+    next += 4 + std::stoul(stored.substr(record, 4), nullptr, 16) + 1;
+    const std::size_t lineFeed = next - record - 1;
+    for (const std::size_t at :
+         std::vector<std::size_t>{0, 3, 4, 5, 6, 7, 9, 10, 12, 15, lineFeed}) {
       std::string mutated = stored;
-      mutated[at] = c;
-      expectSameOutcome(dir, mutated, "byte " + std::to_string(at) + " -> " + std::to_string(c));
-    }
-    expectSameOutcome(dir, stored.substr(0, at) + stored.substr(at + 1),
-                      "byte " + std::to_string(at) + " removed");
-    expectSameOutcome(dir, stored.substr(0, at) + "0" + stored.substr(at),
-                      "'0' put in at " + std::to_string(at));
-    if (HasFailure()) {
-      return;
+      const char c = replacements[variant++ % replacements.size()];
+      mutated[record + at] = mutated[record + at] == c ? '1' : c;
+      const std::string where = "byte " + std::to_string(record + at);
+      expectSameOutcome(dir, mutated, where + " -> " + std::to_string(c));
+      expectSameOutcome(dir, stored.substr(0, record + at) + stored.substr(record + at + 1),
+                        where + " removed");
+      expectSameOutcome(dir, stored.substr(0, record + at) + "0" + stored.substr(record + at),
+                        "'0' put in at " + where);
     }
   }
 }
@@ -247,6 +228,7 @@ TEST(LoadPath, LooseLayoutsOfEachFieldFallBackToTheFieldReaders) {
       record("032001407003bin09 02Z\n00"), record("032001407003bin07002Z\n00"),
       record("032001407003bin09003Z\n00"), record("032001407003bin0900000"),
       record("022001207003box00"),         record("022001207 03box00"),
+      record("032001107002id170024200"),
   };
   // The looser layouts are what the C library reads; they load.
   for (std::size_t i : {0, 1, 2, 3, 6, 7, 8, 11}) {
@@ -256,6 +238,8 @@ TEST(LoadPath, LooseLayoutsOfEachFieldFallBackToTheFieldReaders) {
   }
   EXPECT_EQ(CArchive::RET_END_OF_LINE, loadWithTreeFile(dir, records[4] + end).eCode);
   EXPECT_EQ(CArchive::RET_WRONG_TYPE, loadWithTreeFile(dir, records[5] + end).eCode);
+  // A separator that is not 0 stops loading where the field reader says.
+  EXPECT_EQ(CArchive::RET_BAD_FORMAT, loadWithTreeFile(dir, records[14] + end).eCode);
   for (const std::string& text : records) {
     expectSameOutcome(dir, text + end, text);
     // Preceded by a record that fills the first block almost to its end.
