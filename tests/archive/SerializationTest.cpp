@@ -400,6 +400,7 @@ TEST(LoadPath, DamagedRecordsGiveTheSameTreeAndReport) {
 }
 
 TEST(LoadPath, LooseLayoutsOfEachFieldFallBackToTheFieldReaders) {
+  qel_test::LogCapture quiet;
   qel_test::TempDir dir;
   const std::string end = record("012001300");
   // Each leaf record once plain, then with the name, then the value in a
