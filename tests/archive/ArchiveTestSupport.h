@@ -49,6 +49,22 @@ inline std::vector<qel::CBaseComponent*> childrenOf(qel::CComposite& composite) 
   return std::vector<qel::CBaseComponent*>(children.begin(), children.end());
 }
 
+inline qel::CBinaryComponent* binaryOf(const std::string& name, const std::string& bytes) {
+  auto* binary = new qel::CBinaryComponent(name);
+  binary->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
+                  static_cast<unsigned int>(bytes.size()));
+  return binary;
+}
+
+inline qel::CComposite* compositeOf(const std::vector<qel::CBaseComponent*>& children,
+                                    const std::string& name = "") {
+  auto* composite = new qel::CComposite(name);
+  for (qel::CBaseComponent* child : children) {
+    composite->add(child);
+  }
+  return composite;
+}
+
 // A tree of about `leaves` leaves spread over nested composites, whose
 // values all carry `mark`, so that trees made with different marks differ
 // in every record.  Binary values hold line feeds and bytes of every value.
@@ -65,14 +81,11 @@ inline void buildSampleTree(qel::CComposite& root, const std::string& mark, int 
     }
     const std::string name = "k" + std::to_string(i);
     if (i % 5 == 0) {
-      auto* binary = new qel::CBinaryComponent(name);
       std::string bytes = mark + "\n";
       for (int b = 0; b < 40; ++b) {
         bytes += static_cast<char>((i * 7 + b) & 0xFF);
       }
-      binary->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
-                      static_cast<unsigned int>(bytes.size()));
-      box->add(binary);
+      box->add(binaryOf(name, bytes));
     } else {
       box->add(new qel::CComponent(
           name, mark + ":" + std::string(20 + i % 30, static_cast<char>('a' + i % 26))));

@@ -24,6 +24,7 @@ using qel::CComponent;
 using qel::CComposite;
 using qel::CFile;
 using qel::CTreeFile;
+using qel_test::binaryOf;
 using qel_test::childrenOf;
 using qel_test::describeTree;
 using Code = CArchive::RetError;
@@ -57,13 +58,6 @@ Code loadTree(qel_test::TempDir& dir, const std::string& content, CComposite& ro
   Code code = CArchive::RET_OK;
   root.serialize(ar, code);
   return code;
-}
-
-CBinaryComponent* binaryOf(const std::string& name, const std::string& bytes) {
-  auto* binary = new CBinaryComponent(name);
-  binary->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
-                  static_cast<unsigned int>(bytes.size()));
-  return binary;
 }
 
 Code referenceLoad(CArchive& ar, CComposite& root) {
@@ -242,11 +236,19 @@ TEST(Serialization, NamedRootsUnknownKindsAndCuts) {
 
 TEST(Serialization, TreesOfEveryByteComeBackEqual) {
   // Names and values of every byte but the line feed, repeated names,
-  // nesting, empty values and binary values ending in a line feed, and a
-  // list whose last added child is not in name order.
+  // nesting, empty values and binary values ending in a line feed, values
+  // and a name of the largest length, and a list whose last added child is
+  // not in name order.
   qel_test::TempDir dir;
   qel_test::LogCapture quiet;
   CComposite root;
+  std::string everyByte;
+  for (int i = 0; i < 4095; ++i) {
+    everyByte += static_cast<char>(i % 3 == 0 ? 0 : i % 256 == 10 ? 11 : i % 256);
+  }
+  root.add(new CComponent("text", everyByte));
+  root.add(binaryOf("binary", everyByte.substr(0, 4094) + "\n"));
+  root.add(new CComponent(std::string(4095, 'n'), std::string(1, '\0')));
   CComposite* parent = &root;
   for (int depth = 0; depth < 5; ++depth) {
     for (int i = 0; i < 6; ++i) {
