@@ -181,30 +181,6 @@ TEST(Archive, RecordBytes) {
   }
 }
 
-TEST(Archive, ThreeFieldRecordAndTheNextOne) {
-  Reader ar("0017032001107002id070024200\n0003000\n");
-  ASSERT_TRUE(ar->isLoaded());
-  Code code = CArchive::RET_OK;
-  short kind = 0;
-  std::string a;
-  std::string b;
-  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
-  ar->readShort(kind, code);
-  ar->readString(a, code);
-  ar->readString(b, code);
-  EXPECT_EQ(CArchive::RET_OK, code);
-  EXPECT_TRUE(kind == 1 && a == "id" && b == "42");
-  EXPECT_EQ(1u, ar->getRecordNumber());
-  EXPECT_EQ(0u, ar->getRecordOffset());
-  // The closing separator is left unread; the next record starts cleanly.
-  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
-  EXPECT_EQ(2u, ar->getRecordNumber());
-  EXPECT_EQ(28u, ar->getRecordOffset());
-  ar->readString(a, code);
-  EXPECT_EQ(CArchive::RET_BAD_FORMAT, code);
-  EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(*ar));
-}
-
 TEST(Archive, NumberTexts) {
   // ULong 4294967295, short 70000, booleans 0 and 1, integer with spaces and
   // a sign, a long beyond 32 bits (saturates).
@@ -306,7 +282,7 @@ TEST(Archive, FieldsThatCannotBeReadLeaveTheValue) {
   EXPECT_EQ(CArchive::RET_END_OF_LINE, code);
 }
 
-TEST(Archive, DatesAndDataWithLineFeeds) {
+TEST(Archive, DatesAndData) {
   Reader ar("001C04800009002AB0900008003bad00\n");
   ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
   Code code = CArchive::RET_OK;
@@ -326,24 +302,6 @@ TEST(Archive, DatesAndDataWithLineFeeds) {
   ar->readData(&untouched, size, code);
   EXPECT_TRUE(code == CArchive::RET_OK && size == 0 && untouched == &marker);
   EXPECT_THROW(ar->readDate(date, code), qel::InvalidDateException);
-
-  unsigned char bytes[] = {'\n', 'a', '\n', '\n', 0, '0', '\n'};
-  Reader lf(storeWith([&](CArchive& out, Code& c) {
-    out.writeData(bytes, sizeof(bytes), c);
-    out.writeEndLine(c);
-    out.writeString("after", c);
-    out.writeEndLine(c);
-  }));
-  ASSERT_EQ(CArchive::RET_OK, startLine(*lf));
-  lf->readData(&data, size, code);
-  owned.reset(data);
-  ASSERT_EQ(CArchive::RET_OK, code);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), sizeof(bytes)),
-            std::string(reinterpret_cast<char*>(data), size));
-  ASSERT_EQ(CArchive::RET_OK, startLine(*lf));
-  std::string after;
-  lf->readString(after, code);
-  EXPECT_EQ("after", after);
 }
 
 TEST(Archive, RecordsAcrossBlocksAndManyRecordsKeepMemoryBounded) {

@@ -262,32 +262,6 @@ TEST(CompositeLargeList, LookupsRemovalsAndAdditionsFollowTheList) {
   EXPECT_NE(nullptr, root.find("b"));
 }
 
-TEST(CompositeLargeList, SameNamesKeepTheirOrderAsTheListGrows) {
-  qel_test::LogCapture quiet;
-  CComposite root;
-  CBaseComponent* dups[3] = {new CComponent("dup", "1"), new CComponent("dup", "2"),
-                             new CComponent("dup", "3")};
-  root.add(dups[0]);
-  // Names in falling order: each goes before the ones already there.
-  for (int i = 199; i >= 0; --i) {
-    root.add(new CComponent("n" + std::to_string(1000 + i), ""));
-    if (i == 180 || i == 20) {
-      root.add(dups[i == 180 ? 1 : 2]);
-    }
-  }
-  EXPECT_EQ(dups[0], root.find("dup"));
-  const std::vector<CBaseComponent*> order = childrenOf(root);
-  ASSERT_EQ(203u, order.size());
-  EXPECT_EQ(std::vector<CBaseComponent*>(dups, dups + 3),
-            std::vector<CBaseComponent*>(order.begin(), order.begin() + 3));
-  EXPECT_EQ("n1199", order.back()->getName());
-  for (CBaseComponent* dup : dups) {
-    EXPECT_EQ(dup, root.find("dup"));
-    root.remove(dup);
-  }
-  EXPECT_EQ(nullptr, root.find("dup"));
-}
-
 TEST(CompositeLargeList, ListsGrownAtTheEndAndRenamedChildren) {
   // Names in rising order, as a stored list loads, with a run of equal
   // names and children renamed after they were added: they stay filed
