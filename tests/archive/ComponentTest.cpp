@@ -108,14 +108,10 @@ TEST(Composite, ClonesCopiesAndAssignmentsAreDeep) {
   leaf.setValue("w");
   std::unique_ptr<CBaseComponent> leafCopy(leaf.clone());
   EXPECT_EQ("1<n>1=w", describeTree(*leafCopy));
-  auto* source = new CComposite("top");
-  auto* inner = new CComposite("inner");
-  inner->add(new CComponent("k", "v"));
-  auto* bin = new CBinaryComponent("b");
-  const unsigned char bytes[] = {1, 2, 3};
-  bin->setData(bytes, 3);
-  inner->add(bin);
-  source->add(inner);
+  auto* source = qel_test::compositeOf(
+      {qel_test::compositeOf({new CComponent("k", "v"), qel_test::binaryOf("b", "\1\2\3")},
+                             "inner")},
+      "top");
   for (int i = 0; i < 300; ++i) {  // a large list, its last child not sorted in
     source->add(new CComponent("z" + std::to_string(i * 7919 % 1000), std::to_string(i)));
   }
