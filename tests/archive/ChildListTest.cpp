@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iterator>
 #include <map>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
