@@ -74,6 +74,8 @@ class ArchiveFaults : public ::testing::Test {
   ArchiveFaults() {
     qel_test::buildSampleTree(_oldTree, "old", 300);
     qel_test::buildSampleTree(_newTree, "new", 420);
+    // A record longer than half a block: short reads must not end it.
+    _newTree.add(new qel::CComponent("long", std::string(4000, 'l')));
   }
 
   void SetUp() override {
