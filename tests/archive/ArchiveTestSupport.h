@@ -1,83 +1,37 @@
 #ifndef QEL_TESTS_ARCHIVE_ARCHIVETESTSUPPORT_H_
 #define QEL_TESTS_ARCHIVE_ARCHIVETESTSUPPORT_H_
 
-#include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
 #include "qel/archive/Archive.h"
-#include "qel/core/Exception.h"
-#include "qel/io/PosixFileSystem.h"
+#include "qel/archive/Component.h"
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/Orvane.h"
 
 namespace qel_test {
 
-// The native file system, recording the size of every write and able to
-// fail once a number of bytes has been written (as a full disk does: the
-// bytes that fit are written, then the write fails).
-class RecordingFileSystem : public qel::CPosixFileSystem {
- public:
-  static std::vector<std::uint32_t>& writes() {
-    static std::vector<std::uint32_t> sizes;
-    return sizes;
-  }
-  static std::vector<std::uint32_t>& reads() {
-    static std::vector<std::uint32_t> sizes;
-    return sizes;
-  }
-  // Bytes that may still be written before writes fail; negative for no
-  // limit.
-  static long long& room() {
-    static long long bytes = -1;
-    return bytes;
-  }
-  static void reset() {
-    writes().clear();
-    reads().clear();
-    room() = -1;
-  }
-  static qel::CFileSystem* create() { return new RecordingFileSystem(); }
-
-  std::uint32_t writeFile(qel::CFileDescriptor* descriptor, const unsigned char* buffer,
-                          std::uint32_t size) const override {
-    writes().push_back(size);
-    if (room() >= 0 && static_cast<long long>(size) > room()) {
-      const auto fits = static_cast<std::uint32_t>(room());
-      if (fits != 0) {
-        CPosixFileSystem::writeFile(descriptor, buffer, fits);
-      }
-      room() = 0;
-      throw qel::IOException(L"writeFile: disk full");
-    }
-    if (room() >= 0) {
-      room() -= size;
-    }
-    return CPosixFileSystem::writeFile(descriptor, buffer, size);
-  }
-
-  std::uint32_t readFile(qel::CFileDescriptor* descriptor, unsigned char* buffer,
-                         std::uint32_t size) const override {
-    const std::uint32_t count = CPosixFileSystem::readFile(descriptor, buffer, size);
-    reads().push_back(count);
-    return count;
-  }
-};
-
-// Collects the messages that reach the log sink while it lives.
+// Collects the messages that reach the log sink while it lives, with error
+// notices shown.
 class LogCapture {
  public:
-  LogCapture() {
+  LogCapture() : _bPrevious(qel::DISPLAY_ERROR_LOGS) {
+    qel::DISPLAY_ERROR_LOGS = true;
     MessageLogger::SetSink([this](const std::wstring&, int level, const std::wstring& text) {
       _messages.push_back(std::to_wstring(level) + L":" + text);
     });
   }
-  ~LogCapture() { MessageLogger::SetSink(nullptr); }
+  ~LogCapture() {
+    MessageLogger::SetSink(nullptr);
+    qel::DISPLAY_ERROR_LOGS = _bPrevious;
+  }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
   const std::vector<std::wstring>& messages() const { return _messages; }
 
  private:
+  bool _bPrevious;
   std::vector<std::wstring> _messages;
 };
 
@@ -88,6 +42,78 @@ class OpenArchive : public qel::CArchive {
   using CArchive::getInputCapacity;
   using CArchive::readValue;
 };
+
+inline std::vector<qel::CBaseComponent*> childrenOf(qel::CComposite& composite) {
+  std::list<qel::CBaseComponent*> children;
+  composite.getChildren(children);
+  return std::vector<qel::CBaseComponent*>(children.begin(), children.end());
+}
+
+inline qel::CBinaryComponent* binaryOf(const std::string& name, const std::string& bytes) {
+  auto* binary = new qel::CBinaryComponent(name);
+  binary->setData(reinterpret_cast<const unsigned char*>(bytes.data()),
+                  static_cast<unsigned int>(bytes.size()));
+  return binary;
+}
+
+inline qel::CComposite* compositeOf(const std::vector<qel::CBaseComponent*>& children,
+                                    const std::string& name = "") {
+  auto* composite = new qel::CComposite(name);
+  for (qel::CBaseComponent* child : children) {
+    composite->add(child);
+  }
+  return composite;
+}
+
+// A tree of about `leaves` leaves spread over nested composites, whose
+// values all carry `mark`, so that trees made with different marks differ
+// in every record.  Binary values hold line feeds and bytes of every value.
+inline void buildSampleTree(qel::CComposite& root, const std::string& mark, int leaves) {
+  qel::CComposite* box = nullptr;
+  for (int i = 0; i < leaves; ++i) {
+    if (i % 16 == 0) {
+      root.add(box = new qel::CComposite("box" + std::to_string(i / 16)));
+      if (i % 64 == 0) {
+        auto* inner = new qel::CComposite("inner");
+        inner->add(new qel::CComponent("deep", mark + "/" + std::to_string(i)));
+        box->add(inner);
+      }
+    }
+    const std::string name = "k" + std::to_string(i);
+    if (i % 5 == 0) {
+      std::string bytes = mark + "\n";
+      for (int b = 0; b < 40; ++b) {
+        bytes += static_cast<char>((i * 7 + b) & 0xFF);
+      }
+      box->add(binaryOf(name, bytes));
+    } else {
+      box->add(new qel::CComponent(
+          name, mark + ":" + std::string(20 + i % 30, static_cast<char>('a' + i % 26))));
+    }
+  }
+}
+
+// A text of a subtree that tells every kind, name, value and child apart,
+// children in list order.
+inline std::string describeTree(qel::CBaseComponent& node) {
+  std::string text = std::to_string(node.getType()) + "<" + node.getName() + ">";
+  if (auto* component = dynamic_cast<qel::CComponent*>(&node)) {
+    text += std::to_string(component->getValue().size()) + "=" + component->getValue();
+  } else if (auto* binary = dynamic_cast<qel::CBinaryComponent*>(&node)) {
+    unsigned int size = 0;
+    const unsigned char* data = binary->getData(size);
+    text += std::to_string(size) + "#";
+    text +=
+        data == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(data), size);
+  } else if (auto* composite = dynamic_cast<qel::CComposite*>(&node)) {
+    text += "{";
+    for (qel::CBaseComponent* child : childrenOf(*composite)) {
+      text += describeTree(*child) + ",";
+    }
+    text += "}";
+  }
+  return text;
+}
 
 }  // namespace qel_test
 

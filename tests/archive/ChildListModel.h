@@ -23,9 +23,6 @@ inline CBaseComponent* fakeChild(std::size_t n) {
 
 // Whether the list holds the model's entries, in its order.
 inline bool sameEntries(const ChildListModel& model, const ChildList& list) {
-  if (model.size() != list.size() || model.empty() != list.empty()) {
-    return false;
-  }
   auto it = list.begin();
   for (const auto& entry : model) {
     if (it == list.end() || it->first.view() != entry.first || it->second != entry.second) {
@@ -33,7 +30,7 @@ inline bool sameEntries(const ChildListModel& model, const ChildList& list) {
     }
     ++it;
   }
-  return it == list.end();
+  return it == list.end() && model.size() == list.size() && model.empty() == list.empty();
 }
 
 }  // namespace testing

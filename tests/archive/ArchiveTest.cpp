@@ -1,0 +1,508 @@
+// Records of fields written and read through an archive: their exact bytes,
+// the codes of what cannot be read, the limits of what can be written, and
+// how the file is written and read in blocks.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveTestSupport.h"
+#include "qel/archive/Archive.h"
+#include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
+#include "qel/io/File.h"
+#include "support/FaultyFileSystem.h"
+#include "support/OpenFlags.h"
+#include "support/TempDir.h"
+#include "support/Thrown.h"
+
+using qel::CArchive;
+using qel::CFile;
+using Code = CArchive::RetError;
+
+namespace {
+
+// A LOAD archive over a file holding content.
+class Reader {
+ public:
+  explicit Reader(const std::string& content) : _file(_dir.wpath("r.arc")) {
+    _dir.writeFile("r.arc", content);
+    _pArchive = std::make_unique<qel_test::OpenArchive>(_file, CArchive::LOAD);
+  }
+  qel_test::OpenArchive& operator*() { return *_pArchive; }
+  qel_test::OpenArchive* operator->() { return _pArchive.get(); }
+
+ private:
+  qel_test::TempDir _dir;
+  CFile _file;
+  std::unique_ptr<qel_test::OpenArchive> _pArchive;
+};
+
+// The bytes that body writes through a STORE archive.
+std::string storeWith(const std::function<void(CArchive&, Code&)>& body) {
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("a.arc"));
+  {
+    CArchive ar(file, CArchive::STORE);
+    Code code = CArchive::RET_END_OF_DATA;
+    body(ar, code);
+    EXPECT_EQ(CArchive::RET_OK, code);
+  }
+  return dir.readFile("a.arc");
+}
+
+Code startLine(CArchive& ar) {
+  Code code = CArchive::RET_OK;
+  ar.readStartLine(code);
+  return code;
+}
+
+TEST(Archive, EveryFieldTypeIsWrittenAndReadAsTheseBytes) {
+  const std::string bytes =
+      "00820A1001102002-5030056553504006-70000050061234560600A400000000007005Hello080142024013"
+      "1T123456.789Z09002AB0A0141844674407370955161500\n";
+  qel::CDateTime date(2024, 1, 31, 12, 34, 56, 789);
+  date.forceGMT(true);
+  EXPECT_EQ(bytes, storeWith([&](CArchive& ar, Code& code) {
+              unsigned char data[] = {'A', 'B'};
+              ar.writeBoolean(true, code);
+              ar.writeShort(-5, code);
+              ar.writeUShort(65535, code);
+              ar.writeInteger(-70000, code);
+              ar.writeLong(123456, code);
+              ar.writeULong(4000000000U, code);
+              ar.writeString("Hello", code);
+              ar.writeDate(date, code);
+              ar.writeData(data, 2, code);
+              ar.writeULongLong(18446744073709551615ULL, code);
+              ar.writeEndLine(code);
+            }));
+  Reader ar(bytes);
+  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
+  Code code = CArchive::RET_OK;
+  bool flag = false;
+  short s = 0;
+  unsigned short us = 0;
+  int i = 0;
+  std::int32_t l = 0;
+  std::uint32_t ul = 0;
+  std::string text;
+  qel::CDateTime back;
+  unsigned char* data = nullptr;
+  unsigned int size = 0;
+  unsigned long long ull = 0;
+  ar->readBoolean(flag, code);
+  ar->readShort(s, code);
+  ar->readUShort(us, code);
+  ar->readInteger(i, code);
+  ar->readLong(l, code);
+  ar->readULong(ul, code);
+  ar->readString(text, code);
+  ar->readDate(back, code);
+  ar->readData(&data, size, code);
+  ar->readULongLong(ull, code);
+  ASSERT_EQ(CArchive::RET_OK, code);
+  std::unique_ptr<unsigned char[]> owned(data);
+  EXPECT_TRUE(flag && s == -5 && us == 65535 && i == -70000 && l == 123456 && ul == 4000000000U);
+  EXPECT_EQ("Hello", text);
+  EXPECT_TRUE(back.getJD() == date.getJD() && back.getms() == date.getms() && back.isGMTTime());
+  EXPECT_EQ("AB", std::string(reinterpret_cast<char*>(data), size));
+  EXPECT_EQ(18446744073709551615ULL, ull);
+}
+
+TEST(Archive, RecordBytes) {
+  std::string tenBooleans;
+  for (int i = 0; i < 10; ++i) {
+    tenBooleans += "100110";
+  }
+  const std::string edgeBody = std::string("07") + "1001" + "0" + "0" + "7003abc0" + "70000" +
+                               "90000" + "9002" + std::string("\0A", 2) + "0" + "80000" + "701A" +
+                               std::string(26, 'x') + "0" + "0";
+  ASSERT_EQ(0x46u, edgeBody.size());
+  const std::pair<std::function<void(CArchive&, Code&)>, std::string> cases[] = {
+      {[](CArchive& ar, Code& code) {
+         ar.writeShort(1, code);
+         ar.writeString("id", code);
+         ar.writeString("42", code);
+         ar.writeEndLine(code);
+       },
+       "0017032001107002id070024200\n"},
+      // Line feeds left out (of the written text only), empty texts and
+      // data, a date that is not set, a length in hex, a record without
+      // fields.
+      {[](CArchive& ar, Code& code) {
+         unsigned char bytes[] = {0x00, 0x41};
+         const std::string withFeeds = "a\nb\n\nc";
+         ar.writeBoolean(false, code);
+         ar.writeString(withFeeds, code);
+         EXPECT_EQ("a\nb\n\nc", withFeeds);
+         ar.writeString("", code);
+         ar.writeData(nullptr, 0, code);
+         ar.writeData(bytes, 2, code);
+         ar.writeDate(qel::CDateTime(), code);
+         ar.writeString(std::string(26, 'x'), code);
+         ar.writeEndLine(code);
+         ar.writeEndLine(code);
+       },
+       "0046" + edgeBody + "\n" + "0003000\n"},
+      // 2 + 10 * 6 + 1 = 63 = 0x3F
+      {[](CArchive& ar, Code& code) {
+         for (int i = 0; i < 10; ++i) {
+           ar.writeBoolean(true, code);
+         }
+         ar.writeEndLine(code);
+       },
+       "003F0A" + tenBooleans + "0\n"},
+      // The building blocks fill with zeros and never cut.
+      {[](CArchive& ar, Code& code) {
+         ar.writeType(CArchive::FIELD_STRING, code);
+         ar.writeFieldLen(5, code);
+         ar.write("ab", 5, code);
+         ar.writeSeparator(code);
+         ar.write("toolong", 3, code);
+         ar.writeEndLine(code);
+       },
+       "0014017005000ab0toolong0\n"},
+      // An unclosed record and an empty archive leave nothing.
+      {[](CArchive& ar, Code& code) {
+         ar.writeEndLine(code);
+         ar.writeString("dropped", code);
+       },
+       "0003000\n"},
+      {[](CArchive&, Code& code) { code = CArchive::RET_OK; }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second.substr(0, 30));
+    EXPECT_EQ(c.second, storeWith(c.first));
+  }
+}
+
+TEST(Archive, NumberTexts) {
+  // ULong 4294967295, short 70000, booleans 0 and 1, integer with spaces and
+  // a sign, a long beyond 32 bits (saturates).
+  Reader ar("004606600A4294967295020057000001001001001104004 -1205010999999999999999900\n");
+  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
+  Code code = CArchive::RET_OK;
+  std::uint32_t ul = 0;
+  short s = 0;
+  bool f = true;
+  bool t = false;
+  int i = 0;
+  std::int32_t l = 0;
+  ar->readULong(ul, code);
+  ar->readShort(s, code);
+  ar->readBoolean(f, code);
+  ar->readBoolean(t, code);
+  ar->readInteger(i, code);
+  ar->readLong(l, code);
+  EXPECT_EQ(CArchive::RET_OK, code);
+  EXPECT_EQ(4294967295U, ul);
+  EXPECT_EQ(4464, s);
+  EXPECT_TRUE(!f && t);
+  EXPECT_EQ(-12, i);
+  EXPECT_EQ(2147483647, l);
+}
+
+TEST(Archive, RecordFramesGiveTheirCodes) {
+  // Leading white space and a 0x prefix in a length are taken as strtol
+  // takes them.  A length one more than the record, a record without its
+  // line feed, a negative length, a line feed where the length should be,
+  // a record shorter than its length with more data behind it are
+  // malformed; a file that ends inside a length or a record ends the data.
+  const std::pair<const char*, Code> cases[] = {
+      {" 0070000000\n0x03000\n", CArchive::RET_OK},
+      {"0018032001107002id070024200\n", CArchive::RET_BAD_FORMAT},
+      {"0017032001107002id070024200", CArchive::RET_BAD_FORMAT},
+      {"-001\n0003000\n", CArchive::RET_BAD_FORMAT},
+      {"\n0003000\n", CArchive::RET_BAD_FORMAT},
+      {"000A012001300\n0003000\n", CArchive::RET_BAD_FORMAT},
+      {"", CArchive::RET_END_OF_DATA},
+      {"000", CArchive::RET_END_OF_DATA},
+      {"0003000\n000", CArchive::RET_END_OF_DATA},
+      {"0017032001107002id07002", CArchive::RET_END_OF_DATA},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    Reader ar(c.first);
+    Code code = startLine(*ar);
+    if (code == CArchive::RET_OK) {
+      code = startLine(*ar);
+    }
+    EXPECT_EQ(c.second, code);
+  }
+}
+
+TEST(Archive, FieldsThatCannotBeReadLeaveTheValue) {
+  // A record without fields, a wrong type (its digit is consumed, so that
+  // the next read takes "0" as the type), a separator that is not 0, a
+  // negative value length; a value longer than the record empties it.
+  struct Case {
+    const char* content;
+    char read;  // b: boolean, i: integer then string, s: string
+    Code code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"0003000\n", 'b', CArchive::RET_BAD_FORMAT, "kept"},
+      {"000A017002id00\n", 'i', CArchive::RET_WRONG_TYPE, "kept"},
+      {"0009011001120\n", 'b', CArchive::RET_BAD_FORMAT, "kept"},
+      {"0007017-010\n", 's', CArchive::RET_BAD_FORMAT, "kept"},
+      {"000A017009ab00\n", 's', CArchive::RET_END_OF_LINE, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content);
+    Reader ar(c.content);
+    ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
+    Code code = CArchive::RET_OK;
+    bool flag = true;
+    int i = 7;
+    std::string s = "kept";
+    if (c.read == 'b') {
+      ar->readBoolean(flag, code);
+    } else if (c.read == 'i') {
+      ar->readInteger(i, code);
+      EXPECT_EQ(c.code, code);
+      code = CArchive::RET_OK;
+    }
+    if (c.read != 'b') {
+      ar->readString(s, code);
+    }
+    EXPECT_EQ(c.code, code);
+    EXPECT_TRUE(flag && i == 7);
+    EXPECT_EQ(c.text, s);
+  }
+  Reader longer("000A017009ab00\n");
+  startLine(*longer);
+  Code code = CArchive::RET_OK;
+  EXPECT_EQ("", longer->read(100, code));
+  EXPECT_EQ(CArchive::RET_END_OF_LINE, code);
+}
+
+TEST(Archive, DatesAndData) {
+  Reader ar("001C04800009002AB0900008003bad00\n");
+  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
+  Code code = CArchive::RET_OK;
+  qel::CDateTime date(2020, 2, 2);
+  date.encodeDateUsingDashes(true);
+  ar->readDate(date, code);
+  EXPECT_EQ(CArchive::RET_OK, code);
+  EXPECT_TRUE(!date.isValid() && date.getms() == 0 && date.isEncodeDateUsingDashes());
+  unsigned char* data = nullptr;
+  unsigned int size = 99;
+  ar->readData(&data, size, code);
+  std::unique_ptr<unsigned char[]> owned(data);
+  ASSERT_EQ(CArchive::RET_OK, code);
+  EXPECT_EQ("AB", std::string(reinterpret_cast<char*>(data), size));
+  unsigned char marker = 0;
+  unsigned char* untouched = &marker;
+  ar->readData(&untouched, size, code);
+  EXPECT_TRUE(code == CArchive::RET_OK && size == 0 && untouched == &marker);
+  EXPECT_THROW(ar->readDate(date, code), qel::InvalidDateException);
+}
+
+TEST(Archive, RecordsAcrossBlocksAndManyRecordsKeepMemoryBounded) {
+  qel_test::FaultScope faults;
+  const std::string a(4000, 'a');
+  const std::string b(3000, 'b');
+  for (const bool large : {true, false}) {
+    SCOPED_TRACE(large ? "large records" : "many records");
+    const int count = large ? 10 : 20000;
+    const std::string content = storeWith([&](CArchive& ar, Code& code) {
+      for (int i = 0; i < count; ++i) {
+        if (large) {
+          ar.writeString(a, code);
+          ar.writeString(b, code);
+          ar.writeString(a, code);
+        } else {
+          ar.writeInteger(i, code);
+        }
+        ar.writeEndLine(code);
+      }
+    });
+    qel_test::FaultyFileSystem::reset();
+    Reader ar(content);
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
+      Code code = CArchive::RET_OK;
+      std::string x;
+      std::string y;
+      std::string z;
+      int value = -1;
+      if (large) {
+        ar->readString(x, code);
+        ar->readString(y, code);
+        ar->readString(z, code);
+        EXPECT_TRUE(x == a && y == b && z == a);
+      } else {
+        ar->readInteger(value, code);
+        ASSERT_EQ(i, value);
+      }
+      ASSERT_EQ(CArchive::RET_OK, code);
+      // Memory holds about one record and a block (with the usual doubling
+      // slack), not all that was read so far.
+      ASSERT_LT(ar->getInputCapacity(), large ? 2u * (11020u + 2u * 4096u) : 3u * 4096u + 1);
+    }
+    EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(*ar));
+    // The file is read a block at a time.
+    EXPECT_GE(qel_test::FaultyFileSystem::calls(qel_test::FileCall::kRead), content.size() / 4096);
+  }
+}
+
+TEST(Archive, WithoutAFileLoadingGivesEndOfDataAndTouchesNothing) {
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("missing.arc"));
+  qel_test::OpenArchive ar(file, CArchive::LOAD);
+  ASSERT_FALSE(ar.isLoaded());
+  Code code = CArchive::RET_OK;
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(ar));
+  int i = 5;
+  ar.readInteger(i, code);
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, code);
+  std::string s = "kept";
+  ar.readString(s, code);
+  unsigned char* data = nullptr;
+  unsigned int size = 3;
+  ar.readData(&data, size, code);
+  EXPECT_TRUE(i == 5 && s == "kept" && size == 3 && data == nullptr);
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, code);
+  unsigned char raw[4] = {1, 2, 3, 4};
+  EXPECT_EQ(0u, ar.readValue(raw, 4));
+  EXPECT_EQ(1, raw[0]);
+}
+
+TEST(Archive, RawReaderCopiesOnlyWhatTheFileDelivers) {
+  std::string content;
+  for (int i = 0; i < 5000; ++i) {
+    content += static_cast<char>('A' + i % 26);
+  }
+  Reader ar(content);
+  std::vector<unsigned char> bytes(6000, 0xEE);
+  qel_test::LogCapture log;
+  EXPECT_EQ(4000u, ar->readValue(bytes.data(), 4000));
+  EXPECT_EQ(1000u, ar->readValue(bytes.data() + 4000, 2000));
+  EXPECT_EQ(0, std::memcmp(content.data(), bytes.data(), 5000));
+  EXPECT_EQ(0xEE, bytes[5000]);
+  EXPECT_EQ(0u, ar->readValue(bytes.data(), 1));
+  ASSERT_FALSE(log.messages().empty());
+  EXPECT_EQ(L"1:CArchive::readValue ERROR _nRead <= zero!!!", log.messages()[0]);
+}
+
+TEST(Archive, BlocksReachTheFileWhenFullAndAtTheCloseWhichOnlyThenReleasesIt) {
+  qel_test::FaultScope faults;
+  qel_test::TempDir dir;
+  CFile file(dir.wpath("blocks.arc"));
+  std::string expected;
+  {
+    CArchive ar(file, CArchive::STORE);
+    // Written as it comes, not synchronously.
+    const int flags = qel_test::openFlagsOf(dir.path() / "blocks.arc");
+    EXPECT_EQ(O_WRONLY, flags & (O_ACCMODE | O_DSYNC));
+    Code code = CArchive::RET_OK;
+    for (int i = 0; i < 10; ++i) {
+      // 6 + 7003 + 987 value bytes + 0 + 0 + line feed = 1000 bytes
+      const std::string value(987, static_cast<char>('a' + i));
+      ar.writeString(value, code);
+      ar.writeEndLine(code);
+      expected += "03E30173DB" + value + "00\n";
+    }
+    EXPECT_EQ(2u, qel_test::FaultyFileSystem::calls(qel_test::FileCall::kWrite));
+    ar.close();
+    EXPECT_EQ(-1, qel_test::openFlagsOf(dir.path() / "blocks.arc"));
+    EXPECT_EQ(3u, qel_test::FaultyFileSystem::calls(qel_test::FileCall::kWrite));
+  }
+  EXPECT_EQ(expected, dir.readFile("blocks.arc"));
+  CArchive reader(file, CArchive::LOAD);
+  EXPECT_EQ(O_RDONLY, qel_test::openFlagsOf(dir.path() / "blocks.arc") & O_ACCMODE);
+}
+
+TEST(Archive, OversizedValuesAreRefusedAndTheirRecordDropped) {
+  const std::string bytes = storeWith([&](CArchive& ar, Code& code) {
+    ar.writeString(std::string(4095, 'v'), code);  // the largest value fits
+    ar.writeEndLine(code);
+    std::vector<unsigned char> big(5000, 1);
+    const std::pair<std::function<void()>, std::wstring> refused[] = {
+        {[&] { ar.writeString(std::string(4096, 'v'), code); },
+         L"The value of 4096 bytes exceeds the limit of 4095 bytes of a field"},
+        {[&] { ar.writeData(big.data(), 5000, code); },
+         L"The value of 5000 bytes exceeds the limit of 4095 bytes of a field"},
+        {[&] { ar.writeFieldLen(0x1000, code); },
+         L"The value length 4096 exceeds the limit of 4095 bytes of a field"},
+        {[&] { ar.writeType(static_cast<CArchive::FieldType>(16), code); },
+         L"The field type 16 does not fit one hexadecimal digit"},
+        {[&] {
+           for (int i = 0; i < 256; ++i) {
+             ar.writeBoolean(true, code);
+           }
+         },
+         L"A record cannot hold more than 255 fields"},
+        {[&] {
+           for (int i = 0; i < 17; ++i) {
+             ar.writeString(std::string(4000, 'r'), code);
+           }
+           ar.writeEndLine(code);
+         },
+         L"The record of 68100 characters exceeds the limit of 65535 characters"},
+    };
+    for (const auto& r : refused) {
+      ar.writeString("dropped", code);
+      EXPECT_EQ(r.second, qel_test::messageOf<qel::IOException>(r.first));
+    }
+    ar.writeEndLine(code);  // only what came after the last refusal
+  });
+  EXPECT_EQ("1007017FFF" + std::string(4095, 'v') + "00\n" + "0003000\n", bytes);
+}
+
+TEST(Archive, AFailedLastBlockIsThrownByCloseAndLoggedByTheDestructor) {
+  qel_test::FaultScope faults;
+  qel_test::TempDir dir;
+  qel_test::LogCapture log;
+  for (const bool closed : {true, false}) {
+    SCOPED_TRACE(closed ? "close" : "destructor");
+    CFile file(dir.wpath("full.arc"));
+    CArchive ar(file, CArchive::STORE);
+    Code code = CArchive::RET_OK;
+    ar.writeString("value", code);
+    ar.writeEndLine(code);
+    qel_test::FaultyFileSystem::setRoom(closed ? 3 : 0);
+    if (closed) {
+      EXPECT_THROW(ar.close(), qel::IOException);
+      EXPECT_TRUE(ar.isClosed());
+      EXPECT_NO_THROW(ar.close());
+      EXPECT_EQ(L"The archive is closed",
+                qel_test::messageOf<qel::IOException>([&] { ar.writeEndLine(code); }));
+    }
+  }
+  ASSERT_EQ(1u, log.messages().size());
+  EXPECT_EQ(0u, log.messages()[0].find(L"1:CArchive::~CArchive ERROR - last block lost: "))
+      << qel::CWin32Helper::toUTF8(log.messages()[0]);
+}
+
+TEST(Archive, ModesParentsMissingFilesAndDirectories) {
+  qel_test::TempDir dir;
+  CFile directory(dir.wstr());
+  EXPECT_EQ(dir.wstr() + L" is a directory", qel_test::messageOf<qel::IOException>(
+                                                 [&] { CArchive ar(directory, CArchive::STORE); }));
+  EXPECT_THROW(CArchive(directory, CArchive::LOAD), qel::IOException);
+  CFile nested(dir.wpath("sub/a.arc"));
+  {
+    CArchive ar(nested, CArchive::STORE);
+    EXPECT_TRUE(ar.isStoring() && !ar.isLoading() && !ar.isLoaded());
+  }
+  EXPECT_TRUE(nested.isFile());
+  CFile missing(dir.wpath("other/missing.arc"));
+  CArchive load(missing, CArchive::LOAD);
+  EXPECT_TRUE(load.isLoading() && !load.isLoaded());
+  EXPECT_TRUE(CFile(dir.wpath("other")).isDirectory());
+  CFile deep(dir.wpath("x/y/missing.arc"));
+  EXPECT_THROW(CArchive(deep, CArchive::LOAD), qel::IOException);
+  dir.writeFile("full.arc", "0003000\n");
+  CFile full(dir.wpath("full.arc"));
+  CArchive store(full, CArchive::STORE);
+  EXPECT_EQ("", dir.readFile("full.arc"));
+}
+
+}  // namespace
