@@ -338,12 +338,13 @@ void ChildList::drop(ChildNode* node) {
     (leaf->pNext != nullptr ? leaf->pNext->pPrev : _pLast) = leaf->pPrev;
   }
   ChildInner* parent = node->pParent;
+  // The node's place in its parent, looked up while the node is there.
+  const std::uint32_t at = parent != nullptr ? indexOfKid(parent, node) : 0;
   freeNode(node);
   if (parent == nullptr) {
     _pRoot = nullptr;
     return;
   }
-  const std::uint32_t at = indexOfKid(parent, node);
   // The key between the node and its left neighbour goes with it (the one
   // after it when it is the first child).
   const std::uint32_t key = at > 0 ? at - 1 : 0;

@@ -308,7 +308,8 @@ CBaseComponent* CComposite::clone() const {
       } else {
         std::unique_ptr<CBaseComponent> copy(child->clone());
         target->add(copy.get());
-        copy.release();
+        // The target owns the copy now.
+        static_cast<void>(copy.release());
       }
     });
   }
@@ -460,7 +461,8 @@ void CComposite::Children::load(CComposite& root, CArchive& ar, CArchive::RetErr
           }
           std::unique_ptr<CBaseComponent> owned(leaf);
           current->add(leaf);
-          owned.release();
+          // The composite owns the leaf now.
+          static_cast<void>(owned.release());
           break;
         }
         std::unique_ptr<CBaseComponent> child;
@@ -474,7 +476,7 @@ void CComposite::Children::load(CComposite& root, CArchive& ar, CArchive::RetErr
           return;
         }
         current->add(child.get());
-        child.release();
+        static_cast<void>(child.release());
         break;
       }
       case TYPE_COMPOSITE: {

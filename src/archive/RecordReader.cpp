@@ -410,7 +410,7 @@ bool RecordReader::peekPlainField(FieldType type, const char*& value, std::size_
   if (hexDigit(p[0]) != type || high >= 16 || low < 0) {
     return false;
   }
-  length = static_cast<std::size_t>(high * 256 + low);
+  length = static_cast<std::size_t>(high) * 256 + static_cast<std::size_t>(low);
   if (at + 5 + length > _nLineSize || p[4 + length] != '0') {
     return false;
   }

@@ -47,7 +47,7 @@ int CHashCode::combineHash(int first, int second) {
   return static_cast<int>(h);
 }
 
-int CHashCode::createHash(int start, std::string text) {
+int CHashCode::createHash(int start, const std::string& text) {
   if (text.empty()) {
     return combineHash(start, -1);
   }
@@ -65,7 +65,8 @@ long long CHashCode::addToHashCode(unsigned char* bytes, unsigned int length, lo
 long long CHashCode::addToHashCodeFinal(unsigned char* bytes, unsigned int length, long long hash) {
   const auto extended =
       static_cast<std::uint64_t>(multiplyAdd33(static_cast<std::uint64_t>(hash), bytes, length));
-  return static_cast<long long>(extended * 33u);
+  const std::uint64_t product = extended * 33u;
+  return static_cast<long long>(product);
 }
 
 }  // namespace qel

@@ -1,6 +1,7 @@
 // UTF-8 and UTF-7 codecs.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "core/Codecs.h"
 #include "core/Compiler.h"
@@ -355,6 +356,12 @@ void decodeUtf8(const unsigned char* bytes, std::size_t length, std::wstring& ou
   out.resize(before + static_cast<std::size_t>(dst - start));
 }
 
+// A wide character's code as an unsigned value: a negative one becomes a
+// value beyond U+10FFFF, which the encoder replaces.
+inline std::uint32_t codeOf(wchar_t c) {
+  return static_cast<std::uint32_t>(std::char_traits<wchar_t>::to_int_type(c));
+}
+
 // The bytes are made in a buffer on the stack and appended to out a chunk
 // at a time; runs of ASCII go four characters at a time.  A surrogate or a
 // value beyond U+10FFFF becomes U+FFFD.
@@ -384,10 +391,10 @@ void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out) {
       }
 #endif
       while (i + 4 <= length && dst < limit) {
-        const auto c0 = static_cast<std::uint32_t>(text[i]);
-        const auto c1 = static_cast<std::uint32_t>(text[i + 1]);
-        const auto c2 = static_cast<std::uint32_t>(text[i + 2]);
-        const auto c3 = static_cast<std::uint32_t>(text[i + 3]);
+        const auto c0 = codeOf(text[i]);
+        const auto c1 = codeOf(text[i + 1]);
+        const auto c2 = codeOf(text[i + 2]);
+        const auto c3 = codeOf(text[i + 3]);
         if ((c0 | c1 | c2 | c3) >= 0x80) {
           break;
         }
@@ -401,7 +408,7 @@ void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out) {
       if (i >= length || dst >= limit) {
         break;
       }
-      std::uint32_t cp = static_cast<std::uint32_t>(text[i++]);
+      std::uint32_t cp = codeOf(text[i++]);
       if (cp < 0x80) {
         *dst++ = static_cast<char>(cp);
         continue;

@@ -361,8 +361,6 @@ void CBlowFish::decrypt(unsigned char* buf, unsigned int n, int mode) {
 // ------------------------------------------------------------ hex values
 
 std::string CBlowFish::encodeValue(const std::string& value) {
-  static const unsigned char kSpaces[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-
   // The padded length must fit the 32-bit buffer length.
   if (value.size() > 0xFFFFFFFFu - 8u) {
     throwBufferLength();
@@ -376,7 +374,7 @@ std::string CBlowFish::encodeValue(const std::string& value) {
   if (length != 0) {
     std::memcpy(p, value.data(), length);
   }
-  std::memcpy(p + length, kSpaces, padding);
+  std::memset(p + length, ' ', padding);
   encrypt(p, size, CBC);
 
   std::string text(2 * static_cast<std::size_t>(size), '\0');

@@ -11,7 +11,7 @@ CPosixFileSystem::CPosixFileSystem() = default;
 CPosixFileSystem::~CPosixFileSystem() = default;
 
 std::wstring CPosixFileSystem::getCurrentDirectory() const {
-  const std::wstring chosen = COrvane::GetCurrentDirectoryOverride();
+  std::wstring chosen = COrvane::GetCurrentDirectoryOverride();
   if (chosen.empty()) {
     return CWin32Helper::fromUTF8(platform::hostCurrentDirectory());
   }

@@ -1,6 +1,6 @@
 #include "qel/io/Win32FileSystem.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "io/DriveMap.h"
 #include "os/HostFile.h"
@@ -45,9 +45,7 @@ std::string CWin32FileSystem::getDriveRoot(wchar_t letter) {
 
 wchar_t* CWin32FileSystem::getWString(const std::wstring& text) const {
   auto* copy = new wchar_t[text.size() + 1]();
-  if (!text.empty()) {
-    std::memcpy(copy, text.data(), text.size() * sizeof(wchar_t));
-  }
+  std::copy(text.begin(), text.end(), copy);
   return copy;
 }
 

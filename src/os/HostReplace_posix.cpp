@@ -78,7 +78,8 @@ std::uint32_t followLinks(const std::string& path, std::string* result) {
       return hostErrorOf(errno, current);
     }
     link.resize(static_cast<std::size_t>(n));
-    current = !link.empty() && link[0] == '/' ? link : directoryOf(current) + "/" + link;
+    current =
+        !link.empty() && link[0] == '/' ? link : directoryOf(current).append("/").append(link);
   }
 }
 
@@ -224,7 +225,8 @@ std::uint32_t HostFile::createNamedTemporary(const std::string& directory, std::
     if (!randomPart(&random)) {
       return kGeneralFailure;
     }
-    const std::string name = directory + "/." + base + "." + random + ".tmp";
+    std::string name = directory;
+    name.append("/.").append(base).append(".").append(random).append(".tmp");
     int fd;
     do {
       fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -319,9 +321,12 @@ std::uint32_t HostFile::linkUnnamed(int fd, const std::string& directory, const 
     if (!randomPart(&random)) {
       return kGeneralFailure;
     }
-    const std::string candidate = directory + "/." +
-                                  base.substr(0, std::min(base.size(), kMaxBaseInTemporary)) + "." +
-                                  random + ".tmp";
+    std::string candidate = directory;
+    candidate.append("/.")
+        .append(base, 0, std::min(base.size(), kMaxBaseInTemporary))
+        .append(".")
+        .append(random)
+        .append(".tmp");
     if (::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       *name = candidate;
       return kHostOk;

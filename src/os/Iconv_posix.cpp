@@ -24,7 +24,10 @@ class IconvHandle {
   IconvHandle(const IconvHandle&) = delete;
   IconvHandle& operator=(const IconvHandle&) = delete;
 
-  bool valid() const { return _cd != reinterpret_cast<iconv_t>(-1); }
+  // iconv_open reports failure as (iconv_t)-1.
+  bool valid() const {
+    return _cd != reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+  }
   iconv_t get() const { return _cd; }
 
  private:

@@ -99,8 +99,6 @@ std::wstring readHost(int index) {
 }  // namespace
 
 DeviceUtils::DeviceUtils() = default;
-DeviceUtils::~DeviceUtils() = default;
-
 std::wstring DeviceUtils::GetDeviceInfo(int index) const {
   std::function<void(int)> observer;
   {

@@ -13,7 +13,7 @@ class QEL_API CHashCode {
  public:
   // FNV-1a of text chained onto the hash start (start -1 with a non-empty
   // text is the plain FNV-1a hash).
-  static int createHash(int start, std::string text);
+  static int createHash(int start, const std::string& text);
   // Folds bytes 0-2 of first, bytes 0-3 of second and the sign of second
   // with h = 21 * h + term.
   static int combineHash(int first, int second);

@@ -168,7 +168,7 @@ class SmartPtr {
 
   ~SmartPtr() { reset(); }
 
-  SmartPtr& operator=(const SmartPtr& other) { return assign(other._p); }
+  SmartPtr& operator=(const SmartPtr& other) { return this == &other ? *this : assign(other._p); }
   SmartPtr& operator=(T* p) { return assign(p); }
   SmartPtr& operator=(SmartPtr&& other) noexcept {
     if (this != &other) {

@@ -28,7 +28,7 @@ class QEL_API DeviceUtils {
   };
 
   DeviceUtils();
-  ~DeviceUtils();
+  ~DeviceUtils() = default;
 
   // The fact selected by index: the override set for it if any, else what the
   // host reports.  A fact the host does not have, and an index outside 0 to
