@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <exception>
+#include <utility>
 
 #include "archive/ArchiveState.h"
 #include "qel/core/Exception.h"
@@ -85,8 +86,7 @@ void CArchive::close() {
   s.writer.dropRecord();
   s.writer.markClosed();
   s.reader.close();
-  SmartPtr<CFileDescriptor> descriptor = s.pFile;
-  s.pFile = nullptr;
+  SmartPtr<CFileDescriptor> descriptor(std::move(s.pFile));
   if (!descriptor) {
     s.writer.discardPending();
     return;

@@ -14,6 +14,9 @@ namespace qel {
 namespace {
 
 constexpr std::align_val_t kNodeAlignment{64};
+// The size of one child pointer of an inner node, which memmove counts in
+// (a pointer's size is what is meant).
+constexpr std::size_t kKidSize = sizeof(ChildInner::kids[0]);  // NOLINT(bugprone-sizeof-expression)
 
 // Starts fetching the bytes [begin, begin + size) a line at a time, so that
 // a node read by a binary search comes from memory in one go rather than a
@@ -271,8 +274,7 @@ void ChildList::adopt(ChildNode* left, ChildName key, ChildNode* right, Spares& 
   }
   const std::uint32_t at = indexOfKid(parent, left) + 1;
   if (parent->nCount < ChildInner::kCapacity) {
-    std::memmove(&parent->kids[at + 1], &parent->kids[at],
-                 (parent->nCount - at) * sizeof(ChildNode*));
+    std::memmove(&parent->kids[at + 1], &parent->kids[at], (parent->nCount - at) * kKidSize);
     std::memmove(&parent->keys[at], &parent->keys[at - 1],
                  (parent->nCount - at) * sizeof(ChildName));
     parent->kids[at] = right;
@@ -285,9 +287,9 @@ void ChildList::adopt(ChildNode* left, ChildName key, ChildNode* right, Spares& 
   // and the key between the halves goes up.
   ChildNode* kids[ChildInner::kCapacity + 1];
   ChildName keys[ChildInner::kCapacity];
-  std::memcpy(kids, parent->kids, at * sizeof(ChildNode*));
+  std::memcpy(kids, parent->kids, at * kKidSize);
   kids[at] = right;
-  std::memcpy(&kids[at + 1], &parent->kids[at], (parent->nCount - at) * sizeof(ChildNode*));
+  std::memcpy(&kids[at + 1], &parent->kids[at], (parent->nCount - at) * kKidSize);
   std::memcpy(keys, parent->keys, (at - 1) * sizeof(ChildName));
   keys[at - 1] = key;
   std::memcpy(&keys[at], &parent->keys[at - 1], (parent->nCount - at) * sizeof(ChildName));
@@ -295,10 +297,10 @@ void ChildList::adopt(ChildNode* left, ChildName key, ChildNode* right, Spares& 
   constexpr std::uint32_t kLeftCount = kTotal / 2;
   ChildInner* sibling = spares.take();
   parent->nCount = kLeftCount;
-  std::memcpy(parent->kids, kids, kLeftCount * sizeof(ChildNode*));
+  std::memcpy(parent->kids, kids, kLeftCount * kKidSize);
   std::memcpy(parent->keys, keys, (kLeftCount - 1) * sizeof(ChildName));
   sibling->nCount = kTotal - kLeftCount;
-  std::memcpy(sibling->kids, &kids[kLeftCount], sibling->nCount * sizeof(ChildNode*));
+  std::memcpy(sibling->kids, &kids[kLeftCount], sibling->nCount * kKidSize);
   std::memcpy(sibling->keys, &keys[kLeftCount], (sibling->nCount - 1) * sizeof(ChildName));
   for (std::uint32_t i = 0; i < parent->nCount; ++i) {
     parent->kids[i]->pParent = parent;
@@ -353,8 +355,7 @@ void ChildList::drop(ChildNode* node) {
     std::memmove(&parent->keys[key], &parent->keys[key + 1],
                  (parent->nCount - 2 - key) * sizeof(ChildName));
   }
-  std::memmove(&parent->kids[at], &parent->kids[at + 1],
-               (parent->nCount - 1 - at) * sizeof(ChildNode*));
+  std::memmove(&parent->kids[at], &parent->kids[at + 1], (parent->nCount - 1 - at) * kKidSize);
   --parent->nCount;
   if (parent->nCount == 0) {
     drop(parent);

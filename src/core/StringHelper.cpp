@@ -229,7 +229,9 @@ std::string formatVa(const char* fmt, va_list args) {
   char stackBuffer[1024];
   va_list copy;
   va_copy(copy, args);
-  const int count = std::vsnprintf(stackBuffer, sizeof(stackBuffer), fmt, copy);
+  // va_copy initialises copy; the analyzer does not model it.
+  const int count = std::vsnprintf(stackBuffer, sizeof(stackBuffer), fmt,
+                                   copy);  // NOLINT(clang-analyzer-valist.Uninitialized)
   va_end(copy);
   if (count < 0) {
     return std::string();
