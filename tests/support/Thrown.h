@@ -5,8 +5,7 @@
 
 namespace qel_test {
 
-// The message of the Exception that call throws, or "<nothing thrown>"; an
-// exception of another type goes on to the test.
+// The message of the Exception that call throws; another type goes on.
 template <typename Exception, typename Call>
 std::wstring messageOf(Call&& call) {
   try {
