@@ -308,7 +308,7 @@ TEST_F(FileFaults, EveryFailedCallOfAStreamIsThrownOrHarmless) {
             (std::array<unsigned, 4>{reads[0], reads[1], reads[2], reads[3]}));
   for (const bool writing : {true, false}) {
     SCOPED_TRACE(writing ? "writing" : "reading");
-    const unsigned swept = qel_test::sweepFaults(
+    qel_test::sweepFaults(
         writing ? writes : reads,
         {FileCall::kOpen, writing ? FileCall::kWrite : FileCall::kRead, FileCall::kClose},
         [&] {
@@ -333,7 +333,6 @@ TEST_F(FileFaults, EveryFailedCallOfAStreamIsThrownOrHarmless) {
                 call == FileCall::kOpen ? "previous" : _content.substr(0, (n - 1) * 3000), seen));
           }
         });
-    EXPECT_EQ(writing ? 9u : 8u, swept);
   }
   // An append that fails to open leaves the file alone.
   FaultyFileSystem::reset();

@@ -160,37 +160,30 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
   }
   qel::SmartPtr<qel::CFileDescriptor> openReplacement(const std::wstring& path,
                                                       int flags) override {
-    if (hit(FileCall::kOpenReplacement) == Action::kFail) {
-      ThrowFailure(errorOf(FileCall::kOpenReplacement), path);
-    }
+    failIf(FileCall::kOpenReplacement, [&](std::uint32_t error) { ThrowFailure(error, path); });
     return CPosixFileSystem::openReplacement(path, flags);
   }
   void commitReplacement(qel::CFileDescriptor* descriptor) override {
     if (plan().beforeCommit) {
       plan().beforeCommit();
     }
-    if (hit(FileCall::kCommitReplacement) == Action::kFail) {
-      fail(FileCall::kCommitReplacement, descriptor);
-    }
+    failIf(FileCall::kCommitReplacement,
+           [&](std::uint32_t) { fail(FileCall::kCommitReplacement, descriptor); });
     CPosixFileSystem::commitReplacement(descriptor);
   }
   qel::SmartPtr<qel::CFileDescriptor> lockFile(const std::wstring& path,
                                                std::uint32_t waitMilliseconds) override {
-    if (hit(FileCall::kLock) == Action::kFail) {
-      ThrowFailure(errorOf(FileCall::kLock), path);
-    }
+    failIf(FileCall::kLock, [&](std::uint32_t error) { ThrowFailure(error, path); });
     return CPosixFileSystem::lockFile(path, waitMilliseconds);
   }
   void createDirectory(const std::wstring& path) const override {
-    if (hit(FileCall::kCreateDirectory) == Action::kFail) {
-      ThrowException(errorOf(FileCall::kCreateDirectory), path);
-    }
+    failIf(FileCall::kCreateDirectory, [&](std::uint32_t error) { ThrowException(error, path); });
     CPosixFileSystem::createDirectory(path);
   }
   void rename(const std::wstring& from, const std::wstring& to) const override {
-    if (hit(FileCall::kRename) == Action::kFail) {
-      ThrowException(errorOf(FileCall::kRename), std::wstring(className()) + L"::rename");
-    }
+    failIf(FileCall::kRename, [this](std::uint32_t error) {
+      ThrowException(error, std::wstring(className()) + L"::rename");
+    });
     CPosixFileSystem::rename(from, to);
   }
 
@@ -207,6 +200,12 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     }
     ++p.fired;
     return a.fault == Fault::kShort ? Action::kShort : Action::kFail;
+  }
+  template <typename Throw>
+  static void failIf(FileCall call, Throw&& thrower) {
+    if (hit(call) == Action::kFail) {
+      thrower(errorOf(call));
+    }
   }
   static std::uint32_t errorOf(FileCall call) {
     return plan().arms[static_cast<int>(call)].hostError;
@@ -290,14 +289,13 @@ std::array<unsigned, kFileCallKinds> countCalls(Operation&& operation) {
 
 // For each kind given, runs the operation once per call that counts gives,
 // with that call failed, after prepare(); check judges each run's failure.
-// Every run must fire its fault and leave no file open.  Returns the runs.
+// Every run must fire its fault and leave no file open.
 template <typename Prepare, typename Operation, typename Check>
-unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
-                     std::initializer_list<FileCall> kinds, Prepare&& prepare,
-                     Operation&& operation, Check&& check) {
-  unsigned swept = 0;
+void sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
+                 std::initializer_list<FileCall> kinds, Prepare&& prepare, Operation&& operation,
+                 Check&& check) {
   for (const FileCall call : kinds) {
-    for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n, ++swept) {
+    for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n) {
       SCOPED_TRACE(std::string(fileCallName(call)) + " #" + std::to_string(n));
       prepare();
       const int descriptors = openDescriptorCount();
@@ -309,7 +307,6 @@ unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
       EXPECT_EQ(descriptors, openDescriptorCount());
     }
   }
-  return swept;
 }
 
 }  // namespace qel_test
