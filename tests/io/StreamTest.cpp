@@ -18,7 +18,6 @@
 #include "qel/platform/Orvane.h"
 #include "support/FaultyFileSystem.h"
 #include "support/TempDir.h"
-#include "support/Thrown.h"
 
 namespace {
 
@@ -26,12 +25,11 @@ using qel::CBufOutputStream;
 using qel::CFile;
 using qel::CFileInputStream;
 using qel::CFileOutputStream;
-using qel::IOException;
 using qel_test::Failure;
 using qel_test::Fault;
 using qel_test::FaultyFileSystem;
 using qel_test::FileCall;
-using qel_test::messageOf;
+using qel_test::thrownBy;
 
 // An input stream over length bytes that records the size of every read and
 // sets bits in the status word after the read numbered cancelAfterRead.
@@ -100,8 +98,8 @@ TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
   EXPECT_EQ(-1, stream.read(&status));
   EXPECT_FALSE(stream.markSupported());
   EXPECT_EQ(0u, stream.available());
-  EXPECT_EQ(L"mark operation is not supported", messageOf<IOException>([&] { stream.mark(100); }));
-  EXPECT_EQ(L"reset operation is not supported", messageOf<IOException>([&] { stream.reset(); }));
+  EXPECT_EQ(L"IOException: mark operation is not supported", thrownBy([&] { stream.mark(100); }));
+  EXPECT_EQ(L"IOException: reset operation is not supported", thrownBy([&] { stream.reset(); }));
 }
 
 std::string contentOf(const CBufOutputStream& stream) {
@@ -252,8 +250,7 @@ TEST_F(FileFaults, StreamsReadWriteAppendAndReportTheOpeningLength) {
       {[&] { CFileOutputStream none(L"", true); }, kIO + L"File Name is empty."},
       {[&] { CFileOutputStream none(_dir.wstr(), false); }, kIO + _dir.wstr()}};
   for (const auto& c : kCases) {
-    const Failure failure = qel_test::failureOf(c.first);
-    EXPECT_EQ(c.second, failure.type + L": " + failure.message);
+    EXPECT_EQ(c.second, thrownBy(c.first));
   }
 }
 

@@ -252,6 +252,13 @@ Failure failureOf(Operation&& operation) {
   return Failure{};
 }
 
+// "Type: message" of what operation throws, or "" when nothing is thrown.
+template <typename Operation>
+std::wstring thrownBy(Operation&& operation) {
+  const Failure failure = failureOf(operation);
+  return failure.thrown ? failure.type + L": " + failure.message : L"";
+}
+
 // The exception type that the host layer's mapping gives for a host error.
 inline std::wstring exceptionTypeFor(std::uint32_t hostError) {
   return hostError == 2 || hostError == 3 || hostError == 161 ? L"FileNotFoundException"
