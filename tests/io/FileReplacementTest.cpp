@@ -10,10 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,20 +47,6 @@ unsigned modeOf(const fs::path& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Names entries(const fs::path& directory) {
-  Names names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // What replacing the file and a new one in directory throws, unless it is
 // reason, and whether anything changed there.
 std::string unwritable(const fs::path& directory, const std::string& reason) {
@@ -71,7 +55,8 @@ std::string unwritable(const fs::path& directory, const std::string& reason) {
     const std::string message = refusal(directory / name);
     problems += message == (directory / name).string() + reason ? "" : message + "; ";
   }
-  const bool same = contentOf(directory / "file") == "old" && entries(directory) == Names{"file"};
+  const bool same = qel_test::contentOf(directory / "file") == "old" &&
+                    qel_test::namesIn(directory) == Names{"file"};
   return problems + (same ? "" : "the directory changed");
 }
 
@@ -121,8 +106,8 @@ TEST_F(FileReplacement, FollowsLinksToTheFileTheyNameAndKeepsThem) {
     EXPECT_EQ(_dir.readFile(link[1]), link[0]);
     EXPECT_TRUE(fs::is_symlink(at(link[0]))) << link[0];
   }
-  EXPECT_EQ(entries(at("links")), (Names{"dangling", "made", "relative"}));
-  EXPECT_EQ(entries(at("real")), Names{"file"});
+  EXPECT_EQ(qel_test::namesIn(at("links")), (Names{"dangling", "made", "relative"}));
+  EXPECT_EQ(qel_test::namesIn(at("real")), Names{"file"});
 }
 
 TEST_F(FileReplacement, RefusesWhatItCannotReplaceWithTheReasonAndChangesNothing) {
@@ -167,7 +152,7 @@ TEST_F(FileReplacement, RefusesWhatItCannotReplaceWithTheReasonAndChangesNothing
   EXPECT_THROW(out.write("x", 1), qel::IOException);
   EXPECT_THROW(out.commit(), qel::IOException);
   EXPECT_EQ(_dir.readFile("ro"), "old");
-  EXPECT_EQ(entries(_dir.path()),
+  EXPECT_EQ(qel_test::namesIn(_dir.path()),
             (Names{"dir", "fifo", "loop1", "loop2", "ro", "socket", "to-fifo"}));
 }
 
@@ -175,13 +160,13 @@ TEST_F(FileReplacement, StreamsIntoSpecialFilesOnlyWhenAllowed) {
   ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
   fs::create_symlink("fifo", at("to-fifo"));
   std::string received;
-  std::thread reader([&] { received = contentOf(at("fifo")); });
+  std::thread reader([&] { received = qel_test::contentOf(at("fifo")); });
   replace(at("to-fifo"), std::string(300 * 1024, 'x'), kStream);
   reader.join();
   EXPECT_EQ(received, std::string(300 * 1024, 'x'));
   EXPECT_EQ(refusal("/dev/null", kStream), "");
   EXPECT_TRUE(fs::is_fifo(at("fifo")) && fs::is_character_file("/dev/null"));
-  EXPECT_EQ(entries(_dir.path()), (Names{"fifo", "to-fifo"}));
+  EXPECT_EQ(qel_test::namesIn(_dir.path()), (Names{"fifo", "to-fifo"}));
 }
 
 TEST_F(FileReplacement, OnAnotherFileSystemLinksReplaceWhereTheFileLiesAndFailuresKeepIt) {
@@ -204,14 +189,14 @@ TEST_F(FileReplacement, OnAnotherFileSystemLinksReplaceWhereTheFileLiesAndFailur
     EXPECT_EQ(_dir.readFile(link[1]), "new");
     EXPECT_TRUE(fs::is_symlink(at(link[0]))) << link[0];
   }
-  EXPECT_EQ(entries(_dir.path()), (Names{"made", "near", "other", "to-far"}));
+  EXPECT_EQ(qel_test::namesIn(_dir.path()), (Names{"made", "near", "other", "to-far"}));
   fs::remove(at("other/to-near"));
   fs::remove(at("other/to-made"));
   // A full disk and then a read-only one keep the old file.
   EXPECT_EQ(refusal(at("other/file"), 0, std::string(200 * 1024, 'x')),
             at("other/file").string() + ": No space left on device");
   EXPECT_EQ(_dir.readFile("other/file"), "new");
-  EXPECT_EQ(entries(other), Names{"file"});
+  EXPECT_EQ(qel_test::namesIn(other), Names{"file"});
   _dir.writeFile("other/file", "old");
   ASSERT_EQ(::mount("tmpfs", other.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
   EXPECT_EQ(unwritable(other, ": Read-only file system"), "");
@@ -284,7 +269,7 @@ std::string checkReplacements(const fs::path& dir, bool named) {
   {
     qel_test::FaultScope faults;
     qel_test::FaultyFileSystem::plan().beforeCommit = [&] {
-      for (const std::string& name : entries(real)) {
+      for (const std::string& name : qel_test::namesIn(real)) {
         if (name != "file") {
           temporaries.push_back(name);
           expect(name.rfind(".file.", 0) == 0 && name.size() > 10 &&
@@ -293,19 +278,20 @@ std::string checkReplacements(const fs::path& dir, bool named) {
           expect(modeOf(real / name) == 0600, "temporary mode");
         }
       }
-      expect(entries(dir / "links") == Names{"file"}, "an entry beside the link");
+      expect(qel_test::namesIn(dir / "links") == Names{"file"}, "an entry beside the link");
     };
     replace(link, "first");
     replace(link, "second");
   }
   expect(temporaries.size() == (named ? 2u : 0u), std::to_string(temporaries.size()) + " seen");
   expect(temporaries.size() < 2 || temporaries[0] != temporaries[1], "the same name twice");
-  expect(contentOf(real / "file") == "second" && modeOf(real / "file") == 0640, "the file");
+  expect(qel_test::contentOf(real / "file") == "second" && modeOf(real / "file") == 0640,
+         "the file");
   expect(fs::is_symlink(link), "the link is gone");
   for (const bool discard : {false, true}) {
     CFileReplacement out(qel::CFile(link.wstring()));
     out.write("x", 1);
-    expect(entries(real).size() == (named ? 2u : 1u), "the new file while written");
+    expect(qel_test::namesIn(real).size() == (named ? 2u : 1u), "the new file while written");
     if (discard) {
       out.discard();
     }
@@ -314,7 +300,7 @@ std::string checkReplacements(const fs::path& dir, bool named) {
   const std::string longName(255, 'n');
   replace(real / longName, "1");
   replace(real / longName, "2");
-  expect(contentOf(real / longName) == "2", "the file of the longest name");
+  expect(qel_test::contentOf(real / longName) == "2", "the file of the longest name");
   fs::remove(real / longName);
   ::umask(027);
   replace(real / "fresh", "new");
@@ -328,8 +314,8 @@ std::string checkReplacements(const fs::path& dir, bool named) {
     const std::string message = refusal(link, 0, std::string(size, 'x'));
     expect(message == link.string() + ": File too large", std::to_string(size) + ": " + message);
   }
-  expect(contentOf(real / "file") == "small", "the file after the failures");
-  expect(entries(real) == (Names{"file", "fresh"}), "entries left behind");
+  expect(qel_test::contentOf(real / "file") == "small", "the file after the failures");
+  expect(qel_test::namesIn(real) == (Names{"file", "fresh"}), "entries left behind");
   return problems;
 }
 

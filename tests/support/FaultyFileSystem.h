@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -20,7 +21,7 @@ namespace qel_test {
 
 // The disk operations that a fault can be injected into.
 enum class FileCall : int {
-  kOpen = 0,
+  kOpen,
   kRead,
   kWrite,
   kClose,
@@ -39,37 +40,30 @@ inline const char* fileCallName(FileCall call) {
   return kNames[static_cast<int>(call)];
 }
 
-// What an armed call does instead of its normal work: throw what the host
-// layer throws for the host error given at arming, or transfer about half of
-// what was asked (reads and writes of more than one byte only).
+// An armed call throws what the host layer throws for its host error, or
+// transfers half of what was asked (reads and writes of more than one byte).
 enum class Fault { kFail, kShort };
 
-// The native file system with faults on demand.  Every call of the kinds
-// above is counted since the last reset(), so a test can first measure how
-// many calls an operation makes and then fail each one in turn.  The plan is
-// process-wide: the file system is made by a factory, which takes no
-// arguments.
+// The native file system with faults on demand.  Calls are counted since the
+// last reset(), so a test can measure an operation and then fail each call in
+// turn.  The plan is process-wide, as the factory takes no arguments.
 class FaultyFileSystem : public qel::CPosixFileSystem {
  public:
-  // From the from-th call of the kind on (sticky) or at that call only.
   struct Arm {
     bool armed = false;
     unsigned from = 0;
-    bool sticky = false;
+    bool sticky = false;  // from the from-th call on, not at that call only
     Fault fault = Fault::kFail;
     std::uint32_t hostError = 0;
   };
-
   struct Plan {
     std::array<unsigned, kFileCallKinds> counts{};
     std::array<Arm, kFileCallKinds> arms{};
     unsigned fired = 0;
-    // Bytes the disk still takes; negative for no limit.  A write that does
-    // not fit writes what fits; with no room left it fails with the
-    // disk-full error, as a POSIX write does.
+    // Bytes the disk still takes (negative: no limit).  A write writes what
+    // fits and, with no room left, fails with the disk-full error.
     long long room = -1;
-    // Runs at each commitReplacement before it commits: the new file is
-    // complete and not yet in place.
+    // Runs at each commitReplacement, when the new file is complete.
     std::function<void()> beforeCommit;
   };
 
@@ -77,28 +71,22 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     static Plan state;
     return state;
   }
-  // Disarms, clears the counts and lifts the disk limit.
   static void reset() { plan() = Plan(); }
-
-  // Makes the n-th call of the kind from now on (1 is the next one) fail;
-  // each kind has its own arming.  A host error of 0 picks a realistic one.
+  // Makes the n-th call of the kind from now on (1: the next) fail; a host
+  // error of 0 picks a realistic one.
   static void arm(FileCall call, unsigned n, Fault fault = Fault::kFail,
                   std::uint32_t hostError = 0, bool sticky = false) {
-    Arm& a = plan().arms[static_cast<int>(call)];
-    a = Arm{true, plan().counts[static_cast<int>(call)] + n, sticky, fault,
-            hostError != 0 ? hostError : defaultError(call)};
+    plan().arms[static_cast<int>(call)] =
+        Arm{true, plan().counts[static_cast<int>(call)] + n, sticky, fault,
+            hostError ? hostError : defaultError(call)};
   }
   static void setRoom(long long bytes) { plan().room = bytes; }
   static unsigned calls(FileCall call) { return plan().counts[static_cast<int>(call)]; }
   static unsigned fired() { return plan().fired; }
 
-  // The host error numbers (the Windows numbering of the host layer).
-  static constexpr std::uint32_t kFileNotFound = 2;
-  static constexpr std::uint32_t kTooManyOpenFiles = 4;
-  static constexpr std::uint32_t kAccessDenied = 5;
-  static constexpr std::uint32_t kLockViolation = 33;
-  static constexpr std::uint32_t kDiskFull = 112;
-  static constexpr std::uint32_t kIoDevice = 1117;
+  // Host error numbers, in the host layer's (Windows) numbering.
+  static constexpr std::uint32_t kFileNotFound = 2, kTooManyOpenFiles = 4, kAccessDenied = 5,
+                                 kLockViolation = 33, kDiskFull = 112, kIoDevice = 1117;
 
   static std::uint32_t defaultError(FileCall call) {
     static const std::uint32_t kErrors[kFileCallKinds] = {
@@ -107,8 +95,7 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     return kErrors[static_cast<int>(call)];
   }
 
-  // The message of a failed call of a file replacement or a lock: the
-  // target's path and the reason of the host error armed by default.
+  // The message of a failed replacement or lock call: path and reason.
   static std::wstring replacementMessageFor(FileCall call, const std::wstring& path) {
     switch (defaultError(call)) {
       case kAccessDenied:
@@ -122,25 +109,16 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     }
   }
 
-  // The message of the exception that a failed call carries: the reason for
-  // a replacement or a lock, the path for the other calls that take one,
-  // else the operation's label.
+  // The message a failed call carries: the reason for replacements and
+  // locks, the operation's label for calls on a descriptor and renames, else
+  // the path.
   static std::wstring messageFor(FileCall call, const std::wstring& path) {
-    switch (call) {
-      case FileCall::kOpenReplacement:
-      case FileCall::kCommitReplacement:
-      case FileCall::kLock:
-        return replacementMessageFor(call, path);
-      case FileCall::kRead:
-      case FileCall::kWrite:
-      case FileCall::kClose:
-      case FileCall::kRename: {
-        const std::string name = fileCallName(call);
-        return L"CPosixFileSystem::" + std::wstring(name.begin(), name.end());
-      }
-      default:
-        return path;
+    if (call >= FileCall::kOpenReplacement) {
+      return replacementMessageFor(call, path);
     }
+    const std::string name = fileCallName(call);
+    const bool labelled = call != FileCall::kOpen && call != FileCall::kCreateDirectory;
+    return labelled ? L"CPosixFileSystem::" + std::wstring(name.begin(), name.end()) : path;
   }
 
   static qel::CFileSystem* create() { return new FaultyFileSystem(); }
@@ -150,89 +128,62 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     if (hit(FileCall::kOpen) == Action::kFail) {
       // As on the host, a file that is not there opens as nothing.
       if (creation == CF_OPEN_EXISTING && errorOf(FileCall::kOpen) == kFileNotFound) {
-        return qel::SmartPtr<qel::CFileDescriptor>();
+        return nullptr;
       }
       ThrowException(errorOf(FileCall::kOpen), path);
     }
     return CPosixFileSystem::openFile(path, access, creation, attributes);
   }
-
   std::uint32_t readFile(qel::CFileDescriptor* descriptor, unsigned char* buffer,
                          std::uint32_t size) const override {
-    const Action action = hit(FileCall::kRead);
-    if (action == Action::kFail) {
-      throwFileFailure(descriptor, errorOf(FileCall::kRead), L"readFile");
-    }
-    return CPosixFileSystem::readFile(descriptor, buffer, shortened(action, size));
+    return CPosixFileSystem::readFile(descriptor, buffer,
+                                      transfer(FileCall::kRead, descriptor, size));
   }
-
   std::uint32_t writeFile(qel::CFileDescriptor* descriptor, const unsigned char* buffer,
                           std::uint32_t size) const override {
-    const Action action = hit(FileCall::kWrite);
-    if (action == Action::kFail) {
-      throwFileFailure(descriptor, errorOf(FileCall::kWrite), L"writeFile");
-    }
-    size = shortened(action, size);
     Plan& p = plan();
-    if (p.room >= 0 && size != 0) {
-      if (p.room == 0) {
-        throwFileFailure(descriptor, kDiskFull, L"writeFile");
-      }
-      size = static_cast<std::uint32_t>(std::min<long long>(size, p.room));
+    size = transfer(FileCall::kWrite, descriptor, size);
+    if (p.room == 0 && size != 0) {
+      throwFileFailure(descriptor, kDiskFull, L"writeFile");
     }
+    size = p.room > 0 ? static_cast<std::uint32_t>(std::min<long long>(size, p.room)) : size;
     const std::uint32_t written = CPosixFileSystem::writeFile(descriptor, buffer, size);
-    if (p.room >= 0) {
-      p.room -= written;
-    }
+    p.room -= p.room >= 0 ? written : 0;
     return written;
   }
-
   void closeFile(qel::CFileDescriptor* descriptor) const override {
     const Action action = hit(FileCall::kClose);
-    // A failing close still releases the handle, as the host's close does.
-    CPosixFileSystem::closeFile(descriptor);
+    CPosixFileSystem::closeFile(descriptor);  // a failing close still releases the handle
     if (action == Action::kFail) {
-      throwFileFailure(descriptor, errorOf(FileCall::kClose), L"closeFile");
+      fail(FileCall::kClose, descriptor);
     }
   }
-
   qel::SmartPtr<qel::CFileDescriptor> openReplacement(const std::wstring& path,
                                                       int flags) override {
-    if (hit(FileCall::kOpenReplacement) == Action::kFail) {
-      ThrowFailure(errorOf(FileCall::kOpenReplacement), path);
-    }
+    failIf(FileCall::kOpenReplacement, [&](std::uint32_t error) { ThrowFailure(error, path); });
     return CPosixFileSystem::openReplacement(path, flags);
   }
-
   void commitReplacement(qel::CFileDescriptor* descriptor) override {
     if (plan().beforeCommit) {
       plan().beforeCommit();
     }
-    if (hit(FileCall::kCommitReplacement) == Action::kFail) {
-      throwFileFailure(descriptor, errorOf(FileCall::kCommitReplacement), L"commitReplacement");
-    }
+    failIf(FileCall::kCommitReplacement,
+           [&](std::uint32_t) { fail(FileCall::kCommitReplacement, descriptor); });
     CPosixFileSystem::commitReplacement(descriptor);
   }
-
   qel::SmartPtr<qel::CFileDescriptor> lockFile(const std::wstring& path,
                                                std::uint32_t waitMilliseconds) override {
-    if (hit(FileCall::kLock) == Action::kFail) {
-      ThrowFailure(errorOf(FileCall::kLock), path);
-    }
+    failIf(FileCall::kLock, [&](std::uint32_t error) { ThrowFailure(error, path); });
     return CPosixFileSystem::lockFile(path, waitMilliseconds);
   }
-
   void createDirectory(const std::wstring& path) const override {
-    if (hit(FileCall::kCreateDirectory) == Action::kFail) {
-      ThrowException(errorOf(FileCall::kCreateDirectory), path);
-    }
+    failIf(FileCall::kCreateDirectory, [&](std::uint32_t error) { ThrowException(error, path); });
     CPosixFileSystem::createDirectory(path);
   }
-
   void rename(const std::wstring& from, const std::wstring& to) const override {
-    if (hit(FileCall::kRename) == Action::kFail) {
-      ThrowException(errorOf(FileCall::kRename), std::wstring(className()) + L"::rename");
-    }
+    failIf(FileCall::kRename, [this](std::uint32_t error) {
+      ThrowException(error, std::wstring(className()) + L"::rename");
+    });
     CPosixFileSystem::rename(from, to);
   }
 
@@ -250,29 +201,41 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
     ++p.fired;
     return a.fault == Fault::kShort ? Action::kShort : Action::kFail;
   }
-  static std::uint32_t shortened(Action action, std::uint32_t size) {
-    return action == Action::kShort && size > 1 ? size / 2 : size;
+  template <typename Throw>
+  static void failIf(FileCall call, Throw&& thrower) {
+    if (hit(call) == Action::kFail) {
+      thrower(errorOf(call));
+    }
   }
   static std::uint32_t errorOf(FileCall call) {
     return plan().arms[static_cast<int>(call)].hostError;
   }
+  [[noreturn]] void fail(FileCall call, qel::CFileDescriptor* descriptor) const {
+    const std::string name = fileCallName(call);
+    throwFileFailure(descriptor, errorOf(call), std::wstring(name.begin(), name.end()).c_str());
+  }
+  // The size that a read or write of size transfers, or its failure.
+  std::uint32_t transfer(FileCall call, qel::CFileDescriptor* descriptor,
+                         std::uint32_t size) const {
+    const Action action = hit(call);
+    if (action == Action::kFail) {
+      fail(call, descriptor);
+    }
+    return action == Action::kShort && size > 1 ? size / 2 : size;
+  }
 };
 
-// Installs the faulty file system as the shared one, with a fresh plan, for
-// the lifetime of the scope.
+// The faulty file system as the shared one, with a fresh plan, for the scope.
 class FaultScope {
  public:
   FaultScope() : _scope(&FaultyFileSystem::create) { FaultyFileSystem::reset(); }
   ~FaultScope() { FaultyFileSystem::reset(); }
-  FaultScope(const FaultScope&) = delete;
-  FaultScope& operator=(const FaultScope&) = delete;
 
  private:
   FileSystemScope _scope;
 };
 
-// What an operation threw: the library's exception type name and message,
-// or nothing.
+// What an operation threw: the library's exception type name and message.
 struct Failure {
   bool thrown = false;
   std::wstring type;
@@ -289,6 +252,13 @@ Failure failureOf(Operation&& operation) {
   return Failure{};
 }
 
+// "Type: message" of what operation throws, or "" when nothing is thrown.
+template <typename Operation>
+std::wstring thrownBy(Operation&& operation) {
+  const Failure failure = failureOf(operation);
+  return failure.thrown ? failure.type + L": " + failure.message : L"";
+}
+
 // The exception type that the host layer's mapping gives for a host error.
 inline std::wstring exceptionTypeFor(std::uint32_t hostError) {
   return hostError == 2 || hostError == 3 || hostError == 161 ? L"FileNotFoundException"
@@ -302,24 +272,18 @@ inline ::testing::AssertionResult sameBytes(const std::string& expected,
   if (expected == actual) {
     return ::testing::AssertionSuccess();
   }
-  std::size_t at = 0;
-  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) {
-    ++at;
-  }
-  return ::testing::AssertionFailure() << "contents differ at byte " << at << " (expected "
-                                       << expected.size() << " bytes, got " << actual.size() << ")";
+  const auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+  return ::testing::AssertionFailure()
+         << "contents differ at byte " << at.first - expected.begin() << " (expected "
+         << expected.size() << " bytes, got " << actual.size() << ")";
 }
 
 // The number of file descriptors the process holds, to catch files that a
 // failure path leaves open.
 inline int openDescriptorCount() {
-  int count = 0;
   std::error_code ec;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", ec), end; !ec && it != end;
-       it.increment(ec)) {
-    ++count;
-  }
-  return count;
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd", ec),
+                                        std::filesystem::directory_iterator()));
 }
 
 // How many calls of each kind an operation makes, run once without faults.
@@ -330,17 +294,15 @@ std::array<unsigned, kFileCallKinds> countCalls(Operation&& operation) {
   return FaultyFileSystem::plan().counts;
 }
 
-// The fault sweep: for each kind given, runs the operation once per call
-// that the counts give, with that one call failed, after prepare(); check
-// judges each run's failure.  Every run must fire its fault and leave no
-// file open.  Returns the number of runs.
+// For each kind given, runs the operation once per call that counts gives,
+// with that call failed, after prepare(); check judges each run's failure.
+// Every run must fire its fault and leave no file open.
 template <typename Prepare, typename Operation, typename Check>
-unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
-                     std::initializer_list<FileCall> kinds, Prepare&& prepare,
-                     Operation&& operation, Check&& check) {
-  unsigned swept = 0;
+void sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
+                 std::initializer_list<FileCall> kinds, Prepare&& prepare, Operation&& operation,
+                 Check&& check) {
   for (const FileCall call : kinds) {
-    for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n, ++swept) {
+    for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n) {
       SCOPED_TRACE(std::string(fileCallName(call)) + " #" + std::to_string(n));
       prepare();
       const int descriptors = openDescriptorCount();
@@ -352,7 +314,6 @@ unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
       EXPECT_EQ(descriptors, openDescriptorCount());
     }
   }
-  return swept;
 }
 
 }  // namespace qel_test

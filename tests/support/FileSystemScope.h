@@ -5,14 +5,13 @@
 
 namespace qel_test {
 
-// A factory for the shared file system: a new one of the given kind.
 template <typename FileSystem>
 qel::CFileSystem* makeFileSystem() {
   return new FileSystem;
 }
 
-// Makes the shared file system one of the factory's kind for the lifetime of
-// the scope, then restores the previous factory and a fresh instance.
+// The shared file system is made by factory for the lifetime of the scope;
+// then the previous factory and a fresh instance are back.
 class FileSystemScope {
  public:
   explicit FileSystemScope(qel::CFileSystem::Factory factory)

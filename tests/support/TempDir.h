@@ -1,16 +1,33 @@
 #ifndef QEL_TESTS_SUPPORT_TEMPDIR_H_
 #define QEL_TESTS_SUPPORT_TEMPDIR_H_
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace qel_test {
 
-// A fresh directory under the system's temporary directory (or under base),
+inline std::string contentOf(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The names in directory, sorted.
+inline std::vector<std::string> namesIn(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A fresh directory under the system's temporary directory (or base),
 // removed with everything in it when the object goes.
 class TempDir {
  public:
@@ -25,7 +42,7 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    // Read-only entries made by the tests must not stop the clean-up.
+    // Read-only entries must not stop the clean-up.
     for (auto it = std::filesystem::recursive_directory_iterator(_path, ec);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
       std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
@@ -43,10 +60,8 @@ class TempDir {
   void writeFile(const std::string& relative, const std::string& content) const {
     std::ofstream(_path / relative, std::ios::binary) << content;
   }
-  std::string readFile(const std::string& relative) const {
-    std::ifstream in(_path / relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string readFile(const std::string& relative) const { return contentOf(_path / relative); }
+  std::vector<std::string> names() const { return namesIn(_path); }
 
  private:
   std::filesystem::path _path;
