@@ -230,8 +230,8 @@ std::string formatVa(const char* fmt, va_list args) {
   va_list copy;
   va_copy(copy, args);
   // va_copy initialises copy; the analyzer does not model it.
-  const int count = std::vsnprintf(stackBuffer, sizeof(stackBuffer), fmt,
-                                   copy);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+  const int count = std::vsnprintf(stackBuffer, sizeof(stackBuffer), fmt, copy);
   va_end(copy);
   if (count < 0) {
     return std::string();

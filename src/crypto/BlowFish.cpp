@@ -1,5 +1,6 @@
 #include "qel/crypto/BlowFish.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -371,9 +372,7 @@ std::string CBlowFish::encodeValue(const std::string& value) {
   const std::uint32_t size = length + padding;
   ValueBytes bytes(size);
   unsigned char* p = bytes.data();
-  if (length != 0) {
-    std::memcpy(p, value.data(), length);
-  }
+  std::copy(value.begin(), value.end(), p);
   std::memset(p + length, ' ', padding);
   encrypt(p, size, CBC);
 
