@@ -296,11 +296,13 @@ std::array<unsigned, kFileCallKinds> countCalls(Operation&& operation) {
 
 // For each kind given, runs the operation once per call that counts gives,
 // with that call failed, after prepare(); check judges each run's failure.
-// Every run must fire its fault and leave no file open.
+// Every run must fire its fault and leave no file open.  Returns the number
+// of runs, so that a caller can see every call it counted swept.
 template <typename Prepare, typename Operation, typename Check>
-void sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
+unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
                  std::initializer_list<FileCall> kinds, Prepare&& prepare, Operation&& operation,
                  Check&& check) {
+  unsigned runs = 0;
   for (const FileCall call : kinds) {
     for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n) {
       SCOPED_TRACE(std::string(fileCallName(call)) + " #" + std::to_string(n));
@@ -312,8 +314,10 @@ void sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
       EXPECT_EQ(1u, FaultyFileSystem::fired());
       check(call, n, failure);
       EXPECT_EQ(descriptors, openDescriptorCount());
+      ++runs;
     }
   }
+  return runs;
 }
 
 }  // namespace qel_test
