@@ -1,8 +1,6 @@
 // show, check, records, export, import, get and set: the commands that read
 // or write settings archives.
 
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -76,13 +74,11 @@ int cmdExport(const std::string& path, const std::string& output) {
 int cmdImport(const std::string& jsonPath, const std::string& path) {
   requireReadableFile(jsonPath);
   Json document;
-  {
-    std::ifstream in(jsonPath, std::ios::binary);
-    try {
-      document = Json::parse(in);
-    } catch (const Json::parse_error& e) {
-      throw Failure(jsonPath, std::string("invalid JSON: ") + e.what());
-    }
+  const std::string text = readWholeFile(jsonPath);
+  try {
+    document = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    throw Failure(jsonPath, std::string("invalid JSON: ") + e.what());
   }
   qel::CComposite root;
   jsonToTree(document, root, jsonPath);
@@ -126,7 +122,7 @@ int cmdGet(const std::string& path, const std::string& componentPath) {
 }
 
 int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value) {
-  if (!std::filesystem::exists(path)) {
+  if (!fileExists(path)) {
     throw Failure(path, "no such file");
   }
   const std::vector<std::string> parts = splitPath(componentPath, path);

@@ -1,8 +1,7 @@
 // encode, decode and md5: the value cipher and file digests.
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
+#include <functional>
 #include <iostream>
 #include <vector>
 
@@ -40,27 +39,36 @@ qel::CBlowFish makeCipher(const CipherOptions& options) {
                         static_cast<unsigned int>(key.size()), qel::SBlock(word(0), word(4)));
 }
 
-std::string md5Of(std::istream& in, const std::string& name, std::uint64_t total) {
+// The digest of what read hands on, piece by piece, to the consumer it is
+// given; progress shows against total bytes (0: unknown).
+std::string md5Of(
+    const std::function<void(const std::function<void(const unsigned char*, std::size_t)>&)>& read,
+    const std::string& name, std::uint64_t total) {
   qel::CMD5 md5;
   md5.init();
   Progress progress(name, total);
   std::uint64_t done = 0;
-  std::vector<char> block(1 << 16);
-  while (in) {
-    in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    const std::streamsize got = in.gcount();
-    if (got > 0) {
-      md5.update(reinterpret_cast<const unsigned char*>(block.data()),
-                 static_cast<unsigned int>(got));
-      done += static_cast<std::uint64_t>(got);
-      progress.update(done);
-    }
-  }
-  if (in.bad()) {
-    throw std::runtime_error("read error");
-  }
+  read([&](const unsigned char* bytes, std::size_t count) {
+    md5.update(bytes, static_cast<unsigned int>(count));
+    done += count;
+    progress.update(done);
+  });
   md5.finish();
   return toHex(md5.getResult(), md5.getSize(), "");
+}
+
+void readStandardInput(const std::function<void(const unsigned char*, std::size_t)>& consume) {
+  std::vector<char> block(1 << 16);
+  while (std::cin) {
+    std::cin.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const std::streamsize got = std::cin.gcount();
+    if (got > 0) {
+      consume(reinterpret_cast<const unsigned char*>(block.data()), static_cast<std::size_t>(got));
+    }
+  }
+  if (std::cin.bad()) {
+    throw std::runtime_error("read error");
+  }
 }
 
 }  // namespace
@@ -91,13 +99,11 @@ int cmdMd5(const std::vector<std::string>& files) {
     std::string digest;
     try {
       if (name == "-") {
-        digest = md5Of(std::cin, "-", 0);
+        digest = md5Of(readStandardInput, "-", 0);
       } else {
         requireReadableFile(name);
-        std::ifstream in(name, std::ios::binary);
-        std::error_code ec;
-        const std::uintmax_t size = std::filesystem::file_size(name, ec);
-        digest = md5Of(in, name, ec ? 0 : static_cast<std::uint64_t>(size));
+        digest = md5Of([&name](const auto& consume) { readFileInPieces(name, consume); }, name,
+                       fileSize(name));
       }
     } catch (const Failure& e) {
       std::cerr << "qel: " << e.what() << "\n";

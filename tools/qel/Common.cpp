@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "TextForms.h"
 #include "qel/archive/TreeFile.h"
 #include "qel/core/StringHelper.h"
 #include "qel/io/FileReplacement.h"
+#include "qel/io/FileStream.h"
 
 namespace qeltool {
 
@@ -21,20 +21,51 @@ qel::CFile toFile(const std::string& path) {
 }
 
 void requireReadableFile(const std::string& path) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) {
+  const std::wstring name = toFile(path).getPath();
+  const qel::SmartPtr<qel::CFileSystem> fileSystem = qel::CFileSystem::getFileSystem();
+  const int flags = fileSystem->getFileAttributeFlags(name);
+  if ((flags & qel::CFileSystem::FA_EXISTS) == 0) {
     throw Failure(path, "no such file");
   }
-  if (fs::is_directory(status)) {
+  if ((flags & qel::CFileSystem::FA_DIRECTORY) != 0) {
     throw Failure(path, "is a directory, not a settings archive");
   }
-  std::ifstream probe(path, std::ios::binary);
-  if (!probe) {
+  if (!fileSystem->checkAccess(name, qel::CFileSystem::ACCESS_READ)) {
     throw Failure(path, "cannot be opened for reading");
   }
 }
 
+bool fileExists(const std::string& path) {
+  return (qel::CFileSystem::getFileSystem()->getFileAttributeFlags(toFile(path).getPath()) &
+          qel::CFileSystem::FA_EXISTS) != 0;
+}
+
+void readFileInPieces(
+    const std::string& path,
+    const std::function<void(const unsigned char* bytes, std::size_t count)>& consume) {
+  qel::CFileInputStream in(toFile(path));
+  std::vector<unsigned char> block(1 << 16);
+  for (;;) {
+    std::uint32_t status = 0;
+    const unsigned int got =
+        in.read(block.data(), static_cast<unsigned int>(block.size()), &status);
+    if (got == 0) {
+      break;
+    }
+    consume(block.data(), got);
+  }
+  in.close();
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::string text;
+  readFileInPieces(path, [&text](const unsigned char* bytes, std::size_t count) {
+    text.append(reinterpret_cast<const char*>(bytes), count);
+  });
+  return text;
+}
+
+// The size in 64 bits, which the library's file layer reports in 32.
 std::uint64_t fileSize(const std::string& path) {
   std::error_code ec;
   const auto size = fs::file_size(path, ec);

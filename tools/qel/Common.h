@@ -1,7 +1,9 @@
 #ifndef QEL_TOOLS_QEL_COMMON_H_
 #define QEL_TOOLS_QEL_COMMON_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,9 +36,17 @@ qel::CFile toFile(const std::string& path);
 
 // Makes sure that path names an existing regular file that can be read.
 void requireReadableFile(const std::string& path);
+bool fileExists(const std::string& path);
 
 // The size of the file, 0 when it cannot be known.
 std::uint64_t fileSize(const std::string& path);
+
+// Hands the bytes of the file at path to consume piece by piece, read
+// through the library's file layer (whose exceptions pass).
+void readFileInPieces(
+    const std::string& path,
+    const std::function<void(const unsigned char* bytes, std::size_t count)>& consume);
+std::string readWholeFile(const std::string& path);
 
 // The global options that change how files are written.
 struct WriteOptions {
