@@ -3,13 +3,14 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qel/core/StringHelper.h"
+#include "support/Threads.h"
 
 using qel::CStringHelper;
 using qel::CWin32Helper;
+using qel_test::onThreads;
 
 namespace {
 
@@ -352,29 +353,23 @@ TEST_F(AnsiPage, SwitchesBetweenSingleBytePagesOnly) {
   }
 }
 
+// ASCII is the same in both pages; the high byte is one page's or the
+// other's, never anything else.
 TEST(CodePageConcurrency, ConversionsWhileThePageSwitches) {
   std::atomic<bool> stop{false};
   std::atomic<int> wrong{0};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 2; ++t) {
-    readers.emplace_back([&] {
-      while (!stop.load()) {
-        // ASCII is the same in both pages; the high byte is one page's or
-        // the other's, never anything else.
-        const std::wstring text = CWin32Helper::fromANSI("ok\xC0");
-        if ((text != L"ok\u00C0" && text != L"ok\u0410") || CWin32Helper::toAnsi(L"ok") != "ok") {
-          ++wrong;
-        }
+  onThreads(3, [&](int t) {
+    if (t == 2) {
+      for (int i = 0; i < 200; ++i) {
+        CWin32Helper::setAnsiCodePage(i % 2 == 0 ? 1251 : 1252);
       }
-    });
-  }
-  for (int i = 0; i < 200; ++i) {
-    CWin32Helper::setAnsiCodePage(i % 2 == 0 ? 1251 : 1252);
-  }
-  stop = true;
-  for (auto& reader : readers) {
-    reader.join();
-  }
+      stop = true;
+    }
+    while (!stop.load()) {
+      const std::wstring text = CWin32Helper::fromANSI("ok\xC0");
+      wrong += (text != L"ok\u00C0" && text != L"ok\u0410") || CWin32Helper::toAnsi(L"ok") != "ok";
+    }
+  });
   EXPECT_TRUE(CWin32Helper::setAnsiCodePage(1252));
   EXPECT_EQ(0, wrong.load());
 }
