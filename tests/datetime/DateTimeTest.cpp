@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -169,11 +172,7 @@ TEST(DateTimeComparison, DayThenTimeUnsignedFlagsTakeNoPart) {
 // trapping: the time part is cut to 32 bits; the stored milliseconds read as
 // a signed 32-bit number, with one carry either way.
 TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
-  const struct {
-    CDateTime start;
-    short d, h, mi, s, ms;
-    CDateTime expected;
-  } cases[] = {
+  const std::tuple<CDateTime, short, short, short, short, short, CDateTime> cases[] = {
       {at(2000, 3, 1), 0, 0, 0, 0, -1, at(2000, 2, 29, 23, 59, 59, 999)},
       {at(2013, 3, 5, 23), 0, 2, 0, 0, 0, at(2013, 3, 6, 1)},
       {at(2013, 3, 5), 0, -25, 0, 0, 0, at(2013, 3, 3, 23)},
@@ -200,13 +199,14 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
       {raw(0xFADA7FFFu, 86400000), -32768, -32768, -32768, -32768, -32768,
        raw(4208590851u, 36203520)},
       {raw(86399999, 0xFADA7FFFu), 32767, 32767, 32767, 32767, 32767, raw(86432762, 4255159094u)}};
-  for (const auto& c : cases) {
-    CDateTime value = c.start;
+  for (const auto& [start, d, h, mi, s, ms, expected] : cases) {
+    CDateTime value = start;
     value.forceGMT(true);
     value.encodeDateUsingDashes(true);
-    value.adjust(c.d, c.h, c.mi, c.s, c.ms);
-    EXPECT_EQ(c.expected.getJD(), value.getJD()) << c.start.getJD() << " " << c.d << " " << c.h;
-    EXPECT_EQ(c.expected.getms(), value.getms()) << c.start.getJD() << " " << c.d << " " << c.h;
+    value.adjust(d, h, mi, s, ms);
+    const std::string trace = std::to_string(start.getJD()) + " " + std::to_string(d);
+    EXPECT_EQ(expected.getJD(), value.getJD()) << trace << " " << h;
+    EXPECT_EQ(expected.getms(), value.getms()) << trace << " " << h;
     EXPECT_TRUE(value.isGMTTime() && value.isEncodeDateUsingDashes());
   }
 }
@@ -216,20 +216,18 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
 // fields arrive as their 16-bit patterns.  Julian day 0 is 24 November 4714
 // BC (year -4713) in the proleptic Gregorian calendar.
 TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
-  const struct {
-    std::uint32_t jd;
-    const char* date;  // year-month-day weekday
-  } cases[] = {{0, "60823-11-24 1"},
-               {1, "60823-11-25 2"},
-               {1721425, "0-12-31 0"},
-               {5373485, "10000-1-1 6"},
-               {0x7FFEF000u, "60634-65529-65509 0"},
-               {0x7FFFFFFFu, "60823-11-23 65534"},
-               {0x80000000u, "60823-11-24 65535"},
-               {0xFFFEF000u, "60634-65529-65509 65534"},
-               {0xFFFFFFFFu, "60823-11-23 0"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.date, dateOf(raw(c.jd, 0))) << c.jd;
+  // year-month-day weekday
+  const std::pair<std::uint32_t, const char*> cases[] = {{0, "60823-11-24 1"},
+                                                         {1, "60823-11-25 2"},
+                                                         {1721425, "0-12-31 0"},
+                                                         {5373485, "10000-1-1 6"},
+                                                         {0x7FFFFFFFu, "60823-11-23 65534"},
+                                                         {0x80000000u, "60823-11-24 65535"},
+                                                         {0x7FFEF000u, "60634-65529-65509 0"},
+                                                         {0xFFFEF000u, "60634-65529-65509 65534"},
+                                                         {0xFFFFFFFFu, "60823-11-23 0"}};
+  for (const auto& [jd, date] : cases) {
+    EXPECT_EQ(date, dateOf(raw(jd, 0))) << jd;
   }
   // The time divides the raw milliseconds unsigned: one whole day is hour 24.
   EXPECT_EQ("1193:2:47.295", timeOf(raw(1, 0xFFFFFFFFu)));
@@ -269,32 +267,29 @@ TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
     value.forceGMT(true);
     return value;
   };
-  const struct {
-    CDateTime value;
-    bool withMs;
-    const char* text;
-  } cases[] = {{at(2013, 3, 5, 14, 7, 9, 45, true), true, "20130305T140709.045Z"},
-               {at(2013, 3, 5, 14, 7, 9, 45, true), false, "20130305T140709Z"},
-               {at(2013, 3, 5, 14, 7, 9, 45), true, "20130305T140709.045"},
-               {at(2013, 3, 5, 14, 7, 9, 45), false, "20130305T140709"},
-               {at(2013, 3, 5, 14, 7, 9, 45, true, true), true, "20130305T140709.045Z"},
-               {at(2013, 3, 5, 14, 7, 9), true, "20130305T140709"},
-               {at(2013, 3, 5, 0, 0, 1, 0, true), true, "20130305T000001Z"},
-               {at(1, 1, 1, 0, 0, 1, 1), true, "00010101T000001.001"},
-               {at(2013, 3, 5), true, "20130305"},
-               {at(2013, 3, 5, 0, 0, 0, 0, false, true), true, "2013-03-05"},
-               {at(2013, 3, 5, 0, 0, 0, 0, true, true), false, "2013-03-05"},
-               {at(2013, 3, 5, 0, 0, 0, 250, true), true, "20130305"},
-               {at(1, 1, 1), false, "00010101"},
-               {at(9999, 12, 31), false, "99991231"},
-               {utc(raw(0, 12345678)), true, ""},
-               {utc(raw(1, 0)), true, "608231125"},
-               {utc(raw(0x7FFFFFFFu, 86400000)), true, "608231123T240000Z"},
-               {utc(raw(0x80000000u, ~0u)), true, "608231124T11930247.295Z"},
-               {utc(raw(~0u, ~0u)), true, "608231123T11930247.295Z"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(CStringHelper::fromANSI(c.text), c.value.toString(c.withMs));
-    EXPECT_EQ(c.text, c.value.toByteString(c.withMs));
+  const std::tuple<CDateTime, bool, const char*> cases[] = {
+      {at(2013, 3, 5, 14, 7, 9, 45, true), true, "20130305T140709.045Z"},
+      {at(2013, 3, 5, 14, 7, 9, 45, true), false, "20130305T140709Z"},
+      {at(2013, 3, 5, 14, 7, 9, 45), true, "20130305T140709.045"},
+      {at(2013, 3, 5, 14, 7, 9, 45), false, "20130305T140709"},
+      {at(2013, 3, 5, 14, 7, 9, 45, true, true), true, "20130305T140709.045Z"},
+      {at(2013, 3, 5, 14, 7, 9), true, "20130305T140709"},
+      {at(2013, 3, 5, 0, 0, 1, 0, true), true, "20130305T000001Z"},
+      {at(1, 1, 1, 0, 0, 1, 1), true, "00010101T000001.001"},
+      {at(2013, 3, 5), true, "20130305"},
+      {at(2013, 3, 5, 0, 0, 0, 0, false, true), true, "2013-03-05"},
+      {at(2013, 3, 5, 0, 0, 0, 0, true, true), false, "2013-03-05"},
+      {at(2013, 3, 5, 0, 0, 0, 250, true), true, "20130305"},
+      {at(1, 1, 1), false, "00010101"},
+      {at(9999, 12, 31), false, "99991231"},
+      {utc(raw(0, 12345678)), true, ""},
+      {utc(raw(1, 0)), true, "608231125"},
+      {utc(raw(0x7FFFFFFFu, 86400000)), true, "608231123T240000Z"},
+      {utc(raw(0x80000000u, ~0u)), true, "608231124T11930247.295Z"},
+      {utc(raw(~0u, ~0u)), true, "608231123T11930247.295Z"}};
+  for (const auto& [value, withMs, text] : cases) {
+    EXPECT_EQ(CStringHelper::fromANSI(text), value.toString(withMs));
+    EXPECT_EQ(text, value.toByteString(withMs));
   }
 }
 
@@ -364,11 +359,7 @@ TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
 // Each field is a decimal number with optional leading white space and sign,
 // ending at the first other character; separators are not examined.
 TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
-  const struct {
-    std::string text;
-    CDateTime value;
-    bool gmt;
-  } cases[] = {
+  const std::tuple<std::string, CDateTime, bool> cases[] = {
       {"20130305", at(2013, 3, 5), false},
       {"2013-03-05", at(2013, 3, 5), false},
       {"20130305T140709", at(2013, 3, 5, 14, 7, 9), false},
@@ -391,18 +382,17 @@ TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
       {"20130305T+1+2+3", at(2013, 3, 5, 1, 2, 3), false},
       {std::string("2013031\0", 8), at(2013, 3, 1), false},  // "1\0" reads as 1
   };
-  for (const auto& c : cases) {
-    const CDateTime narrow(c.text);
-    EXPECT_EQ(c.value, narrow) << c.text;
-    EXPECT_EQ(c.gmt, narrow.isGMTTime()) << c.text;
+  for (const auto& [text, value, gmt] : cases) {
+    SCOPED_TRACE(text);
     Parsable wide;
-    EXPECT_TRUE(wide.parseDateTime(CStringHelper::fromANSI(c.text))) << c.text;
-    EXPECT_EQ(c.value, wide) << c.text;
-    EXPECT_EQ(c.gmt, wide.isGMTTime()) << c.text;
-    if (c.text.find('\0') == std::string::npos) {  // the narrow form would end there
-      const CDateTime fromWide = CDateTime::CDateTimeFromString(CStringHelper::fromANSI(c.text));
-      EXPECT_EQ(c.value, fromWide) << c.text;
-      EXPECT_EQ(c.gmt, fromWide.isGMTTime()) << c.text;
+    EXPECT_TRUE(wide.parseDateTime(CStringHelper::fromANSI(text)));
+    std::vector<CDateTime> read{CDateTime(text), wide};
+    if (text.find('\0') == std::string::npos) {  // the narrow form would end there
+      read.push_back(CDateTime::CDateTimeFromString(CStringHelper::fromANSI(text)));
+    }
+    for (const CDateTime& r : read) {
+      EXPECT_EQ(value, r);
+      EXPECT_EQ(gmt, r.isGMTTime());
     }
   }
 }
