@@ -143,9 +143,8 @@ TEST(BlowFish, SetKeyVectorsFromOneToTwentyFourBytes) {
   }
 }
 
-// The published CBC and CFB streams (the CFB one followed by the three bytes
-// that the zero fill adds to the last block), also through copies: every
-// call starts from the stored vector, which never moves.
+// The published CBC and CFB streams (CFB with the zero fill's three bytes),
+// through copies too: every call starts from the stored vector.
 TEST(BlowFish, ChainedVectorsAlsoThroughCopies) {
   const std::pair<int, const char*> cases[] = {
       {CBlowFish::CBC, "6b77b4d63006dee605b156e27403979358deb9e7154616d959f1652bd5ff92cc"},
@@ -267,10 +266,8 @@ TEST(BlowFish, RefusesEmptyKeysAndPartialBlocksWritingNothing) {
   EXPECT_THROW(cipher.decrypt(in.data(), nullptr, 8, CBlowFish::ECB), IllegalStateException);
 }
 
-// Expected texts: the values padded with spaces, enciphered in CBC mode by an
-// independent Blowfish implementation with the same key and vector.  They
-// read back without the trailing spaces and NULs, in either case of digits
-// and with an odd last character ignored.
+// Texts made by an independent implementation (CBC, padded with spaces); an
+// odd last character is ignored.
 TEST(HexValue, EncodedVectorsReadBackWithoutTrailingSpacesAndNuls) {
   const std::tuple<std::string, std::string, const char*> cases[] = {
       {"", "75881acc0d8a948a", ""},
@@ -336,8 +333,7 @@ TEST(HexValue, PairsReadAsTheCLibraryReadsBase16) {
           << a << " " << b;
     }
   }
-  // In whole texts: " f" is 15, "-1" is 255 (the low 8 bits of -1), "+a" is
-  // 10, "-f" is 241.
+  // In whole texts: " f" is 15, "-1" is 255, "+a" is 10, "-f" is 241.
   CBlowFish cipher = valueCipher();
   EXPECT_EQ(cipher.decodeValue("0fff0af105fa0030"), cipher.decodeValue(" f-1+a-f 5-6+030"));
   EXPECT_EQ(cipher.decodeValue("0f000a0000000000"), cipher.decodeValue(" fx+a  \t0-z-+-+\n0"));

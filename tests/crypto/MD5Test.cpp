@@ -18,8 +18,7 @@ std::string hexOf(CHash& hash) {
   return text;
 }
 
-// Digest of message fed in pieces of the given sizes (the last piece takes
-// whatever is left).
+// Digest of message fed in pieces of the given sizes, then the rest.
 std::string md5Hex(const std::string& message, const std::vector<unsigned int>& pieces = {}) {
   CMD5 md5;
   md5.init();
@@ -55,8 +54,7 @@ const char* const kEmpty = "d41d8cd98f00b204e9800998ecf8427e";
 
 }  // namespace
 
-// The RFC 1321 test suite, then lengths around the padding boundary (55
-// fits the count into the last block; 56 and more need a second one).
+// The RFC 1321 test suite, then lengths around the padding boundary.
 TEST(MD5, KnownDigests) {
   const std::pair<std::string, const char*> cases[] = {
       {"", kEmpty},
@@ -124,8 +122,7 @@ class CountingMD5 : public CMD5 {
   std::vector<unsigned int> lengths;
 };
 
-// finish pads through the virtual update: the padding up to 56 bytes (mod
-// 64), then the 8-byte count.
+// finish pads through the virtual update: up to 56 (mod 64), then the count.
 TEST(MD5, FinishPadsThroughVirtualUpdateAndInitStartsAFreshMessage) {
   for (unsigned int size : {3u, 60u}) {
     CountingMD5 md5;
@@ -160,8 +157,7 @@ class XorHash : public CHash {
 
 }  // namespace
 
-// Copies own their result and context, also of a finished digest after the
-// source is gone, through the base interface and between sizes.
+// Copies own result and context, through the base and between sizes too.
 TEST(Hash, CopiesAndAssignmentsOwnResultAndContext) {
   CMD5 original;
   original.init();

@@ -65,9 +65,7 @@ std::wstring rejection(const std::string& text) {
   return qel_test::messageOf<InvalidDateException>([&] { CDateTime value(text); });
 }
 
-// The text form of the fields as printf's %04d and %02d give them: the date
-// alone at midnight, else the time with its milliseconds when asked for and
-// not zero, and Z for UTC.
+// The text of the fields as printf gives them: the date alone at midnight.
 std::string printed(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
                     unsigned ms, bool gmt, bool dashes = false) {
   char text[64];
@@ -89,8 +87,7 @@ int daysInMonth(int year, int month) {
 
 }  // namespace
 
-// Every day of the calendar is checked by the walk in DateTimeCalendar; these
-// are the edges, and the constructors refuse what the checks refuse.
+// The edges (DateTimeCalendar walks every day); the constructors refuse the same.
 TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
   const unsigned short years[] = {2000, 2004, 1600, 1900, 2100, 2001};
   for (const auto& year : years) {
@@ -120,9 +117,7 @@ TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
   }
 }
 
-// Fields are kept as a day number and milliseconds, the default value being
-// day 0 with clear flags; the setters change their half, failed ones
-// nothing, and copies take the flags.
+// A day number and milliseconds, by default day 0 with clear flags.
 TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothing) {
   const CDateTime none;
   EXPECT_TRUE(!none.isValid() && none.getJD() == 0 && none.getms() == 0);
@@ -167,10 +162,8 @@ TEST(DateTimeComparison, DayThenTimeUnsignedFlagsTakeNoPart) {
   }
 }
 
-// Across the ends of days, months, years and leap days both ways.  Raw
-// values, and time parts beyond 32 bits of milliseconds, wrap without
-// trapping: the time part is cut to 32 bits; the stored milliseconds read as
-// a signed 32-bit number, with one carry either way.
+// Across days, months, years and leap days; raw values wrap: the time part is
+// cut to 32 bits, the stored milliseconds read signed, one carry either way.
 TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
   const std::tuple<CDateTime, short, short, short, short, short, CDateTime> cases[] = {
       {at(2000, 3, 1), 0, 0, 0, 0, -1, at(2000, 2, 29, 23, 59, 59, 999)},
@@ -184,8 +177,7 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
       {at(2004, 2, 28), 0, 0, 0, 20864, 0, at(2004, 2, 28, 5, 47, 44)},
       {at(2004, 2, 28, 5, 47, 44), 1, 0, 0, 0, 0, at(2004, 2, 29, 5, 47, 44)},
       {at(2004, 2, 29, 5, 47, 44), 366, 0, 0, 0, 0, at(2005, 3, 1, 5, 47, 44)},
-      // 600 hours is 2,160,000,000 ms, past the largest 32-bit count: it reads
-      // as -2,134,967,296 ms, 24 days and 61,367,296 ms back.
+      // 600 hours is 2,160,000,000 ms: read signed, 24 days and 61,367,296 ms back.
       {at(2013, 3, 5), 0, 600, 0, 0, 0, at(2013, 2, 8, 6, 57, 12, 704)},
       {raw(1721426, 0), 32767, 32767, 32767, 32767, 32767, raw(1754189, 46535479)},
       {raw(2451604, 86399999), -32768, -32768, -32768, -32768, -32768, raw(2418840, 36203519)},
@@ -211,10 +203,8 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
   }
 }
 
-// Raw Julian day numbers that no valid date has go through the inverse
-// conversion as signed 32-bit arithmetic with two's-complement wrap; the
-// fields arrive as their 16-bit patterns.  Julian day 0 is 24 November 4714
-// BC (year -4713) in the proleptic Gregorian calendar.
+// Signed 32-bit arithmetic with wrap, fields as 16-bit patterns; day 0 is
+// 24 November 4714 BC (year -4713).
 TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
   // year-month-day weekday
   const std::pair<std::uint32_t, const char*> cases[] = {{0, "60823-11-24 1"},
@@ -260,8 +250,7 @@ TEST(DateTimeClock, SystemTimeIsUtcAndNowLocalTimeFollowsTheZone) {
   EXPECT_NEAR(5.0 * 3600000.0, static_cast<double>(msOf(local) - msOf(utc)), 60000.0);
 }
 
-// Raw numbers can give fields wider than the layout; they are written in
-// full, zero-padded to the layout's width.
+// Fields of raw numbers wider than the layout are written in full.
 TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
   const auto utc = [](CDateTime value) {
     value.forceGMT(true);
@@ -293,12 +282,8 @@ TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
   }
 }
 
-// Walks every day from 1 January of year 1 to 31 December 9999, counting Julian
-// day numbers and weekdays on its own, and checks both conversions and the
-// weekday of each day.  1 January of year 1 (proleptic Gregorian) is Julian
-// day 1,721,426 and a Monday.  Every fifth day is also written with a time
-// that changes from day to day and read back, and every fifth other day in
-// its date-only forms with and without dashes.
+// 1 January of year 1 is day 1,721,426, a Monday; every fifth day is also
+// written with a time and read back, every fifth other one in date-only forms.
 TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
   std::uint32_t jd = 1721426;
   int weekday = 1;
@@ -356,8 +341,7 @@ TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
   EXPECT_EQ(5373484u, jd - 1);  // 31 December 9999
 }
 
-// Each field is a decimal number with optional leading white space and sign,
-// ending at the first other character; separators are not examined.
+// Fields read as strtoul reads them; separators are not examined.
 TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
   const std::tuple<std::string, CDateTime, bool> cases[] = {
       {"20130305", at(2013, 3, 5), false},
@@ -372,8 +356,7 @@ TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
       {"20130305X140709", at(2013, 3, 5, 14, 7, 9), false},
       {"20130305_140709,045", at(2013, 3, 5, 14, 7, 9, 45), false},
       {"20130305T140709.045!", at(2013, 3, 5, 14, 7, 9, 45), true},
-      // Midnight with milliseconds is date only; the milliseconds alone do
-      // not make a time, so even impossible ones pass.
+      // Milliseconds alone make no time, so even impossible ones pass.
       {"20130305T000000.500", at(2013, 3, 5), false},
       {"20130305T000000.-01", at(2013, 3, 5), false},
       {"201303 5", at(2013, 3, 5), false},
@@ -424,8 +407,7 @@ TEST(DateTimeRead, ImpossibleTextsFailWithTheTextAsMessage) {
            "20130230", "20131305", "00000000", "20130305T240000", "20130305T006000",
            "20130305T000060", "2013-3-5", "", "2013030", "201303051", "20130305T14070",
            "20130305T140709.45", "20130305T140709.045ZZ", "19000229", "00000305", "0000-00-00",
-           // A negative field is a large unsigned number; a lone sign or
-           // spaces are no number: 0.
+           // A negative field is a large unsigned number; a lone sign is 0.
            "-0130305", "2013-1-5", "20130305T-10000", "    0305", "2013+-05", "20130305T000001.-01",
            std::string("2013030\0", 8), std::string(20, '\0'), "2013030\xB2", longText}) {
     EXPECT_EQ(CStringHelper::fromANSI(text), rejection(text)) << text;
@@ -458,8 +440,7 @@ TEST(DateTimeRead, FailureLeavesTheValueButNotTheZone) {
 
 // Every form of DateTimeRead reads through it as well.
 TEST(DateTimeFromString, WideTextGoesThroughTheAnsiPage) {
-  // A character the page cannot hold becomes '?', and the message is the
-  // text as the page gives it back.
+  // What the page cannot hold becomes '?', in the message as well.
   const auto message = [](const std::wstring& text) {
     return qel_test::messageOf<InvalidDateException>([&] { CDateTime::CDateTimeFromString(text); });
   };
