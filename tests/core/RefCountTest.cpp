@@ -85,19 +85,13 @@ TYPED_TEST(AtomicCounter, PrefixGivesNewValuePostfixOldBothWrapAt32Bits) {
   const V lo = std::numeric_limits<V>::min();
   const V hi = std::numeric_limits<V>::max();
   EXPECT_EQ(V(0), static_cast<V>(TypeParam()));
+  // The elements of a braced list are evaluated in order.
   TypeParam counter(V(10));
-  EXPECT_EQ(V(11), ++counter);
-  EXPECT_EQ(V(11), counter++);
-  EXPECT_EQ(V(12), static_cast<V>(counter));
-  EXPECT_EQ(V(11), --counter);
-  EXPECT_EQ(V(11), counter--);
-  EXPECT_EQ(V(10), static_cast<V>(counter));
+  EXPECT_EQ((std::vector<V>{11, 11, 12, 11, 11, 10}),
+            (std::vector<V>{++counter, counter++, counter, --counter, counter--, counter}));
   TypeParam top(hi);
-  EXPECT_EQ(lo, ++top);
-  EXPECT_EQ(lo, top--);
-  EXPECT_EQ(hi, top++);
-  EXPECT_EQ(lo, static_cast<V>(top));
-  EXPECT_EQ(hi, --top);
+  EXPECT_EQ((std::vector<V>{lo, lo, hi, lo, hi}),
+            (std::vector<V>{++top, top--, top++, top, --top}));
   TypeParam minusOne(static_cast<V>(-1));
   EXPECT_EQ(V(0), ++minusOne);
   // Assignment stores the value; copies take it.
