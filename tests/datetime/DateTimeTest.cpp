@@ -419,23 +419,19 @@ TEST(DateTimeRead, ImpossibleTextsFailWithTheTextAsMessage) {
   EXPECT_EQ(8u, rejection(std::string("2013030\0", 8)).size());
 }
 
+// A recognised length sets the zone before the fields are judged; any other
+// length fails before anything changes.  Each text with the zone it leaves:
 TEST(DateTimeRead, FailureLeavesTheValueButNotTheZone) {
   Parsable value(at(2013, 3, 5, 14, 7, 9));
-  // A recognised length sets the zone before the fields are judged.
-  EXPECT_FALSE(value.parseDateTime(L"20131305T140709Z"));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_FALSE(value.parseDateTime(L"20131305T140709"));
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_FALSE(value.parseDateTime(std::wstring(16, L'\0')));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
-  // Any other length fails before anything changes.
-  EXPECT_FALSE(value.parseDateTime(L"201303051"));
-  EXPECT_FALSE(value.parseDateTime(std::wstring(10000, L'9')));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_FALSE(value.parseDateTime(L"2013030512"));  // the dashed length, month 30
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
+  const std::pair<std::wstring, bool> steps[] = {
+      {L"20131305T140709Z", true},       {L"20131305T140709", false},
+      {std::wstring(16, L'\0'), true},   {L"201303051", true},
+      {std::wstring(10000, L'9'), true}, {L"2013030512", false}};  // the dashed length, month 30
+  for (const auto& [text, gmt] : steps) {
+    EXPECT_FALSE(value.parseDateTime(text)) << text.size();
+    EXPECT_EQ(gmt, value.isGMTTime()) << text.size();
+    EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value) << text.size();
+  }
 }
 
 // Every form of DateTimeRead reads through it as well.
