@@ -57,26 +57,24 @@ class AtomicCounter : public ::testing::Test {
 template <typename C>
 class AtomicCounterConcurrency : public AtomicCounter<C> {};
 using Counters = ::testing::Types<CAtomicCounter, CAtomicLong>;
-struct CounterName {
-  template <typename C>
+// Names the instantiations after the class under test.
+struct ClassName {
+  template <typename T>
   static std::string GetName(int) {
-    return std::is_same<C, CAtomicCounter>::value ? "CAtomicCounter" : "CAtomicLong";
+    return std::is_same<T, CAtomicCounter>::value  ? "CAtomicCounter"
+           : std::is_same<T, CAtomicLong>::value   ? "CAtomicLong"
+           : std::is_same<T, CRefCountable>::value ? "CRefCountable"
+                                                   : "CWeakRefCountable";
   }
 };
-TYPED_TEST_SUITE(AtomicCounter, Counters, CounterName);
-TYPED_TEST_SUITE(AtomicCounterConcurrency, Counters, CounterName);
+TYPED_TEST_SUITE(AtomicCounter, Counters, ClassName);
+TYPED_TEST_SUITE(AtomicCounterConcurrency, Counters, ClassName);
 
 // The strong (atomic) and the weak (plain) count.
 template <typename B>
 class RefCountable : public ::testing::Test {};
 using CountBases = ::testing::Types<CRefCountable, CWeakRefCountable>;
-struct BaseName {
-  template <typename B>
-  static std::string GetName(int) {
-    return std::is_same<B, CRefCountable>::value ? "CRefCountable" : "CWeakRefCountable";
-  }
-};
-TYPED_TEST_SUITE(RefCountable, CountBases, BaseName);
+TYPED_TEST_SUITE(RefCountable, CountBases, ClassName);
 
 }  // namespace
 
