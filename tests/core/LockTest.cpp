@@ -2,15 +2,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 #include <type_traits>
-#include <vector>
 
 #include "qel/core/Exception.h"
 #include "qel/core/Lock.h"
+#include "support/Threads.h"
 
 using qel::CLock;
 using qel::CMutex;
@@ -18,22 +17,19 @@ using qel::CRWLock;
 using qel::manual_reset_event;
 using qel::OSException;
 using qel::SmartPtr;
+using qel_test::onThreads;
 
 namespace {
 
-// Generous upper bound for a state that must come about: polls pred until it
-// holds or 20 seconds pass (reached only when the code under test is wrong:
-// a lost wake-up, a deadlock).
+// Polls pred for up to 20 seconds, a bound reached only by a lost wake-up or
+// a deadlock.
 template <typename Pred>
 bool eventually(Pred pred) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
+  while (!pred() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  return true;
+  return pred();
 }
 
 // Gives a thread that should stay blocked the chance to proceed wrongly;
@@ -42,32 +38,17 @@ void giveBlockedThreadAChance() {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-// One-shot latch for handing control between test threads, independent of
-// the classes under test.
-class Latch {
- public:
-  void open() {
-    {
-      std::lock_guard<std::mutex> guard(_mutex);
-      _open = true;
-    }
-    _cv.notify_all();
-  }
-  void await() {
-    std::unique_lock<std::mutex> guard(_mutex);
-    _cv.wait(guard, [this] { return _open; });
-  }
-
- private:
-  std::mutex _mutex;
-  std::condition_variable _cv;
-  bool _open = false;
+// One-shot latch independent of the classes under test.
+struct Latch {
+  std::promise<void> promise;
+  std::shared_future<void> future = promise.get_future().share();
+  void open() { promise.set_value(); }
+  void await() const { future.wait(); }
 };
 
 template <typename F>
 void onOtherThread(F f) {
-  std::thread thread(f);
-  thread.join();
+  std::thread(f).join();
 }
 
 template <typename L>
@@ -97,14 +78,13 @@ void expectOsException(F f, const wchar_t* message) {
 // CLock and CMutex are both re-entrant exclusive locks.
 template <typename L>
 class ExclusiveLockConcurrency : public ::testing::Test {};
-using ExclusiveLocks = ::testing::Types<CLock, CMutex>;
-// Names the instantiations after the class under test in test output.
 struct LockName {
   template <typename L>
   static std::string GetName(int) {
     return std::is_same<L, CLock>::value ? "CLock" : "CMutex";
   }
 };
+using ExclusiveLocks = ::testing::Types<CLock, CMutex>;
 TYPED_TEST_SUITE(ExclusiveLockConcurrency, ExclusiveLocks, LockName);
 
 }  // namespace
@@ -116,8 +96,7 @@ TYPED_TEST(ExclusiveLockConcurrency, OwnerReentersOtherThreadsAreKeptOut) {
   EXPECT_FALSE(tryLockElsewhere(lock));
   EXPECT_TRUE(lock.tryLock());
   lock.lock();
-  // Each entry needs its own unlock.
-  lock.unlock();
+  lock.unlock();  // each entry needs its own unlock
   lock.unlock();
   EXPECT_FALSE(tryLockElsewhere(lock));
   lock.unlock();
@@ -136,24 +115,18 @@ TYPED_TEST(ExclusiveLockConcurrency, LockWaitsForTheOwnerAndGuardsState) {
   giveBlockedThreadAChance();
   EXPECT_FALSE(acquired.load());
   lock.unlock();
-  EXPECT_TRUE(eventually([&] { return acquired.load(); }));
   waiter.join();
+  EXPECT_TRUE(acquired.load());
 
   long long total = 0;  // deliberately plain: the lock is the only guard
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 5000; ++i) {
-        lock.lock();
-        ++total;
-        lock.unlock();
-      }
-    });
-  }
-  for (auto& thread : threads) {
-    thread.join();
-  }
-  EXPECT_EQ(20000, total);
+  onThreads(4, [&](int) {
+    for (int i = 0; i < 2000; ++i) {
+      lock.lock();
+      ++total;
+      lock.unlock();
+    }
+  });
+  EXPECT_EQ(8000, total);
 }
 
 TEST(CMutexConcurrency, UnlockWithoutOwnershipThrowsAndChangesNothing) {
@@ -185,8 +158,8 @@ TEST(CMutexConcurrency, AbandonedMutexIsTakenByLockAndReportedByTryLock) {
   mutex.unlock();
 }
 
+// Nothing may refer to a mutex its owner destroyed while holding it.
 TEST(CMutexConcurrency, DestroyedWhileHeldByItsOwner) {
-  // Nothing may refer to a mutex its owner destroyed while holding it.
   onOtherThread([] {
     {
       CMutex held;
@@ -217,30 +190,27 @@ TEST(ManualResetEventConcurrency, SetReleasesEveryWaiterUntilUnset) {
   event.unset();
   EXPECT_FALSE(event.isSet());
   std::atomic<int> passed{0};
-  std::vector<std::thread> waiters;
-  for (int i = 0; i < 3; ++i) {
-    waiters.emplace_back([&] {
+  onThreads(4, [&](int t) {
+    if (t < 3) {
       event.wait();
       ++passed;
-    });
-  }
-  giveBlockedThreadAChance();
-  EXPECT_EQ(0, passed.load());
-  onOtherThread([&] { event.set(); });
-  EXPECT_TRUE(eventually([&] { return passed.load() == 3; }));
-  for (auto& waiter : waiters) {
-    waiter.join();
-  }
+    } else {
+      giveBlockedThreadAChance();
+      EXPECT_EQ(0, passed.load());
+      event.set();
+    }
+  });
+  EXPECT_EQ(3, passed.load());
   EXPECT_TRUE(event.isSet());
 }
 
 TEST(CRWLockConcurrency, ReadersShareWritersWaitForAllAndExcludeEveryone) {
   CRWLock lock;
-  Latch readersHold[2];
-  Latch releaseReader[2];
-  std::vector<std::thread> readers;
+  Latch readersHold[2], releaseReader[2], releaseWriter;
+  std::atomic<bool> writerHolds{false}, secondWriter{false};
+  std::thread readers[2];
   for (int i = 0; i < 2; ++i) {
-    readers.emplace_back([&, i] {
+    readers[i] = std::thread([&, i] {
       lock.lockRead();
       readersHold[i].open();
       releaseReader[i].await();
@@ -249,9 +219,6 @@ TEST(CRWLockConcurrency, ReadersShareWritersWaitForAllAndExcludeEveryone) {
   }
   readersHold[0].await();
   readersHold[1].await();  // both hold the lock at once
-
-  std::atomic<bool> writerHolds{false};
-  Latch releaseWriter;
   std::thread writer([&] {
     lock.lockWrite();
     writerHolds = true;
@@ -266,7 +233,6 @@ TEST(CRWLockConcurrency, ReadersShareWritersWaitForAllAndExcludeEveryone) {
   readers[1].join();
   EXPECT_TRUE(eventually([&] { return writerHolds.load(); }));
 
-  std::atomic<bool> secondWriter{false};
   std::thread other([&] {
     lock.lockWrite();
     secondWriter = true;
@@ -275,17 +241,16 @@ TEST(CRWLockConcurrency, ReadersShareWritersWaitForAllAndExcludeEveryone) {
   giveBlockedThreadAChance();
   EXPECT_FALSE(secondWriter.load());
   releaseWriter.open();
-  EXPECT_TRUE(eventually([&] { return secondWriter.load(); }));
   writer.join();
   other.join();
+  EXPECT_TRUE(secondWriter.load());
 }
 
 TEST(CRWLockConcurrency, ReaderArrivingWhileWriterWaitsBlocksUntilUnlockWrite) {
   CRWLock lock;
   lock.lockRead();  // the reader that the writer waits for
-
-  std::atomic<bool> writerHolds{false};
-  std::atomic<bool> writerReleasing{false};
+  std::atomic<bool> writerHolds{false}, writerReleasing{false};
+  std::atomic<bool> probeHolds{false}, probeSawRelease{false};
   Latch releaseWriter;
   std::thread writer([&] {
     lock.lockWrite();
@@ -294,15 +259,11 @@ TEST(CRWLockConcurrency, ReaderArrivingWhileWriterWaitsBlocksUntilUnlockWrite) {
     writerReleasing = true;
     lock.unlockWrite();
   });
-
-  // Until the writer has closed the gate, a new reader still gets in; probe
+  // Until the writer has closed the gate a new reader still gets in: probe
   // until one is held back.
-  std::atomic<bool> probeHolds{false};
-  std::atomic<bool> probeSawRelease{false};
   std::thread probe;
   bool probeBlocked = false;
   for (int attempt = 0; attempt < 200 && !probeBlocked; ++attempt) {
-    probeHolds = false;
     probe = std::thread([&] {
       lock.lockRead();
       probeSawRelease = writerReleasing.load();
@@ -310,52 +271,41 @@ TEST(CRWLockConcurrency, ReaderArrivingWhileWriterWaitsBlocksUntilUnlockWrite) {
       lock.unlockRead();
     });
     giveBlockedThreadAChance();
-    if (probeHolds.load()) {
+    probeBlocked = !probeHolds.exchange(false);
+    if (!probeBlocked) {
       probe.join();
-    } else {
-      probeBlocked = true;
     }
   }
   ASSERT_TRUE(probeBlocked) << "the waiting writer never held new readers back";
   EXPECT_FALSE(writerHolds.load());
-
   lock.unlockRead();
   EXPECT_TRUE(eventually([&] { return writerHolds.load(); }));
   giveBlockedThreadAChance();
   EXPECT_FALSE(probeHolds.load());
   releaseWriter.open();
-  EXPECT_TRUE(eventually([&] { return probeHolds.load(); }));
-  EXPECT_TRUE(probeSawRelease.load());
   writer.join();
   probe.join();
+  EXPECT_TRUE(probeHolds.load() && probeSawRelease.load());
 }
 
 TEST(CRWLockConcurrency, GuardsSharedStateUnderMixedLoad) {
   SmartPtr<CRWLock> lock(new CRWLock);
   int value = 0;  // written under the write lock, read under the read lock
   std::atomic<int> badReads{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([lock, &value, &badReads, t] {
-      for (int i = 0; i < 2000; ++i) {
-        if ((i + t) % 4 == 0) {
-          lock->lockWrite();
-          ++value;
-          ++value;  // never observed odd by a reader
-          lock->unlockWrite();
-        } else {
-          lock->lockRead();
-          if (value % 2 != 0) {
-            ++badReads;
-          }
-          lock->unlockRead();
-        }
+  onThreads(4, [lock, &value, &badReads](int t) {
+    for (int i = 0; i < 2000; ++i) {
+      if ((i + t) % 4 == 0) {
+        lock->lockWrite();
+        ++value;
+        ++value;  // never observed odd by a reader
+        lock->unlockWrite();
+      } else {
+        lock->lockRead();
+        badReads += value % 2;
+        lock->unlockRead();
       }
-    });
-  }
-  for (auto& thread : threads) {
-    thread.join();
-  }
+    }
+  });
   EXPECT_EQ(0, badReads.load());
   EXPECT_EQ(2 * 4 * 500, value);
   EXPECT_EQ(1u, lock->getRefCount());

@@ -4,18 +4,19 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "qel/core/RefCount.h"
+#include "support/Threads.h"
 
 using qel::CAtomicCounter;
 using qel::CAtomicLong;
 using qel::CRefCountable;
 using qel::CWeakRefCountable;
 using qel::SmartPtr;
+using qel_test::onThreads;
 
 namespace {
 
@@ -56,26 +57,24 @@ class AtomicCounter : public ::testing::Test {
 template <typename C>
 class AtomicCounterConcurrency : public AtomicCounter<C> {};
 using Counters = ::testing::Types<CAtomicCounter, CAtomicLong>;
-struct CounterName {
-  template <typename C>
+// Names the instantiations after the class under test.
+struct ClassName {
+  template <typename T>
   static std::string GetName(int) {
-    return std::is_same<C, CAtomicCounter>::value ? "CAtomicCounter" : "CAtomicLong";
+    return std::is_same<T, CAtomicCounter>::value  ? "CAtomicCounter"
+           : std::is_same<T, CAtomicLong>::value   ? "CAtomicLong"
+           : std::is_same<T, CRefCountable>::value ? "CRefCountable"
+                                                   : "CWeakRefCountable";
   }
 };
-TYPED_TEST_SUITE(AtomicCounter, Counters, CounterName);
-TYPED_TEST_SUITE(AtomicCounterConcurrency, Counters, CounterName);
+TYPED_TEST_SUITE(AtomicCounter, Counters, ClassName);
+TYPED_TEST_SUITE(AtomicCounterConcurrency, Counters, ClassName);
 
 // The strong (atomic) and the weak (plain) count.
 template <typename B>
 class RefCountable : public ::testing::Test {};
 using CountBases = ::testing::Types<CRefCountable, CWeakRefCountable>;
-struct BaseName {
-  template <typename B>
-  static std::string GetName(int) {
-    return std::is_same<B, CRefCountable>::value ? "CRefCountable" : "CWeakRefCountable";
-  }
-};
-TYPED_TEST_SUITE(RefCountable, CountBases, BaseName);
+TYPED_TEST_SUITE(RefCountable, CountBases, ClassName);
 
 }  // namespace
 
@@ -84,19 +83,13 @@ TYPED_TEST(AtomicCounter, PrefixGivesNewValuePostfixOldBothWrapAt32Bits) {
   const V lo = std::numeric_limits<V>::min();
   const V hi = std::numeric_limits<V>::max();
   EXPECT_EQ(V(0), static_cast<V>(TypeParam()));
+  // The elements of a braced list are evaluated in order.
   TypeParam counter(V(10));
-  EXPECT_EQ(V(11), ++counter);
-  EXPECT_EQ(V(11), counter++);
-  EXPECT_EQ(V(12), static_cast<V>(counter));
-  EXPECT_EQ(V(11), --counter);
-  EXPECT_EQ(V(11), counter--);
-  EXPECT_EQ(V(10), static_cast<V>(counter));
+  EXPECT_EQ((std::vector<V>{11, 11, 12, 11, 11, 10}),
+            (std::vector<V>{++counter, counter++, counter, --counter, counter--, counter}));
   TypeParam top(hi);
-  EXPECT_EQ(lo, ++top);
-  EXPECT_EQ(lo, top--);
-  EXPECT_EQ(hi, top++);
-  EXPECT_EQ(lo, static_cast<V>(top));
-  EXPECT_EQ(hi, --top);
+  EXPECT_EQ((std::vector<V>{lo, lo, hi, lo, hi}),
+            (std::vector<V>{++top, top--, top++, top, --top}));
   TypeParam minusOne(static_cast<V>(-1));
   EXPECT_EQ(V(0), ++minusOne);
   // Assignment stores the value; copies take it.
@@ -111,22 +104,16 @@ TYPED_TEST(AtomicCounter, PrefixGivesNewValuePostfixOldBothWrapAt32Bits) {
 TYPED_TEST(AtomicCounterConcurrency, InterlockedIncrementsAndDecrementsAreNotLost) {
   using V = typename TestFixture::V;
   TypeParam counter;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&counter] {
-      for (int i = 0; i < 20000; ++i) {
-        ++counter;
-        counter++;
-        --counter;
-        counter--;
-        ++counter;
-      }
-    });
-  }
-  for (auto& thread : threads) {
-    thread.join();
-  }
-  EXPECT_EQ(V(80000), static_cast<V>(counter));
+  onThreads(4, [&counter](int) {
+    for (int i = 0; i < 5000; ++i) {
+      ++counter;
+      counter++;
+      --counter;
+      counter--;
+      ++counter;
+    }
+  });
+  EXPECT_EQ(V(20000), static_cast<V>(counter));
 }
 
 TYPED_TEST(RefCountable, CountsOnePerReferenceAndDestroysAtZero) {
@@ -234,28 +221,21 @@ TEST(SmartPtr, AssignmentAddsTheNewReferenceBeforeReleasingTheOld) {
   EXPECT_EQ(3, destroyed);
 }
 
+// The last release comes from whichever thread ends last.
 TEST(SmartPtrConcurrency, CopiesInManyThreadsReleaseExactlyOnce) {
   for (int round = 0; round < 20; ++round) {
-    auto* object = new FinalReleaseCounter;
-    std::vector<std::thread> threads;
-    {
-      SmartPtr<FinalReleaseCounter> shared(object);
-      for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([shared] {
-          for (int i = 0; i < 2000; ++i) {
-            SmartPtr<FinalReleaseCounter> copy(shared);
-            SmartPtr<FinalReleaseCounter> another;
-            another = copy;
-          }
-        });
+    FinalReleaseCounter object;
+    std::vector<SmartPtr<FinalReleaseCounter>> owners(4, SmartPtr<FinalReleaseCounter>(&object));
+    onThreads(4, [&owners](int t) {
+      for (int i = 0; i < 1000; ++i) {
+        SmartPtr<FinalReleaseCounter> copy(owners[t]);
+        SmartPtr<FinalReleaseCounter> another;
+        another = copy;
       }
-    }
-    for (auto& thread : threads) {
-      thread.join();
-    }
-    EXPECT_EQ(1, object->finalReleases.load());
-    EXPECT_EQ(0u, object->getRefCount());
-    delete object;
+      owners[t].reset();
+    });
+    EXPECT_EQ(1, object.finalReleases.load());
+    EXPECT_EQ(0u, object.getRefCount());
   }
 }
 
@@ -263,20 +243,7 @@ TEST(SmartPtrConcurrency, LastReleaseRacesDeleteOnce) {
   for (int round = 0; round < 50; ++round) {
     int destroyed = 0;
     std::vector<SmartPtr<Tracked>> pointers(4, SmartPtr<Tracked>(new Tracked(&destroyed)));
-    std::atomic<bool> go{false};
-    std::vector<std::thread> threads;
-    for (auto& pointer : pointers) {
-      threads.emplace_back([&pointer, &go] {
-        while (!go.load()) {
-          std::this_thread::yield();
-        }
-        pointer.reset();
-      });
-    }
-    go = true;
-    for (auto& thread : threads) {
-      thread.join();
-    }
+    onThreads(4, [&pointers](int t) { pointers[t].reset(); });
     EXPECT_EQ(1, destroyed);
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qel/core/StringHelper.h"
@@ -32,24 +33,21 @@ std::wstring widen(const std::string& ascii) {
 // Fields between separators; a separator at the end adds no empty field.
 // The narrow form does the same over bytes, a NUL included.
 TEST(Split, FieldsBetweenSeparatorsAppendedToTheOutput) {
-  const struct {
-    std::wstring text;
-    wchar_t separator;
-    Words fields;
-  } cases[] = {{L"a,,b,", L',', {L"a", L"", L"b"}},
-               {L",a", L',', {L"", L"a"}},
-               {L"whole", L',', {L"whole"}},
-               {L"", L',', {}},
-               {L",", L',', {L""}},
-               {L",,", L',', {L"", L""}},
-               {L"a,b,,", L',', {L"a", L"b", L""}},
-               {L"x\u20ACy\u20AC", L'\u20AC', {L"x", L"y"}}};
-  for (const auto& c : cases) {
+  const std::tuple<std::wstring, wchar_t, Words> cases[] = {
+      {L"a,,b,", L',', {L"a", L"", L"b"}},
+      {L",a", L',', {L"", L"a"}},
+      {L"whole", L',', {L"whole"}},
+      {L"", L',', {}},
+      {L",", L',', {L""}},
+      {L",,", L',', {L"", L""}},
+      {L"a,b,,", L',', {L"a", L"b", L""}},
+      {L"x\u20ACy\u20AC", L'\u20AC', {L"x", L"y"}}};
+  for (const auto& [text, separator, fields] : cases) {
     Words out{L"kept"};
-    CStringHelper::split(c.text, c.separator, out);
+    CStringHelper::split(text, separator, out);
     Words expected{L"kept"};
-    expected.insert(expected.end(), c.fields.begin(), c.fields.end());
-    EXPECT_EQ(expected, out) << c.text.size();
+    expected.insert(expected.end(), fields.begin(), fields.end());
+    EXPECT_EQ(expected, out) << text.size();
   }
   std::vector<std::string> out;
   CStringHelper::split("a,,b,", ',', out);
@@ -83,27 +81,25 @@ TEST(CaseMapping, OnlyAsciiLettersChange) {
 // unsigned bytes of the ANSI page up to the first NUL, where unmappable
 // characters are all '?'.
 TEST(CompareNoCase, ComparesFoldedAnsiBytes) {
-  const struct {
-    std::wstring a, b;
-    int sign;
-  } cases[] = {{L"ABC", L"abc", 0},
-               {L"", L"", 0},
-               {L"MiXeD 1", L"mIxEd 1", 0},
-               {L"a", L"B", -1},
-               {L"B", L"a", 1},
-               {L"abc", L"ABCD", -1},
-               {L"abcd", L"ABC", 1},
-               {L"", L"a", -1},
-               {L"_", L"A", -1},
-               {L"a", L"_", 1},
-               {L"\u00e9", L"\u00c9", 1},
-               {L"\u00e9", L"e", 1},
-               {L"\u20AC", L"z", 1},
-               {L"\u4e2d", L"\u4e8c", 0},
-               {std::wstring(L"ab\0x", 4), L"AB", 0}};
-  for (const auto& c : cases) {
-    const int result = CStringHelper::compareNoCase(c.a, c.b);
-    EXPECT_EQ(c.sign, (result > 0) - (result < 0)) << c.a.size() << " " << c.b.size();
+  const std::tuple<std::wstring, std::wstring, int> cases[] = {
+      {L"ABC", L"abc", 0},
+      {L"", L"", 0},
+      {L"a", L"B", -1},
+      {L"B", L"a", 1},
+      {L"abc", L"ABCD", -1},
+      {L"abcd", L"ABC", 1},
+      {L"", L"a", -1},
+      {L"_", L"A", -1},
+      {L"a", L"_", 1},
+      {L"\u00e9", L"\u00c9", 1},
+      {L"\u00e9", L"e", 1},
+      {L"\u20AC", L"z", 1},
+      {L"MiXeD 1", L"mIxEd 1", 0},
+      {L"\u4e2d", L"\u4e8c", 0},
+      {std::wstring(L"ab\0x", 4), L"AB", 0}};
+  for (const auto& [a, b, sign] : cases) {
+    const int result = CStringHelper::compareNoCase(a, b);
+    EXPECT_EQ(sign, (result > 0) - (result < 0)) << a.size() << " " << b.size();
   }
 }
 
@@ -111,68 +107,46 @@ TEST(CompareNoCase, ComparesFoldedAnsiBytes) {
 // to the first other character, saturating at 32 bits; toShort keeps the
 // low 16 bits of that.
 TEST(NumberParsing, DecimalSaturatesAt32BitsShortKeepsTheLow16) {
-  const struct {
-    std::wstring text;
-    int value;
-  } cases[] = {{L"12abc", 12},
-               {L"abc", 0},
-               {L"", 0},
-               {L"  \t42", 42},
-               {L"+7", 7},
-               {L"-15 apples", -15},
-               {L"- 5", 0},
-               {L"12\u00e9", 12},
-               {L"0x1F", 0},
-               {L"2147483647", INT_MAX},
-               {L"-2147483648", INT_MIN},
-               {std::wstring(L"1\0009", 3), 1},
-               {L"3000000000", INT_MAX},
-               {L"2147483648", INT_MAX},
-               {L"-3000000000", INT_MIN},
-               {L"-2147483649", INT_MIN},
-               {L"99999999999999999999999999", INT_MAX},
-               {L"-99999999999999999999999999", INT_MIN},
-               {L"70000", 70000},
-               {L"-70000", -70000},
-               {L"32768", 32768},
-               {L"65535", 65535},
-               {L"65536", 65536}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.value, CStringHelper::toInt(c.text)) << c.text.size();
-    EXPECT_EQ(c.value, CStringHelper::toLong(c.text)) << c.text.size();
-    EXPECT_EQ(static_cast<short>(c.value & 0xFFFF), CStringHelper::toShort(c.text));
-  }
+  const std::tuple<std::wstring, int> cases[] = {
+      {L"12abc", 12},      {L"abc", 0},          {L"", 0},
+      {L"  \t42", 42},     {L"+7", 7},           {L"- 5", 0},
+      {L"12\u00e9", 12},   {L"0x1F", 0},         {L"70000", 70000},
+      {L"-70000", -70000}, {L"32768", 32768},    {L"65535", 65535},
+      {L"65536", 65536},   {L"-15 apples", -15}, {std::wstring(L"1\0009", 3), 1}};
+  const std::tuple<std::wstring, int> limits[] = {{L"2147483647", INT_MAX},
+                                                  {L"-2147483648", INT_MIN},
+                                                  {L"3000000000", INT_MAX},
+                                                  {L"2147483648", INT_MAX},
+                                                  {L"-3000000000", INT_MIN},
+                                                  {L"-2147483649", INT_MIN},
+                                                  {L"99999999999999999999999999", INT_MAX},
+                                                  {L"-99999999999999999999999999", INT_MIN}};
+  const auto check = [](const auto& table) {
+    for (const auto& [text, value] : table) {
+      EXPECT_EQ(value, CStringHelper::toInt(text)) << text.size();
+      EXPECT_EQ(value, CStringHelper::toLong(text)) << text.size();
+      EXPECT_EQ(static_cast<short>(value & 0xFFFF), CStringHelper::toShort(text));
+    }
+  };
+  check(cases);
+  check(limits);
 }
 
 TEST(NumberParsing, InABase) {
-  const struct {
-    const wchar_t* text;
-    int base;
-    std::int32_t value;
-  } cases[] = {{L"ff", 16, 255},
-               {L"FF", 16, 255},
-               {L"0x1A", 16, 26},
-               {L"-0x1a", 16, -26},
-               {L"777", 8, 511},
-               {L"101", 2, 5},
-               {L"z", 36, 35},
-               {L"0xfg", 16, 15},
-               {L"FFFFFFFF", 16, INT_MAX},
-               {L"-80000000", 16, INT_MIN},
-               {L"-FFFFFFFFFF", 16, INT_MIN},
-               {L"0x10", 0, 16},
-               {L"010", 0, 8},
-               {L"12", 1, 0},
-               {L"12", 37, 0},
-               {L"12", -5, 0}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.value, CStringHelper::toLong(c.text, c.base)) << c.text << " " << c.base;
-  }
-  const struct {
-    const wchar_t* text;
-    int base;
-    unsigned long long value;
-  } unsignedCases[] = {
+  const std::tuple<const wchar_t*, int, std::int32_t> cases[] = {
+      {L"ff", 16, 255}, {L"FF", 16, 255}, {L"0x1A", 16, 26}, {L"-0x1a", 16, -26}, {L"777", 8, 511},
+      {L"101", 2, 5},   {L"z", 36, 35},   {L"0xfg", 16, 15}, {L"0x10", 0, 16},    {L"010", 0, 8},
+      {L"12", 1, 0},    {L"12", 37, 0},   {L"12", -5, 0}};
+  const std::tuple<const wchar_t*, int, std::int32_t> limits[] = {
+      {L"FFFFFFFF", 16, INT_MAX}, {L"-80000000", 16, INT_MIN}, {L"-FFFFFFFFFF", 16, INT_MIN}};
+  const auto check = [](const auto& table) {
+    for (const auto& [text, base, value] : table) {
+      EXPECT_EQ(value, CStringHelper::toLong(text, base)) << text << " " << base;
+    }
+  };
+  check(cases);
+  check(limits);
+  const std::tuple<const wchar_t*, int, unsigned long long> unsignedCases[] = {
       {L"18446744073709551615", 10, ULLONG_MAX},
       {L"18446744073709551616", 10, ULLONG_MAX},
       {L"999999999999999999999999", 10, ULLONG_MAX},
@@ -182,31 +156,27 @@ TEST(NumberParsing, InABase) {
       {L" 12z", 10, 12},
       {L"", 10, 0},
       {L"\u4e2d1", 10, 0},
-      {L"-1", 10, ULLONG_MAX},  // negated in the unsigned type
-  };
-  for (const auto& c : unsignedCases) {
-    EXPECT_EQ(c.value, CStringHelper::toULongLong(c.text, c.base)) << c.text;
+      {L"-1", 10, ULLONG_MAX}};  // negated in the unsigned type
+  for (const auto& [text, base, value] : unsignedCases) {
+    EXPECT_EQ(value, CStringHelper::toULongLong(text, base)) << text;
   }
 }
 
 // Hexadecimal for radix 16, decimal for any other, never past the size.
 TEST(FromInt, PrintsWithinTheBuffer) {
-  const struct {
-    std::uint32_t value;
-    int size, radix;
-    const char* text;
-  } cases[] = {{255, 16, 16, "FF"},
-               {255, 16, 10, "255"},
-               {255, 16, 8, "255"},
-               {255, 16, 2, "255"},
-               {0, 16, 16, "0"},
-               {4294967295u, 11, 10, "4294967295"},
-               {4294967295u, 9, 16, "FFFFFFFF"},
-               {0xABCDEFu, 16, 16, "ABCDEF"}};
-  for (const auto& c : cases) {
+  const std::tuple<std::uint32_t, int, int, const char*> cases[] = {
+      {255, 16, 16, "FF"},
+      {255, 16, 10, "255"},
+      {255, 16, 8, "255"},
+      {255, 16, 2, "255"},
+      {0, 16, 16, "0"},
+      {4294967295u, 11, 10, "4294967295"},
+      {4294967295u, 9, 16, "FFFFFFFF"},
+      {0xABCDEFu, 16, 16, "ABCDEF"}};
+  for (const auto& [value, size, radix, text] : cases) {
     char buffer[16];
-    EXPECT_EQ(buffer, CStringHelper::fromInt(c.value, buffer, c.size, c.radix));
-    EXPECT_STREQ(c.text, buffer);
+    EXPECT_EQ(buffer, CStringHelper::fromInt(value, buffer, size, radix));
+    EXPECT_STREQ(text, buffer);
   }
   EXPECT_EQ(nullptr, CStringHelper::fromInt(255, nullptr, 16, 16));
   for (int size = -1; size <= 4; ++size) {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "crypto/HexPair.h"
@@ -141,44 +143,34 @@ TEST(BlowFish, SetKeyVectorsFromOneToTwentyFourBytes) {
   }
 }
 
-// The published CBC and CFB streams (the CFB one followed by the three bytes
-// that the zero fill adds to the last block), also through copies: every
-// call starts from the stored vector, which never moves.
+// The published CBC and CFB streams (CFB with the zero fill's three bytes),
+// through copies too: every call starts from the stored vector.
 TEST(BlowFish, ChainedVectorsAlsoThroughCopies) {
-  const struct {
-    int mode;
-    const char* cipher;
-  } cases[] = {
+  const std::pair<int, const char*> cases[] = {
       {CBlowFish::CBC, "6b77b4d63006dee605b156e27403979358deb9e7154616d959f1652bd5ff92cc"},
       {CBlowFish::CFB, "e73214a2822139caf26ecf6d2eb9e76e3da3de04d1517200519d57a6c3384ece"}};
   CBlowFish original = makeCipher(kChainKey, kChainIv);
   CBlowFish copy(original);
   CBlowFish assigned = makeCipher("00");
   assigned = original;
-  for (const auto& c : cases) {
+  for (const auto& [mode, text] : cases) {
     for (CBlowFish* cipher : {&original, &copy, &assigned}) {
-      EXPECT_EQ(fromHex(c.cipher), run(*cipher, true, chainData(), c.mode)) << c.mode;
-      EXPECT_EQ(chainData(), run(*cipher, false, fromHex(c.cipher), c.mode)) << c.mode;
+      EXPECT_EQ(fromHex(text), run(*cipher, true, chainData(), mode)) << mode;
+      EXPECT_EQ(chainData(), run(*cipher, false, fromHex(text), mode)) << mode;
       cipher->resetChain();
     }
     // The second half enciphered alone does not continue the first half.
     const Bytes data = chainData();
-    EXPECT_NE(fromHex(c.cipher + 32),
-              run(original, true, Bytes(data.begin() + 16, data.end()), c.mode));
+    EXPECT_NE(fromHex(text + 32), run(original, true, Bytes(data.begin() + 16, data.end()), mode));
   }
 }
 
 TEST(BlowFish, NineteenBlockBuffersInEveryMode) {
-  // Two groups of eight blocks processed side by side and a rest of three
-  // (a pair and a single block); every prefix of whole blocks is checked as
-  // well, down to a single block, which covers every mix of the groups of
-  // four, two and one that a short buffer is cut into.
+  // Two groups of eight blocks side by side and a rest of three; every prefix
+  // of whole blocks as well, which covers every mix of groups a buffer is cut into.
   CBlowFish cipher = makeCipher(kChainKey, kChainIv);
   const Bytes plain = pattern(152);
-  const struct {
-    int mode;
-    const char* cipher;
-  } cases[] = {
+  const std::pair<int, const char*> cases[] = {
       {CBlowFish::ECB,
        "8eeab78470b030525a0029b36802da7015386914334bb29db3311c6eedad76cbe3c23cfdf42f932d71e93503"
        "5fdce6dd5bb25fff1389dae0563cf05f57f69c2f6ef9afce1b16cf2f6f5c3102f4af4030901bb0205d387a94"
@@ -194,14 +186,14 @@ TEST(BlowFish, NineteenBlockBuffersInEveryMode) {
        "eaf9c81bf96a26e078ef7b1e006c02d8520370077546700327bf5170d519f81c3e8614a03548674bc7014983"
        "5a94df662f9416a0172c4392e0cdae21e2bccacc952733af2c1620cbcaa766b135644db4457aa1aa8dc5dc2f"
        "edfb87de6969b76d99faa4e7ee7ccb78052e7195"}};
-  for (const auto& c : cases) {
-    const Bytes expected = fromHex(c.cipher);
+  for (const auto& [mode, text] : cases) {
+    const Bytes expected = fromHex(text);
     ASSERT_EQ(152u, expected.size());
     for (std::size_t n = 8; n <= plain.size(); n += 8) {
       const Bytes head(plain.begin(), plain.begin() + n);
       const Bytes enciphered(expected.begin(), expected.begin() + n);
-      EXPECT_EQ(enciphered, run(cipher, true, head, c.mode)) << c.mode << " " << n;
-      EXPECT_EQ(head, run(cipher, false, enciphered, c.mode)) << c.mode << " " << n;
+      EXPECT_EQ(enciphered, run(cipher, true, head, mode)) << mode << " " << n;
+      EXPECT_EQ(head, run(cipher, false, enciphered, mode)) << mode << " " << n;
     }
   }
 }
@@ -274,50 +266,43 @@ TEST(BlowFish, RefusesEmptyKeysAndPartialBlocksWritingNothing) {
   EXPECT_THROW(cipher.decrypt(in.data(), nullptr, 8, CBlowFish::ECB), IllegalStateException);
 }
 
-// Expected texts: the values padded with spaces, enciphered in CBC mode by an
-// independent Blowfish implementation with the same key and vector.  They
-// read back without the trailing spaces and NULs, in either case of digits
-// and with an odd last character ignored.
+// Texts made by an independent implementation (CBC, padded with spaces); an
+// odd last character is ignored.
 TEST(HexValue, EncodedVectorsReadBackWithoutTrailingSpacesAndNuls) {
-  const struct {
-    std::string value;
-    std::string text;
-    const char* decoded;
-  } cases[] = {{"", "75881acc0d8a948a", ""},
-               {"1234567", "2728476c3e14d7c7", "1234567"},
-               {"12345678", "7bbac524adc701ceb9ba9a38ef3f4ceb", "12345678"},
-               {std::string("secret value\0 with nul  ", 24),
-                "f1853e4a4a511286586b6baef19f7b838c278f3385ff6d1b81225a867b279a85",
-                "secret value with nul"}};
+  const std::tuple<std::string, std::string, const char*> cases[] = {
+      {"", "75881acc0d8a948a", ""},
+      {"1234567", "2728476c3e14d7c7", "1234567"},
+      {"12345678", "7bbac524adc701ceb9ba9a38ef3f4ceb", "12345678"},
+      {std::string("secret value\0 with nul  ", 24),
+       "f1853e4a4a511286586b6baef19f7b838c278f3385ff6d1b81225a867b279a85",
+       "secret value with nul"}};
   CBlowFish cipher = valueCipher();
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.text, cipher.encodeValue(c.value));
-    EXPECT_EQ(c.decoded, cipher.decodeValue(c.text)) << c.text;
+  for (const auto& [value, text, decoded] : cases) {
+    EXPECT_EQ(text, cipher.encodeValue(value));
+    EXPECT_EQ(decoded, cipher.decodeValue(text)) << text;
   }
-  EXPECT_EQ("1234567", cipher.decodeValue("2728476C3E14D7C7"));
-  EXPECT_EQ("1234567", cipher.decodeValue("2728476c3e14d7c77"));
-  EXPECT_EQ("1234567", cipher.decodeValue("2728476c3e14d7c7g"));
+  for (const char* text : {"2728476C3E14D7C7", "2728476c3e14d7c77", "2728476c3e14d7c7g"}) {
+    EXPECT_EQ("1234567", cipher.decodeValue(text)) << text;
+  }
   for (std::size_t n = 0; n < 40; ++n) {
     EXPECT_EQ((n / 8 + 1) * 16, cipher.encodeValue(std::string(n, 'v')).size()) << n;
   }
 }
 
 TEST(HexValue, RoundTripDropsOnlyTrailingSpacesAndNuls) {
-  const struct {
-    std::string value;
-    std::string decoded;
-  } cases[] = {{"ends in spaces   ", "ends in spaces"},
-               {"        ", ""},
-               {"  inner  spaces kept", "  inner  spaces kept"},
-               {std::string("a\0b\0", 4), "ab"},
-               {std::string(8, '\0'), ""},
-               {std::string("x \0 ", 4), "x "},
-               {"\xff\x80\x01 high bytes", "\xff\x80\x01 high bytes"},
-               {std::string(1000, 'z'), std::string(1000, 'z')},
-               {std::string(10 * 1024 * 1024, 'Q'), std::string(10 * 1024 * 1024, 'Q')}};
+  const std::pair<std::string, std::string> cases[] = {
+      {"ends in spaces   ", "ends in spaces"},
+      {"        ", ""},
+      {"  inner  spaces kept", "  inner  spaces kept"},
+      {std::string("a\0b\0", 4), "ab"},
+      {std::string(8, '\0'), ""},
+      {std::string("x \0 ", 4), "x "},
+      {"\xff\x80\x01 high bytes", "\xff\x80\x01 high bytes"},
+      {std::string(1000, 'z'), std::string(1000, 'z')},
+      {std::string(10 * 1024 * 1024, 'Q'), std::string(10 * 1024 * 1024, 'Q')}};
   CBlowFish cipher = valueCipher();
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.decoded, cipher.decodeValue(cipher.encodeValue(c.value))) << c.value.size();
+  for (const auto& [value, decoded] : cases) {
+    EXPECT_EQ(decoded, cipher.decodeValue(cipher.encodeValue(value))) << value.size();
   }
 }
 
@@ -348,8 +333,7 @@ TEST(HexValue, PairsReadAsTheCLibraryReadsBase16) {
           << a << " " << b;
     }
   }
-  // In whole texts: " f" is 15, "-1" is 255 (the low 8 bits of -1), "+a" is
-  // 10, "-f" is 241.
+  // In whole texts: " f" is 15, "-1" is 255, "+a" is 10, "-f" is 241.
   CBlowFish cipher = valueCipher();
   EXPECT_EQ(cipher.decodeValue("0fff0af105fa0030"), cipher.decodeValue(" f-1+a-f 5-6+030"));
   EXPECT_EQ(cipher.decodeValue("0f000a0000000000"), cipher.decodeValue(" fx+a  \t0-z-+-+\n0"));

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qel/crypto/Hash.h"
@@ -17,8 +18,7 @@ std::string hexOf(CHash& hash) {
   return text;
 }
 
-// Digest of message fed in pieces of the given sizes (the last piece takes
-// whatever is left).
+// Digest of message fed in pieces of the given sizes, then the rest.
 std::string md5Hex(const std::string& message, const std::vector<unsigned int>& pieces = {}) {
   CMD5 md5;
   md5.init();
@@ -54,31 +54,28 @@ const char* const kEmpty = "d41d8cd98f00b204e9800998ecf8427e";
 
 }  // namespace
 
-// The RFC 1321 test suite, then lengths around the padding boundary (55
-// fits the count into the last block; 56 and more need a second one).
+// The RFC 1321 test suite, then lengths around the padding boundary.
 TEST(MD5, KnownDigests) {
-  const struct {
-    std::string message;
-    const char* digest;
-  } cases[] = {{"", kEmpty},
-               {"a", "0cc175b9c0f1b6a831c399e269772661"},
-               {"abc", kAbc},
-               {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-               {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-               {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-                "d174ab98d277d9f5a5611c2c9f419d9f"},
-               {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-                "57edf4a22be3c955ac49da2e2107b67a"},
-               {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
-               {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
-               {std::string(63, 'a'), "b06521f39153d618550606be297466d5"},
-               {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
-               {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435"},
-               {std::string(119, 'a'), "8a7bd0732ed6a28ce75f6dabc90e1613"},
-               {std::string(120, 'a'), "5f61c0ccad4cac44c75ff505e1f1e537"},
-               {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.digest, md5Hex(c.message)) << c.message.size() << " bytes";
+  const std::pair<std::string, const char*> cases[] = {
+      {"", kEmpty},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", kAbc},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+      {std::string(55, 'a'), "ef1772b6dff9a122358552954ad0df65"},
+      {std::string(56, 'a'), "3b0c8ac703f828b04c6c197006d17218"},
+      {std::string(63, 'a'), "b06521f39153d618550606be297466d5"},
+      {std::string(64, 'a'), "014842d480b571495a4a0363793f7367"},
+      {std::string(65, 'a'), "c743a45e0d2e6a95cb859adae0248435"},
+      {std::string(119, 'a'), "8a7bd0732ed6a28ce75f6dabc90e1613"},
+      {std::string(120, 'a'), "5f61c0ccad4cac44c75ff505e1f1e537"},
+      {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"}};
+  for (const auto& [message, digest] : cases) {
+    EXPECT_EQ(digest, md5Hex(message)) << message.size() << " bytes";
   }
 }
 
@@ -107,9 +104,8 @@ TEST(MD5, ResultIsTheDigestInOrderAndTheHexTextIsAppended) {
   md5.init();
   feed(md5, "abc");
   md5.finish();
-  const unsigned char expected[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
-                                      0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
-  EXPECT_EQ(0, std::memcmp(expected, md5.getResult(), 16));
+  EXPECT_EQ(0, std::memcmp("\x90\x01\x50\x98\x3c\xd2\x4f\xb0\xd6\x96\x3f\x7d\x28\xe1\x7f\x72",
+                           md5.getResult(), 16));
   std::string text = "abc";
   md5.toHexaDecimal(text);
   md5.toHexaDecimal(text);
@@ -126,8 +122,7 @@ class CountingMD5 : public CMD5 {
   std::vector<unsigned int> lengths;
 };
 
-// finish pads through the virtual update: the padding up to 56 bytes (mod
-// 64), then the 8-byte count.
+// finish pads through the virtual update: up to 56 (mod 64), then the count.
 TEST(MD5, FinishPadsThroughVirtualUpdateAndInitStartsAFreshMessage) {
   for (unsigned int size : {3u, 60u}) {
     CountingMD5 md5;
@@ -162,8 +157,7 @@ class XorHash : public CHash {
 
 }  // namespace
 
-// Copies own their result and context, also of a finished digest after the
-// source is gone, through the base interface and between sizes.
+// Copies own result and context, through the base and between sizes too.
 TEST(Hash, CopiesAndAssignmentsOwnResultAndContext) {
   CMD5 original;
   original.init();

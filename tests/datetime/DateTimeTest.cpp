@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -62,9 +65,7 @@ std::wstring rejection(const std::string& text) {
   return qel_test::messageOf<InvalidDateException>([&] { CDateTime value(text); });
 }
 
-// The text form of the fields as printf's %04d and %02d give them: the date
-// alone at midnight, else the time with its milliseconds when asked for and
-// not zero, and Z for UTC.
+// The text of the fields as printf gives them: the date alone at midnight.
 std::string printed(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
                     unsigned ms, bool gmt, bool dashes = false) {
   char text[64];
@@ -86,8 +87,7 @@ int daysInMonth(int year, int month) {
 
 }  // namespace
 
-// Every day of the calendar is checked by the walk in DateTimeCalendar; these
-// are the edges, and the constructors refuse what the checks refuse.
+// The edges (DateTimeCalendar walks every day); the constructors refuse the same.
 TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
   const unsigned short years[] = {2000, 2004, 1600, 1900, 2100, 2001};
   for (const auto& year : years) {
@@ -117,9 +117,7 @@ TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
   }
 }
 
-// Fields are kept as a day number and milliseconds, the default value being
-// day 0 with clear flags; the setters change their half, failed ones
-// nothing, and copies take the flags.
+// A day number and milliseconds, by default day 0 with clear flags.
 TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothing) {
   const CDateTime none;
   EXPECT_TRUE(!none.isValid() && none.getJD() == 0 && none.getms() == 0);
@@ -164,16 +162,10 @@ TEST(DateTimeComparison, DayThenTimeUnsignedFlagsTakeNoPart) {
   }
 }
 
-// Across the ends of days, months, years and leap days both ways.  Raw
-// values, and time parts beyond 32 bits of milliseconds, wrap without
-// trapping: the time part is cut to 32 bits; the stored milliseconds read as
-// a signed 32-bit number, with one carry either way.
+// Across days, months, years and leap days; raw values wrap: the time part is
+// cut to 32 bits, the stored milliseconds read signed, one carry either way.
 TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
-  const struct {
-    CDateTime start;
-    short d, h, mi, s, ms;
-    CDateTime expected;
-  } cases[] = {
+  const std::tuple<CDateTime, short, short, short, short, short, CDateTime> cases[] = {
       {at(2000, 3, 1), 0, 0, 0, 0, -1, at(2000, 2, 29, 23, 59, 59, 999)},
       {at(2013, 3, 5, 23), 0, 2, 0, 0, 0, at(2013, 3, 6, 1)},
       {at(2013, 3, 5), 0, -25, 0, 0, 0, at(2013, 3, 3, 23)},
@@ -185,8 +177,7 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
       {at(2004, 2, 28), 0, 0, 0, 20864, 0, at(2004, 2, 28, 5, 47, 44)},
       {at(2004, 2, 28, 5, 47, 44), 1, 0, 0, 0, 0, at(2004, 2, 29, 5, 47, 44)},
       {at(2004, 2, 29, 5, 47, 44), 366, 0, 0, 0, 0, at(2005, 3, 1, 5, 47, 44)},
-      // 600 hours is 2,160,000,000 ms, past the largest 32-bit count: it reads
-      // as -2,134,967,296 ms, 24 days and 61,367,296 ms back.
+      // 600 hours is 2,160,000,000 ms: read signed, 24 days and 61,367,296 ms back.
       {at(2013, 3, 5), 0, 600, 0, 0, 0, at(2013, 2, 8, 6, 57, 12, 704)},
       {raw(1721426, 0), 32767, 32767, 32767, 32767, 32767, raw(1754189, 46535479)},
       {raw(2451604, 86399999), -32768, -32768, -32768, -32768, -32768, raw(2418840, 36203519)},
@@ -200,36 +191,33 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
       {raw(0xFADA7FFFu, 86400000), -32768, -32768, -32768, -32768, -32768,
        raw(4208590851u, 36203520)},
       {raw(86399999, 0xFADA7FFFu), 32767, 32767, 32767, 32767, 32767, raw(86432762, 4255159094u)}};
-  for (const auto& c : cases) {
-    CDateTime value = c.start;
+  for (const auto& [start, d, h, mi, s, ms, expected] : cases) {
+    CDateTime value = start;
     value.forceGMT(true);
     value.encodeDateUsingDashes(true);
-    value.adjust(c.d, c.h, c.mi, c.s, c.ms);
-    EXPECT_EQ(c.expected.getJD(), value.getJD()) << c.start.getJD() << " " << c.d << " " << c.h;
-    EXPECT_EQ(c.expected.getms(), value.getms()) << c.start.getJD() << " " << c.d << " " << c.h;
+    value.adjust(d, h, mi, s, ms);
+    const std::string trace = std::to_string(start.getJD()) + " " + std::to_string(d);
+    EXPECT_EQ(expected.getJD(), value.getJD()) << trace << " " << h;
+    EXPECT_EQ(expected.getms(), value.getms()) << trace << " " << h;
     EXPECT_TRUE(value.isGMTTime() && value.isEncodeDateUsingDashes());
   }
 }
 
-// Raw Julian day numbers that no valid date has go through the inverse
-// conversion as signed 32-bit arithmetic with two's-complement wrap; the
-// fields arrive as their 16-bit patterns.  Julian day 0 is 24 November 4714
-// BC (year -4713) in the proleptic Gregorian calendar.
+// Signed 32-bit arithmetic with wrap, fields as 16-bit patterns; day 0 is
+// 24 November 4714 BC (year -4713).
 TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
-  const struct {
-    std::uint32_t jd;
-    const char* date;  // year-month-day weekday
-  } cases[] = {{0, "60823-11-24 1"},
-               {1, "60823-11-25 2"},
-               {1721425, "0-12-31 0"},
-               {5373485, "10000-1-1 6"},
-               {0x7FFEF000u, "60634-65529-65509 0"},
-               {0x7FFFFFFFu, "60823-11-23 65534"},
-               {0x80000000u, "60823-11-24 65535"},
-               {0xFFFEF000u, "60634-65529-65509 65534"},
-               {0xFFFFFFFFu, "60823-11-23 0"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.date, dateOf(raw(c.jd, 0))) << c.jd;
+  // year-month-day weekday
+  const std::pair<std::uint32_t, const char*> cases[] = {{0, "60823-11-24 1"},
+                                                         {1, "60823-11-25 2"},
+                                                         {1721425, "0-12-31 0"},
+                                                         {5373485, "10000-1-1 6"},
+                                                         {0x7FFFFFFFu, "60823-11-23 65534"},
+                                                         {0x80000000u, "60823-11-24 65535"},
+                                                         {0x7FFEF000u, "60634-65529-65509 0"},
+                                                         {0xFFFEF000u, "60634-65529-65509 65534"},
+                                                         {0xFFFFFFFFu, "60823-11-23 0"}};
+  for (const auto& [jd, date] : cases) {
+    EXPECT_EQ(date, dateOf(raw(jd, 0))) << jd;
   }
   // The time divides the raw milliseconds unsigned: one whole day is hour 24.
   EXPECT_EQ("1193:2:47.295", timeOf(raw(1, 0xFFFFFFFFu)));
@@ -262,48 +250,40 @@ TEST(DateTimeClock, SystemTimeIsUtcAndNowLocalTimeFollowsTheZone) {
   EXPECT_NEAR(5.0 * 3600000.0, static_cast<double>(msOf(local) - msOf(utc)), 60000.0);
 }
 
-// Raw numbers can give fields wider than the layout; they are written in
-// full, zero-padded to the layout's width.
+// Fields of raw numbers wider than the layout are written in full.
 TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
   const auto utc = [](CDateTime value) {
     value.forceGMT(true);
     return value;
   };
-  const struct {
-    CDateTime value;
-    bool withMs;
-    const char* text;
-  } cases[] = {{at(2013, 3, 5, 14, 7, 9, 45, true), true, "20130305T140709.045Z"},
-               {at(2013, 3, 5, 14, 7, 9, 45, true), false, "20130305T140709Z"},
-               {at(2013, 3, 5, 14, 7, 9, 45), true, "20130305T140709.045"},
-               {at(2013, 3, 5, 14, 7, 9, 45), false, "20130305T140709"},
-               {at(2013, 3, 5, 14, 7, 9, 45, true, true), true, "20130305T140709.045Z"},
-               {at(2013, 3, 5, 14, 7, 9), true, "20130305T140709"},
-               {at(2013, 3, 5, 0, 0, 1, 0, true), true, "20130305T000001Z"},
-               {at(1, 1, 1, 0, 0, 1, 1), true, "00010101T000001.001"},
-               {at(2013, 3, 5), true, "20130305"},
-               {at(2013, 3, 5, 0, 0, 0, 0, false, true), true, "2013-03-05"},
-               {at(2013, 3, 5, 0, 0, 0, 0, true, true), false, "2013-03-05"},
-               {at(2013, 3, 5, 0, 0, 0, 250, true), true, "20130305"},
-               {at(1, 1, 1), false, "00010101"},
-               {at(9999, 12, 31), false, "99991231"},
-               {utc(raw(0, 12345678)), true, ""},
-               {utc(raw(1, 0)), true, "608231125"},
-               {utc(raw(0x7FFFFFFFu, 86400000)), true, "608231123T240000Z"},
-               {utc(raw(0x80000000u, ~0u)), true, "608231124T11930247.295Z"},
-               {utc(raw(~0u, ~0u)), true, "608231123T11930247.295Z"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(CStringHelper::fromANSI(c.text), c.value.toString(c.withMs));
-    EXPECT_EQ(c.text, c.value.toByteString(c.withMs));
+  const std::tuple<CDateTime, bool, const char*> cases[] = {
+      {at(2013, 3, 5, 14, 7, 9, 45, true), true, "20130305T140709.045Z"},
+      {at(2013, 3, 5, 14, 7, 9, 45, true), false, "20130305T140709Z"},
+      {at(2013, 3, 5, 14, 7, 9, 45), true, "20130305T140709.045"},
+      {at(2013, 3, 5, 14, 7, 9, 45), false, "20130305T140709"},
+      {at(2013, 3, 5, 14, 7, 9, 45, true, true), true, "20130305T140709.045Z"},
+      {at(2013, 3, 5, 14, 7, 9), true, "20130305T140709"},
+      {at(2013, 3, 5, 0, 0, 1, 0, true), true, "20130305T000001Z"},
+      {at(1, 1, 1, 0, 0, 1, 1), true, "00010101T000001.001"},
+      {at(2013, 3, 5), true, "20130305"},
+      {at(2013, 3, 5, 0, 0, 0, 0, false, true), true, "2013-03-05"},
+      {at(2013, 3, 5, 0, 0, 0, 0, true, true), false, "2013-03-05"},
+      {at(2013, 3, 5, 0, 0, 0, 250, true), true, "20130305"},
+      {at(1, 1, 1), false, "00010101"},
+      {at(9999, 12, 31), false, "99991231"},
+      {utc(raw(0, 12345678)), true, ""},
+      {utc(raw(1, 0)), true, "608231125"},
+      {utc(raw(0x7FFFFFFFu, 86400000)), true, "608231123T240000Z"},
+      {utc(raw(0x80000000u, ~0u)), true, "608231124T11930247.295Z"},
+      {utc(raw(~0u, ~0u)), true, "608231123T11930247.295Z"}};
+  for (const auto& [value, withMs, text] : cases) {
+    EXPECT_EQ(CStringHelper::fromANSI(text), value.toString(withMs));
+    EXPECT_EQ(text, value.toByteString(withMs));
   }
 }
 
-// Walks every day from 1 January of year 1 to 31 December 9999, counting Julian
-// day numbers and weekdays on its own, and checks both conversions and the
-// weekday of each day.  1 January of year 1 (proleptic Gregorian) is Julian
-// day 1,721,426 and a Monday.  Every fifth day is also written with a time
-// that changes from day to day and read back, and every fifth other day in
-// its date-only forms with and without dashes.
+// 1 January of year 1 is day 1,721,426, a Monday; every fifth day is also
+// written with a time and read back, every fifth other one in date-only forms.
 TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
   std::uint32_t jd = 1721426;
   int weekday = 1;
@@ -361,14 +341,9 @@ TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
   EXPECT_EQ(5373484u, jd - 1);  // 31 December 9999
 }
 
-// Each field is a decimal number with optional leading white space and sign,
-// ending at the first other character; separators are not examined.
+// Fields read as strtoul reads them; separators are not examined.
 TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
-  const struct {
-    std::string text;
-    CDateTime value;
-    bool gmt;
-  } cases[] = {
+  const std::tuple<std::string, CDateTime, bool> cases[] = {
       {"20130305", at(2013, 3, 5), false},
       {"2013-03-05", at(2013, 3, 5), false},
       {"20130305T140709", at(2013, 3, 5, 14, 7, 9), false},
@@ -381,8 +356,7 @@ TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
       {"20130305X140709", at(2013, 3, 5, 14, 7, 9), false},
       {"20130305_140709,045", at(2013, 3, 5, 14, 7, 9, 45), false},
       {"20130305T140709.045!", at(2013, 3, 5, 14, 7, 9, 45), true},
-      // Midnight with milliseconds is date only; the milliseconds alone do
-      // not make a time, so even impossible ones pass.
+      // Milliseconds alone make no time, so even impossible ones pass.
       {"20130305T000000.500", at(2013, 3, 5), false},
       {"20130305T000000.-01", at(2013, 3, 5), false},
       {"201303 5", at(2013, 3, 5), false},
@@ -391,18 +365,17 @@ TEST(DateTimeRead, EachFormReadsItsFieldsAndZone) {
       {"20130305T+1+2+3", at(2013, 3, 5, 1, 2, 3), false},
       {std::string("2013031\0", 8), at(2013, 3, 1), false},  // "1\0" reads as 1
   };
-  for (const auto& c : cases) {
-    const CDateTime narrow(c.text);
-    EXPECT_EQ(c.value, narrow) << c.text;
-    EXPECT_EQ(c.gmt, narrow.isGMTTime()) << c.text;
+  for (const auto& [text, value, gmt] : cases) {
+    SCOPED_TRACE(text);
     Parsable wide;
-    EXPECT_TRUE(wide.parseDateTime(CStringHelper::fromANSI(c.text))) << c.text;
-    EXPECT_EQ(c.value, wide) << c.text;
-    EXPECT_EQ(c.gmt, wide.isGMTTime()) << c.text;
-    if (c.text.find('\0') == std::string::npos) {  // the narrow form would end there
-      const CDateTime fromWide = CDateTime::CDateTimeFromString(CStringHelper::fromANSI(c.text));
-      EXPECT_EQ(c.value, fromWide) << c.text;
-      EXPECT_EQ(c.gmt, fromWide.isGMTTime()) << c.text;
+    EXPECT_TRUE(wide.parseDateTime(CStringHelper::fromANSI(text)));
+    std::vector<CDateTime> read{CDateTime(text), wide};
+    if (text.find('\0') == std::string::npos) {  // the narrow form would end there
+      read.push_back(CDateTime::CDateTimeFromString(CStringHelper::fromANSI(text)));
+    }
+    for (const CDateTime& r : read) {
+      EXPECT_EQ(value, r);
+      EXPECT_EQ(gmt, r.isGMTTime());
     }
   }
 }
@@ -434,8 +407,7 @@ TEST(DateTimeRead, ImpossibleTextsFailWithTheTextAsMessage) {
            "20130230", "20131305", "00000000", "20130305T240000", "20130305T006000",
            "20130305T000060", "2013-3-5", "", "2013030", "201303051", "20130305T14070",
            "20130305T140709.45", "20130305T140709.045ZZ", "19000229", "00000305", "0000-00-00",
-           // A negative field is a large unsigned number; a lone sign or
-           // spaces are no number: 0.
+           // A negative field is a large unsigned number; a lone sign is 0.
            "-0130305", "2013-1-5", "20130305T-10000", "    0305", "2013+-05", "20130305T000001.-01",
            std::string("2013030\0", 8), std::string(20, '\0'), "2013030\xB2", longText}) {
     EXPECT_EQ(CStringHelper::fromANSI(text), rejection(text)) << text;
@@ -447,29 +419,24 @@ TEST(DateTimeRead, ImpossibleTextsFailWithTheTextAsMessage) {
   EXPECT_EQ(8u, rejection(std::string("2013030\0", 8)).size());
 }
 
+// A recognised length sets the zone before the fields are judged; any other
+// length fails before anything changes.  Each text with the zone it leaves:
 TEST(DateTimeRead, FailureLeavesTheValueButNotTheZone) {
   Parsable value(at(2013, 3, 5, 14, 7, 9));
-  // A recognised length sets the zone before the fields are judged.
-  EXPECT_FALSE(value.parseDateTime(L"20131305T140709Z"));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_FALSE(value.parseDateTime(L"20131305T140709"));
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_FALSE(value.parseDateTime(std::wstring(16, L'\0')));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
-  // Any other length fails before anything changes.
-  EXPECT_FALSE(value.parseDateTime(L"201303051"));
-  EXPECT_FALSE(value.parseDateTime(std::wstring(10000, L'9')));
-  EXPECT_TRUE(value.isGMTTime());
-  EXPECT_FALSE(value.parseDateTime(L"2013030512"));  // the dashed length, month 30
-  EXPECT_FALSE(value.isGMTTime());
-  EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value);
+  const std::pair<std::wstring, bool> steps[] = {
+      {L"20131305T140709Z", true},       {L"20131305T140709", false},
+      {std::wstring(16, L'\0'), true},   {L"201303051", true},
+      {std::wstring(10000, L'9'), true}, {L"2013030512", false}};  // the dashed length, month 30
+  for (const auto& [text, gmt] : steps) {
+    EXPECT_FALSE(value.parseDateTime(text)) << text.size();
+    EXPECT_EQ(gmt, value.isGMTTime()) << text.size();
+    EXPECT_EQ(at(2013, 3, 5, 14, 7, 9), value) << text.size();
+  }
 }
 
 // Every form of DateTimeRead reads through it as well.
 TEST(DateTimeFromString, WideTextGoesThroughTheAnsiPage) {
-  // A character the page cannot hold becomes '?', and the message is the
-  // text as the page gives it back.
+  // What the page cannot hold becomes '?', in the message as well.
   const auto message = [](const std::wstring& text) {
     return qel_test::messageOf<InvalidDateException>([&] { CDateTime::CDateTimeFromString(text); });
   };
