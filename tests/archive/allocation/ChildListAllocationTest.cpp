@@ -40,40 +40,23 @@ void* allocate(std::size_t size, std::size_t alignment) {
 
 }  // namespace
 
+// The array and sized forms call these by default.
 void* operator new(std::size_t size) {
-  return allocate(size, 0);
-}
-void* operator new[](std::size_t size) {
   return allocate(size, 0);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return allocate(size, static_cast<std::size_t>(alignment));
 }
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-  return allocate(size, static_cast<std::size_t>(alignment));
-}
 void operator delete(void* memory) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
   std::free(memory);
 }
 void operator delete(void* memory, std::size_t) noexcept {
   std::free(memory);
 }
-void operator delete[](void* memory, std::size_t) noexcept {
-  std::free(memory);
-}
 void operator delete(void* memory, std::align_val_t) noexcept {
   std::free(memory);
 }
-void operator delete[](void* memory, std::align_val_t) noexcept {
-  std::free(memory);
-}
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
   std::free(memory);
 }
 
