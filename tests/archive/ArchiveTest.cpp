@@ -287,6 +287,42 @@ TEST(Archive, FieldsThatCannotBeReadLeaveTheValue) {
   EXPECT_EQ(CArchive::RET_END_OF_LINE, code);
 }
 
+TEST(Archive, ComponentsAndDatesAsRecords) {
+  // Fields written before a component stores itself belong to its record.
+  EXPECT_EQ("001D041001102001107002id070024200\n", storeWith([](CArchive& ar, Code& code) {
+              ar.writeBoolean(true, code);
+              qel::CComponent("id", "42").serialize(ar, code);
+            }));
+  qel::CDateTime date;
+  date.forceGMT(true);
+  date.setJD(2460341);
+  date.setms(45296789);
+  const std::string dateRecord = "00220310011060072460341060084529678900\n";
+  EXPECT_EQ(dateRecord, storeWith([&](CArchive& ar, Code& code) {
+              ar << date;
+              code = CArchive::RET_OK;
+            }));
+  // Loading a binary leaf replaces the bytes it held.
+  Reader ar(dateRecord + "0016032001407001b09002AB00\n");
+  Code code = startLine(*ar);
+  qel::CDateTime back;
+  back.encodeDateUsingDashes(true);
+  *ar >> back;
+  EXPECT_TRUE(back.isGMTTime() && back.isEncodeDateUsingDashes());
+  EXPECT_TRUE(back.getJD() == 2460341u && back.getms() == 45296789u);
+  *ar >> back;  // nothing left: false and zeros
+  EXPECT_TRUE(!back.isGMTTime() && back.getJD() == 0u);
+  ar->readStartLine(code);
+  short kind = 0;
+  ar->readShort(kind, code);
+  qel::CBinaryComponent b("old");
+  const unsigned char old[] = {9, 9, 9, 9};
+  b.setData(old, 4);
+  b.serialize(*ar, code);
+  ASSERT_EQ(CArchive::RET_OK, code);
+  EXPECT_EQ("4<b>2#AB", qel_test::describeTree(b));
+}
+
 TEST(Archive, RecordsAcrossBlocksAndManyRecordsKeepMemoryBounded) {
   qel_test::FaultScope faults;
   const std::string a(4000, 'a');
