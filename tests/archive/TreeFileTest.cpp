@@ -3,7 +3,11 @@
 // failed in turn leaving the previous file intact and nothing open, and
 // read-modify-writes kept apart by a lock under every name of the file.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -284,6 +289,94 @@ TEST_F(TreeFiles, TheLockIsHeldThroughTheStoreUnderEveryNameOfTheFile) {
   expected.add(new CComponent("second", "v"));
   EXPECT_EQ(describeFile("real/t.qel"), describeTree(expected));
   EXPECT_EQ(fs::directory_iterator(_dir.path() / "links")->path().filename(), "t.qel");
+}
+
+// A process killed at any moment of a crash-safe store (a fork made before
+// any thread of the test; it only calls the library) leaves the target one
+// of the two trees it alternates between, and the next store goes through.
+TEST_F(TreeFiles, AKilledStoreLeavesTheTargetOneWholeTree) {
+  constexpr int kKills = 100;
+  // A killed process loses nothing it handed to the kernel: memory serves.
+  const bool shm = ::access("/dev/shm", W_OK) == 0;
+  qel_test::TempDir dir(shm ? "/dev/shm" : fs::temp_directory_path());
+  CComposite trees[2];
+  std::string bytes[2];
+  for (int i = 0; i < 2; ++i) {
+    qel_test::buildSampleTree(trees[i], i == 0 ? "first" : "second-tree", 1000);
+    CTreeFile::store(CFile(dir.wpath("t.qel")), trees[i]);
+    bytes[i] = dir.readFile("t.qel");
+  }
+  ASSERT_GT(bytes[0].size(), 8u * CArchive::BLOCK_SIZE);
+  const CFile target(dir.wpath("t.qel"));
+  // What a killed store left beside the target, removed.
+  auto leftovers = [&dir] {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      count += entry.path().filename() != "t.qel" && fs::remove(entry.path()) ? 1 : 0;
+    }
+    return count;
+  };
+  // Kills spread over a few stores, sometimes after one has finished.
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    CTreeFile::store(target, trees[0]);
+  }
+  const auto window = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start) +
+                      std::chrono::microseconds(200);
+  std::mt19937 random(20241206);
+  int current = 0;  // the tree the target holds
+  int temporariesLeft = 0;
+  for (int kill = 0; kill < kKills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    const pid_t child = ::fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+      // First a store of the tree already there: a fresh fork runs slowly
+      // while it copies the pages it touches.
+      try {
+        CTreeFile::store(target, trees[current]);
+        if (::write(ready[1], "r", 1) != 1) {
+          ::_exit(3);
+        }
+        for (;;) {
+          CTreeFile::store(target, trees[1 - current]);
+          CTreeFile::store(target, trees[current]);
+        }
+      } catch (...) {
+      }
+      ::_exit(2);
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    const bool started = ::read(ready[0], &signal, 1) == 1;
+    ::close(ready[0]);
+    std::uniform_int_distribution<long long> delay(0, window.count());
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(started);
+    // The storing process must not have stopped on its own.
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    const std::string content = dir.readFile("t.qel");
+    const int holds = content == bytes[0] ? 0 : content == bytes[1] ? 1 : -1;
+    ASSERT_NE(-1, holds) << qel_test::sameBytes(bytes[current], content).message();
+    CComposite back;
+    const CTreeFile::LoadReport report = CTreeFile::load(target, back);
+    ASSERT_TRUE(report.bFound && report.eCode == CArchive::RET_OK);
+    ASSERT_EQ(describeTree(trees[holds]), describeTree(back));
+    // The file is named only just before the rename: a kill almost never
+    // leaves one behind.
+    temporariesLeft += leftovers();
+    current = 1 - holds;
+    CTreeFile::store(target, trees[current]);
+    ASSERT_EQ(0, leftovers());
+    ASSERT_EQ(bytes[current], dir.readFile("t.qel"));
+  }
+  EXPECT_LT(temporariesLeft, kKills / 8);
 }
 
 // ---- between threads (each lock is its own open file) -----------------------
