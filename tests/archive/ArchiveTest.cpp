@@ -1,13 +1,13 @@
-// Records of fields written and read through an archive: their exact bytes,
-// the codes of what cannot be read, the limits of what can be written, and
-// how the file is written and read in blocks.
+// Fields and records through an archive: exact bytes, read codes, limits, blocks.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "archive/ArchiveTestSupport.h"
@@ -61,6 +61,29 @@ Code startLine(CArchive& ar) {
   return code;
 }
 
+template <typename T>
+using Same = typename std::enable_if<true, T>::type;
+
+// One field read into a variable that held value; the code must be expected.
+template <typename T>
+T readField(CArchive& ar, void (CArchive::*read)(T&, Code&), Same<T> value = T(),
+            Code expected = CArchive::RET_OK) {
+  Code code = CArchive::RET_OK;
+  (ar.*read)(value, code);
+  EXPECT_EQ(expected, code);
+  return value;
+}
+
+std::string readBytes(CArchive& ar) {
+  Code code = CArchive::RET_OK;
+  unsigned char* data = nullptr;
+  unsigned int size = 0;
+  ar.readData(&data, size, code);
+  std::unique_ptr<unsigned char[]> owned(data);
+  EXPECT_EQ(CArchive::RET_OK, code);
+  return std::string(reinterpret_cast<char*>(data), size);
+}
+
 TEST(Archive, EveryFieldTypeIsWrittenAndReadAsTheseBytes) {
   const std::string bytes =
       "00820A1001102002-5030056553504006-70000050061234560600A400000000007005Hello080142024013"
@@ -83,66 +106,44 @@ TEST(Archive, EveryFieldTypeIsWrittenAndReadAsTheseBytes) {
             }));
   // Then number texts as the C library takes them (a short wraps, a long
   // saturates), a date that is not set, empty data and a date that is none.
-  Reader ar(bytes +
-            "004606600A4294967295020057000001001001001104004 -1205010999999999999999900\n"
-            "001C04800009002AB0900008003bad00\n");
-  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
-  Code code = CArchive::RET_OK;
-  bool flag = false;
-  short s = 0;
-  unsigned short us = 0;
-  int i = 0;
-  std::int32_t l = 0;
-  std::uint32_t ul = 0;
-  std::string text;
-  qel::CDateTime back;
-  unsigned char* data = nullptr;
-  unsigned int size = 0;
-  unsigned long long ull = 0;
-  ar->readBoolean(flag, code);
-  ar->readShort(s, code);
-  ar->readUShort(us, code);
-  ar->readInteger(i, code);
-  ar->readLong(l, code);
-  ar->readULong(ul, code);
-  ar->readString(text, code);
-  ar->readDate(back, code);
-  ar->readData(&data, size, code);
-  ar->readULongLong(ull, code);
-  ASSERT_EQ(CArchive::RET_OK, code);
-  std::unique_ptr<unsigned char[]> owned(data);
-  EXPECT_TRUE(flag && s == -5 && us == 65535 && i == -70000 && l == 123456 && ul == 4000000000U);
-  EXPECT_EQ("Hello", text);
+  Reader r(bytes +
+           "004606600A4294967295020057000001001001001104004 -1205010999999999999999900\n"
+           "001C04800009002AB0900008003bad00\n");
+  CArchive& ar = *r;
+  ASSERT_EQ(CArchive::RET_OK, startLine(ar));
+  EXPECT_TRUE(readField(ar, &CArchive::readBoolean));
+  EXPECT_EQ(-5, readField(ar, &CArchive::readShort));
+  EXPECT_EQ(65535, readField(ar, &CArchive::readUShort));
+  EXPECT_EQ(-70000, readField(ar, &CArchive::readInteger));
+  EXPECT_EQ(123456, readField(ar, &CArchive::readLong));
+  EXPECT_EQ(4000000000U, readField(ar, &CArchive::readULong));
+  EXPECT_EQ("Hello", readField(ar, &CArchive::readString));
+  const qel::CDateTime back = readField(ar, &CArchive::readDate);
   EXPECT_TRUE(back.getJD() == date.getJD() && back.getms() == date.getms() && back.isGMTTime());
-  EXPECT_EQ("AB", std::string(reinterpret_cast<char*>(data), size));
-  EXPECT_EQ(18446744073709551615ULL, ull);
+  EXPECT_EQ("AB", readBytes(ar));
+  EXPECT_EQ(18446744073709551615ULL, readField(ar, &CArchive::readULongLong));
 
-  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
-  ar->readULong(ul, code);
-  ar->readShort(s, code);
-  ar->readBoolean(flag, code);
-  EXPECT_FALSE(flag);
-  ar->readBoolean(flag, code);
-  ar->readInteger(i, code);
-  ar->readLong(l, code);
-  EXPECT_EQ(CArchive::RET_OK, code);
-  EXPECT_TRUE(ul == 4294967295U && s == 4464 && flag && i == -12 && l == 2147483647);
+  ASSERT_EQ(CArchive::RET_OK, startLine(ar));
+  EXPECT_EQ(4294967295U, readField(ar, &CArchive::readULong));
+  EXPECT_EQ(4464, readField(ar, &CArchive::readShort));
+  EXPECT_FALSE(readField(ar, &CArchive::readBoolean, true));
+  EXPECT_TRUE(readField(ar, &CArchive::readBoolean));
+  EXPECT_EQ(-12, readField(ar, &CArchive::readInteger));
+  EXPECT_EQ(2147483647, readField(ar, &CArchive::readLong));
 
-  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
-  back = qel::CDateTime(2020, 2, 2);
-  back.encodeDateUsingDashes(true);
-  ar->readDate(back, code);
-  EXPECT_EQ(CArchive::RET_OK, code);
-  EXPECT_TRUE(!back.isValid() && back.getms() == 0 && back.isEncodeDateUsingDashes());
-  ar->readData(&data, size, code);
-  std::unique_ptr<unsigned char[]> second(data);
-  ASSERT_EQ(CArchive::RET_OK, code);
-  EXPECT_EQ("AB", std::string(reinterpret_cast<char*>(data), size));
+  ASSERT_EQ(CArchive::RET_OK, startLine(ar));
+  qel::CDateTime unset(2020, 2, 2);
+  unset.encodeDateUsingDashes(true);
+  unset = readField(ar, &CArchive::readDate, unset);
+  EXPECT_TRUE(!unset.isValid() && unset.getms() == 0 && unset.isEncodeDateUsingDashes());
+  EXPECT_EQ("AB", readBytes(ar));
+  Code code = CArchive::RET_OK;
+  unsigned int size = 99;
   unsigned char marker = 0;
   unsigned char* untouched = &marker;
-  ar->readData(&untouched, size, code);
+  ar.readData(&untouched, size, code);
   EXPECT_TRUE(code == CArchive::RET_OK && size == 0 && untouched == &marker);
-  EXPECT_THROW(ar->readDate(back, code), qel::InvalidDateException);
+  EXPECT_THROW(ar.readDate(unset, code), qel::InvalidDateException);
 }
 
 TEST(Archive, RecordBytes) {
@@ -242,49 +243,35 @@ TEST(Archive, RecordFramesGiveTheirCodes) {
 }
 
 TEST(Archive, FieldsThatCannotBeReadLeaveTheValue) {
-  // A record without fields, a wrong type (its digit is consumed, so that
-  // the next read takes "0" as the type), a separator that is not 0, a
-  // negative value length; a value longer than the record empties it.
-  struct Case {
-    const char* content;
-    char read;  // b: boolean, i: integer then string, s: string
-    Code code;
-    const char* text;
+  // A record without fields, a wrong type (its digit is consumed: the next
+  // read takes "0" as the type), a separator that is not 0, a negative value
+  // length; a value longer than the record empties it.
+  const Code bad = CArchive::RET_BAD_FORMAT;
+  const std::function<void(CArchive&)> cases[] = {
+      [&](CArchive& ar) { EXPECT_TRUE(readField(ar, &CArchive::readBoolean, true, bad)); },
+      [&](CArchive& ar) {
+        EXPECT_EQ(7, readField(ar, &CArchive::readInteger, 7, CArchive::RET_WRONG_TYPE));
+        EXPECT_EQ("kept", readField(ar, &CArchive::readString, "kept", CArchive::RET_WRONG_TYPE));
+      },
+      [&](CArchive& ar) { EXPECT_TRUE(readField(ar, &CArchive::readBoolean, true, bad)); },
+      [&](CArchive& ar) { EXPECT_EQ("kept", readField(ar, &CArchive::readString, "kept", bad)); },
+      [&](CArchive& ar) {
+        EXPECT_EQ("", readField(ar, &CArchive::readString, "kept", CArchive::RET_END_OF_LINE));
+      },
+      [&](CArchive& ar) {
+        Code code = CArchive::RET_OK;
+        EXPECT_EQ("", ar.read(100, code));
+        EXPECT_EQ(CArchive::RET_END_OF_LINE, code);
+      },
   };
-  const Case cases[] = {
-      {"0003000\n", 'b', CArchive::RET_BAD_FORMAT, "kept"},
-      {"000A017002id00\n", 'i', CArchive::RET_WRONG_TYPE, "kept"},
-      {"0009011001120\n", 'b', CArchive::RET_BAD_FORMAT, "kept"},
-      {"0007017-010\n", 's', CArchive::RET_BAD_FORMAT, "kept"},
-      {"000A017009ab00\n", 's', CArchive::RET_END_OF_LINE, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.content);
-    Reader ar(c.content);
+  const char* contents[] = {"0003000\n",     "000A017002id00\n", "0009011001120\n",
+                            "0007017-010\n", "000A017009ab00\n", "000A017009ab00\n"};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(contents[i]);
+    Reader ar(contents[i]);
     ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
-    Code code = CArchive::RET_OK;
-    bool flag = true;
-    int i = 7;
-    std::string s = "kept";
-    if (c.read == 'b') {
-      ar->readBoolean(flag, code);
-    } else if (c.read == 'i') {
-      ar->readInteger(i, code);
-      EXPECT_EQ(c.code, code);
-      code = CArchive::RET_OK;
-    }
-    if (c.read != 'b') {
-      ar->readString(s, code);
-    }
-    EXPECT_EQ(c.code, code);
-    EXPECT_TRUE(flag && i == 7);
-    EXPECT_EQ(c.text, s);
+    cases[i](*ar);
   }
-  Reader longer("000A017009ab00\n");
-  startLine(*longer);
-  Code code = CArchive::RET_OK;
-  EXPECT_EQ("", longer->read(100, code));
-  EXPECT_EQ(CArchive::RET_END_OF_LINE, code);
 }
 
 TEST(Archive, ComponentsAndDatesAsRecords) {
@@ -376,18 +363,14 @@ TEST(Archive, WithoutAFileLoadingGivesEndOfDataAndTouchesNothing) {
   CFile file(dir.wpath("missing.arc"));
   qel_test::OpenArchive ar(file, CArchive::LOAD);
   ASSERT_FALSE(ar.isLoaded());
-  Code code = CArchive::RET_OK;
   EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(ar));
-  int i = 5;
-  ar.readInteger(i, code);
-  EXPECT_EQ(CArchive::RET_END_OF_DATA, code);
-  std::string s = "kept";
-  ar.readString(s, code);
+  EXPECT_EQ(5, readField(ar, &CArchive::readInteger, 5, CArchive::RET_END_OF_DATA));
+  EXPECT_EQ("kept", readField(ar, &CArchive::readString, "kept", CArchive::RET_END_OF_DATA));
+  Code code = CArchive::RET_OK;
   unsigned char* data = nullptr;
   unsigned int size = 3;
   ar.readData(&data, size, code);
-  EXPECT_TRUE(i == 5 && s == "kept" && size == 3 && data == nullptr);
-  EXPECT_EQ(CArchive::RET_END_OF_DATA, code);
+  EXPECT_TRUE(size == 3 && data == nullptr && code == CArchive::RET_END_OF_DATA);
   unsigned char raw[4] = {1, 2, 3, 4};
   EXPECT_EQ(0u, ar.readValue(raw, 4));
   EXPECT_EQ(1, raw[0]);
