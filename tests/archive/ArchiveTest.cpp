@@ -104,8 +104,7 @@ TEST(Archive, EveryFieldTypeIsWrittenAndReadAsTheseBytes) {
               ar.writeULongLong(18446744073709551615ULL, code);
               ar.writeEndLine(code);
             }));
-  // Then number texts as the C library takes them (a short wraps, a long
-  // saturates), a date that is not set, empty data and a date that is none.
+  // Then number texts as strtol takes them, an unset date, empty data, no date.
   Reader r(bytes +
            "004606600A4294967295020057000001001001001104004 -1205010999999999999999900\n"
            "001C04800009002AB0900008003bad00\n");
@@ -163,9 +162,7 @@ TEST(Archive, RecordBytes) {
          ar.writeEndLine(code);
        },
        "0017032001107002id070024200\n"},
-      // Line feeds left out (of the written text only), empty texts and
-      // data, a date that is not set, a length in hex, a record without
-      // fields.
+      // Line feeds left out, empty values, unset date, hex length, empty record.
       {[](CArchive& ar, Code& code) {
          unsigned char bytes[] = {0x00, 0x41};
          const std::string withFeeds = "a\nb\n\nc";
@@ -214,11 +211,7 @@ TEST(Archive, RecordBytes) {
 }
 
 TEST(Archive, RecordFramesGiveTheirCodes) {
-  // Leading white space and a 0x prefix in a length are taken as strtol
-  // takes them.  A length one more than the record, a record without its
-  // line feed, a negative length, a line feed where the length should be,
-  // a record shorter than its length with more data behind it are
-  // malformed; a file that ends inside a length or a record ends the data.
+  // strtol takes the length (space, 0x); bad frames are malformed, cut ones end.
   const std::pair<const char*, Code> cases[] = {
       {" 0070000000\n0x03000\n", CArchive::RET_OK},
       {"0018032001107002id070024200\n", CArchive::RET_BAD_FORMAT},
@@ -243,9 +236,7 @@ TEST(Archive, RecordFramesGiveTheirCodes) {
 }
 
 TEST(Archive, FieldsThatCannotBeReadLeaveTheValue) {
-  // A record without fields, a wrong type (its digit is consumed: the next
-  // read takes "0" as the type), a separator that is not 0, a negative value
-  // length; a value longer than the record empties it.
+  // Each keeps the value; a wrong type consumes its digit; a long value empties.
   const Code bad = CArchive::RET_BAD_FORMAT;
   const std::function<void(CArchive&)> cases[] = {
       [&](CArchive& ar) { EXPECT_TRUE(readField(ar, &CArchive::readBoolean, true, bad)); },
@@ -348,8 +339,7 @@ TEST(Archive, RecordsAcrossBlocksAndManyRecordsKeepMemoryBounded) {
         ASSERT_EQ(i, value);
       }
       ASSERT_EQ(CArchive::RET_OK, code);
-      // Memory holds about one record and a block (with the usual doubling
-      // slack), not all that was read so far.
+      // Memory holds about one record and a block, not all that was read.
       ASSERT_LT(ar->getInputCapacity(), large ? 2u * (11020u + 2u * 4096u) : 3u * 4096u + 1);
     }
     EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(*ar));

@@ -12,8 +12,7 @@
 
 namespace qel_test {
 
-// Collects the messages that reach the log sink while it lives, with error
-// notices shown.
+// Collects the log sink's messages while it lives, error notices shown.
 class LogCapture {
  public:
   LogCapture() : _bPrevious(qel::DISPLAY_ERROR_LOGS) {
@@ -65,9 +64,7 @@ inline qel::CComposite* compositeOf(const std::vector<qel::CBaseComponent*>& chi
   return composite;
 }
 
-// A tree of about `leaves` leaves spread over nested composites, whose
-// values all carry `mark`, so that trees made with different marks differ
-// in every record.  Binary values hold line feeds and bytes of every value.
+// About `leaves` leaves in nested composites, all values carrying `mark`.
 inline void buildSampleTree(qel::CComposite& root, const std::string& mark, int leaves) {
   qel::CComposite* box = nullptr;
   for (int i = 0; i < leaves; ++i) {
@@ -93,8 +90,7 @@ inline void buildSampleTree(qel::CComposite& root, const std::string& mark, int 
   }
 }
 
-// A text of a subtree that tells every kind, name, value and child apart,
-// children in list order.
+// A text telling every kind, name, value and child apart, in list order.
 inline std::string describeTree(qel::CBaseComponent& node) {
   std::string text = std::to_string(node.getType()) + "<" + node.getName() + ">";
   if (auto* component = dynamic_cast<qel::CComponent*>(&node)) {

@@ -1,7 +1,4 @@
-// The sorted child list checked against std::multimap, which files equal
-// keys in the order they come as the list must: lists that grow past several
-// tree levels, names that repeat across leaf boundaries, lists that grow at
-// their end, and lists emptied again.
+// The sorted child list against std::multimap, which keeps equal keys in order.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -66,8 +63,7 @@ void eraseFromBoth(Model& model, ChildList& list, const std::string& name, CBase
 }
 
 TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
-  // Bytes above 0x7F (UTF-8) count as unsigned, within the first eight
-  // bytes, after them and in a shorter tail; a prefix comes first.
+  // Bytes count as unsigned, in the first eight bytes, after them, in a tail.
   std::vector<std::string> names = {
       "",         "a",           "ab",           "abcdefgh",           "abcdefgh\x80",
       "abcdefgz", "abcdefg\xff", "\xc3\xa9t",    "zzzzzzzzzzzzzzzzzz", "\x7f",
@@ -81,8 +77,7 @@ TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
 }
 
 TEST(ChildList, InsertionsLookupsAndErasuresFollowAMultimap) {
-  // Few distinct names, so that runs of one name span many leaves, then
-  // many, with enough entries for three levels of inner nodes.
+  // Few names (runs across leaves), then many (three inner levels).
   for (const std::size_t pool : {40u, 30000u}) {
     SCOPED_TRACE("names: " + std::to_string(pool));
     ChildList list;

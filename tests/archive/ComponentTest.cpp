@@ -42,8 +42,7 @@ void renameChild(CBaseComponent* child, const std::string& name) {
 }
 
 TEST(Composite, ListOrderSortsByUnsignedBytesAtEachLookup) {
-  // The last added child waits at the end until a lookup sorts it in;
-  // getChildren goes before what the list already holds.
+  // The last added child waits at the end until a lookup sorts it in.
   CComposite root;
   for (const char* name : {"\xC3\xA9", "b", "B", "", "ba", "a"}) {
     root.add(new CComponent(name, ""));
@@ -75,8 +74,7 @@ TEST(Composite, OwnsEachChildOnceAndDestroysOnlyItsOwn) {
     // A name already there is kept and logged.
     ASSERT_EQ(1u, log.messages().size());
     EXPECT_EQ(L"1:CComposite::add ERROR - Already exist!!!", log.messages()[0]);
-    // Adding again a child that is there (last added, sorted, among others
-    // of its name), null or the composite itself adds nothing.
+    // Adding a child already there (last added, sorted, a duplicate), null or self.
     for (CBaseComponent* again :
          std::vector<CBaseComponent*>{last, first, second, &root, nullptr}) {
       root.add(again);
@@ -208,8 +206,7 @@ void expectLookupsFollowTheList(CComposite& root, const std::vector<std::string>
 }
 
 TEST(CompositeLargeList, LookupsRemovalsAndAdditionsFollowTheList) {
-  // Names of 1 to 40 bytes, many shared by several children, long ones that
-  // differ only at the end, some with a NUL byte inside.
+  // Names of 1 to 40 bytes, shared, differing only at the end, with NUL bytes.
   std::vector<std::string> names;
   for (int i = 0; i < 400; ++i) {
     names.push_back(i % 4 == 0   ? "a long common start of names/" + std::to_string(i % 60)
@@ -259,9 +256,7 @@ TEST(CompositeLargeList, LookupsRemovalsAndAdditionsFollowTheList) {
 }
 
 TEST(CompositeLargeList, ListsGrownAtTheEndAndRenamedChildren) {
-  // Names in rising order, as a stored list loads, with a run of equal
-  // names and children renamed after they were added: they stay filed
-  // under the name they were added with for as long as they are there.
+  // Rising names as a list loads; renamed children stay filed under the old name.
   qel_test::LogCapture quiet;
   Tracked::destroyed() = 0;
   CComposite root;

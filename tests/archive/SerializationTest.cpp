@@ -1,8 +1,5 @@
-// Trees stored as records and loaded back.  Loading takes leaves straight
-// from the records when they have the plain layout; the reference below
-// loads with nothing but the public field readers, record by record, and
-// whatever the content, both must build the same tree and stop at the same
-// record with the same code.
+// Trees stored as records and loaded back; loading must match a reference loader
+// that uses only the public field readers, on any content.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,8 +103,7 @@ Code referenceLoad(CArchive& ar, CComposite& root) {
   }
 }
 
-// Loads content as a tree file and with the reference: the same tree, code
-// and place where loading stopped.  Returns the code.
+// The same tree, code and stopping place from both loaders; returns the code.
 Code expectSameOutcome(qel_test::TempDir& dir, const std::string& content,
                        const std::string& what) {
   SCOPED_TRACE(what);
@@ -129,9 +125,7 @@ Code expectSameOutcome(qel_test::TempDir& dir, const std::string& content,
 TEST(Serialization, StoredTreeBytesAndWhatLoadsBack) {
   qel_test::TempDir dir;
   qel_test::LogCapture quiet;
-  // An unnamed composite below the root has a start record with an empty
-  // name, so that it and its siblings after it load back as they were.
-  // Texts and names lose their line feeds; a named root loads as a child.
+  // An unnamed composite keeps a start record; line feeds go; a named root nests.
   struct Case {
     std::function<CComposite*()> build;
     std::string bytes;
@@ -174,9 +168,7 @@ TEST(Serialization, StoredTreeBytesAndWhatLoadsBack) {
     EXPECT_EQ(c.code, loadTree(dir, c.bytes, back));
     EXPECT_EQ(c.loaded.empty() ? describeTree(*root) : c.loaded, describeTree(back));
   }
-  // Without the unnamed start record, as such trees were once stored, the
-  // inner end record ends the root early; kind 9 ends a nested composite
-  // with RET_OK and its parent goes on.
+  // Old files without that record end the root early; kind 9 ends a composite.
   const std::pair<std::string, std::string> loads[] = {
       {"0019032001107005inner07001100\n0009012001300\n"
        "0019032001107005outer07001200\n0009012001300\n",
@@ -193,9 +185,7 @@ TEST(Serialization, StoredTreeBytesAndWhatLoadsBack) {
 }
 
 TEST(Serialization, LoadingStopsWhereTheFileIsCut) {
-  // Cutting off exactly a record's line feed leaves a record without it;
-  // every other cut leaves fewer characters than a length announces.  What
-  // precedes the cut is loaded.
+  // A cut line feed is malformed, any other cut ends the data after what it kept.
   qel_test::TempDir dir;
   CComposite root;
   for (int i = 0; i < 6; ++i) {
@@ -218,10 +208,7 @@ TEST(Serialization, LoadingStopsWhereTheFileIsCut) {
 }
 
 TEST(Serialization, TreesOfEveryByteComeBackEqual) {
-  // Names and values of every byte but the line feed, repeated names,
-  // nesting, empty values and binary values ending in a line feed, values
-  // and a name of the largest length, and a list whose last added child is
-  // not in name order.
+  // Every byte but the line feed, largest lengths, duplicates, unsorted last child.
   qel_test::TempDir dir;
   qel_test::LogCapture quiet;
   CComposite root;
@@ -282,9 +269,7 @@ TEST(Serialization, DeepNestingInAFile) {
 TEST(LoadPath, DamagedRecordsGiveTheSameTreeAndReport) {
   qel_test::TempDir dir;
   qel_test::LogCapture quiet;
-  // Text and binary leaves (empty ones too, bytes with line feeds and '0'),
-  // nested and empty composites, repeated names, values that make records
-  // cross the blocks in which the file is read.
+  // Leaves of every kind and records crossing the blocks in which the file is read.
   CComposite root;
   auto* box = new CComposite("box");
   box->add(new CComponent("id", "42"));
@@ -300,10 +285,7 @@ TEST(LoadPath, DamagedRecordsGiveTheSameTreeAndReport) {
   const std::string stored = dir.readFile("s.arc");
   ASSERT_GT(stored.size(), CArchive::BLOCK_SIZE);
   EXPECT_EQ(CArchive::RET_OK, expectSameOutcome(dir, stored, "stored tree"));
-  // Bytes of the length, the field count, a type, a field length, a value,
-  // a separator and the line feed of the first records replaced by framing
-  // characters, by a character the C library skips or reads as a sign, by a
-  // line feed and by a byte no field uses; removed, and a '0' put in.
+  // Bytes of each field of the first records replaced, removed and a '0' put in.
   const std::string replacements = std::string("07F \n+") + '\xFF';
   std::size_t variant = 0;
   std::size_t next = 0;
@@ -332,10 +314,7 @@ TEST(LoadPath, LooseLayoutsOfEachFieldFallBackToTheFieldReaders) {
   qel_test::LogCapture quiet;
   qel_test::TempDir dir;
   const std::string end = "0009012001300\n";
-  // Each leaf record once plain, then with the name, then the value in a
-  // layout only the field readers take: a value length with a space or a
-  // sign (what the C library reads: they load), a value that runs past its
-  // record, a wrong type, a separator that is not 0.
+  // Layouts only the field readers take, alone and straddling a block boundary.
   const std::pair<std::string, Code> records[] = {
       {"0017032001107002id070024200\n", CArchive::RET_OK},
       {"0017032001107 02id070024200\n", CArchive::RET_OK},

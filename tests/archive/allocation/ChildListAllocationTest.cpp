@@ -1,7 +1,5 @@
-// Running out of memory in the middle of changing a child list: every
-// allocation an insertion makes is failed in turn, and the list must come
-// out as it was and keep working.  The global allocation functions are
-// replaced in this binary only, and fail only while a test arms them.
+// Every allocation of a child list change failed in turn (global allocation
+// functions replaced in this binary): the list is as it was and still works.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -73,9 +71,7 @@ std::string longName(std::size_t n) {
   return text;
 }
 
-// A list whose leaves and inner nodes are all full: 32 full leaves under a
-// full root, so that the next insertion in the middle splits a leaf, the
-// root, and makes a new root.
+// 32 full leaves under a full root: an insertion inside splits up to a new root.
 void fill(ChildList& list, Model& model) {
   for (std::size_t i = 0; i < 30 * 32; ++i) {
     const std::string name = longName(2 * i);
@@ -85,8 +81,7 @@ void fill(ChildList& list, Model& model) {
 }
 
 TEST(ChildListAllocation, EveryFailedAllocationOfASplitOrAppendLeavesTheListAsItWas) {
-  // An insertion in the middle splits a leaf and the root and makes a new
-  // root; an append to the full last leaf adds a leaf.
+  // An insertion splits up to a new root; an append adds a leaf.
   const std::string inside = longName(2 * 480 + 1);
   const std::string after = longName(100000);
   for (const bool append : {false, true}) {
