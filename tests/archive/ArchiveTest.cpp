@@ -146,10 +146,6 @@ TEST(Archive, EveryFieldTypeIsWrittenAndReadAsTheseBytes) {
 }
 
 TEST(Archive, RecordBytes) {
-  std::string tenBooleans;
-  for (int i = 0; i < 10; ++i) {
-    tenBooleans += "100110";
-  }
   const std::string edgeBody = std::string("07") + "1001" + "0" + "0" + "7003abc0" + "70000" +
                                "90000" + "9002" + std::string("\0A", 2) + "0" + "80000" + "701A" +
                                std::string(26, 'x') + "0" + "0";
@@ -178,14 +174,6 @@ TEST(Archive, RecordBytes) {
          ar.writeEndLine(code);
        },
        "0046" + edgeBody + "\n" + "0003000\n"},
-      // 2 + 10 * 6 + 1 = 63 = 0x3F
-      {[](CArchive& ar, Code& code) {
-         for (int i = 0; i < 10; ++i) {
-           ar.writeBoolean(true, code);
-         }
-         ar.writeEndLine(code);
-       },
-       "003F0A" + tenBooleans + "0\n"},
       // The building blocks fill with zeros and never cut.
       {[](CArchive& ar, Code& code) {
          ar.writeType(CArchive::FIELD_STRING, code);
