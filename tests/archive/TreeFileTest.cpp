@@ -700,22 +700,15 @@ TEST_F(ArchiveFaults, TheNewFileIsPrivateUntilItIsInPlace) {
 }
 
 // A leaf whose storing fails, by its code or by a foreign exception.
-class FailingComponent : public qel::CComponent {
- public:
-  explicit FailingComponent(bool throws) : CComponent("zz-failing", "value"), _bThrows(throws) {}
-  CBaseComponent* clone() const override { return new FailingComponent(*this); }
-  void serialize(CArchive& ar, CArchive::RetError& code) override {
-    if (!ar.isStoring()) {
-      CComponent::serialize(ar, code);
-    } else if (_bThrows) {
+struct FailingComponent : qel::CComponent {
+  explicit FailingComponent(bool throws) : CComponent("zz-failing", "value"), bThrows(throws) {}
+  void serialize(CArchive&, CArchive::RetError& code) override {
+    if (bThrows) {
       throw std::bad_alloc();
-    } else {
-      code = CArchive::RET_WRONG_TYPE;
     }
+    code = CArchive::RET_WRONG_TYPE;
   }
-
- private:
-  bool _bThrows;
+  bool bThrows;
 };
 
 TEST_F(ArchiveFaults, AFailingComponentLeavesThePreviousFileAndAFileAtTargetDotTmpIntact) {

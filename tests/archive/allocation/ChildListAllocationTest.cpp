@@ -38,7 +38,7 @@ void* allocate(std::size_t size, std::size_t alignment) {
 
 }  // namespace
 
-// The array and sized forms call these by default.
+// The array forms call these by default.
 void* operator new(std::size_t size) {
   return allocate(size, 0);
 }
