@@ -499,24 +499,24 @@ TEST(Archive, ModesParentsMissingFilesAndDirectories) {
   EXPECT_EQ("", dir.readFile("full.arc"));
 }
 
+// Loads with nothing but the public field readers, record by record.
 Code referenceLoad(CArchive& ar, CComposite& root) {
   std::vector<CComposite*> open(1, &root);
   for (;;) {
-    Code code = CArchive::RET_OK;
-    short kind = 0;
-    std::string name;
-    ar.readStartLine(code);
+    Code code = startLine(ar);
+    short kind = -1;
     if (code == CArchive::RET_OK) {
       ar.readShort(kind, code);
     }
+    std::string name;
+    std::string value;
+    unsigned char* data = nullptr;
+    unsigned int size = 0;
     if (code == CArchive::RET_OK &&
         (kind == CBaseComponent::TYPE_COMPONENT || kind == CBaseComponent::TYPE_BINARY ||
          kind == CBaseComponent::TYPE_COMPOSITE)) {
       ar.readString(name, code);
     }
-    std::string value;
-    unsigned char* data = nullptr;
-    unsigned int size = 0;
     if (code == CArchive::RET_OK && kind == CBaseComponent::TYPE_COMPONENT) {
       ar.readString(value, code);
     } else if (code == CArchive::RET_OK && kind == CBaseComponent::TYPE_BINARY) {
@@ -529,9 +529,7 @@ Code referenceLoad(CArchive& ar, CComposite& root) {
     if (kind == CBaseComponent::TYPE_COMPONENT) {
       open.back()->add(new CComponent(name, value));
     } else if (kind == CBaseComponent::TYPE_BINARY) {
-      auto* leaf = new CBinaryComponent(name);
-      leaf->setData(data, size);
-      open.back()->add(leaf);
+      open.back()->add(binaryOf(name, std::string(reinterpret_cast<char*>(data), size)));
     } else if (kind == CBaseComponent::TYPE_COMPOSITE) {
       open.push_back(new CComposite(name));
       open[open.size() - 2]->add(open.back());

@@ -14,12 +14,10 @@
 #include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
-namespace {
-
 // Allocations left before one fails; negative: none fails.
-long g_allocationsLeft = -1;
+static long g_allocationsLeft = -1;
 
-void* allocate(std::size_t size, std::size_t alignment) {
+static void* allocate(std::size_t size, std::size_t alignment) {
   if (g_allocationsLeft == 0) {
     g_allocationsLeft = -1;
     throw std::bad_alloc();
@@ -35,8 +33,6 @@ void* allocate(std::size_t size, std::size_t alignment) {
   }
   return memory;
 }
-
-}  // namespace
 
 // The array forms call these by default.
 void* operator new(std::size_t size) {
