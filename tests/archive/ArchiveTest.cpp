@@ -350,24 +350,6 @@ TEST(Archive, RecordsAcrossBlocksAndManyRecordsKeepMemoryBounded) {
   }
 }
 
-TEST(Archive, WithoutAFileLoadingGivesEndOfDataAndTouchesNothing) {
-  qel_test::TempDir dir;
-  CFile file(dir.wpath("missing.arc"));
-  qel_test::OpenArchive ar(file, CArchive::LOAD);
-  ASSERT_FALSE(ar.isLoaded());
-  EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(ar));
-  EXPECT_EQ(5, readField(ar, &CArchive::readInteger, 5, CArchive::RET_END_OF_DATA));
-  EXPECT_EQ("kept", readField(ar, &CArchive::readString, "kept", CArchive::RET_END_OF_DATA));
-  Code code = CArchive::RET_OK;
-  unsigned char* data = nullptr;
-  unsigned int size = 3;
-  ar.readData(&data, size, code);
-  EXPECT_TRUE(size == 3 && data == nullptr && code == CArchive::RET_END_OF_DATA);
-  unsigned char raw[4] = {1, 2, 3, 4};
-  EXPECT_EQ(0u, ar.readValue(raw, 4));
-  EXPECT_EQ(1, raw[0]);
-}
-
 TEST(Archive, RawReaderCopiesOnlyWhatTheFileDelivers) {
   std::string content;
   for (int i = 0; i < 5000; ++i) {
@@ -475,7 +457,7 @@ TEST(Archive, AFailedLastBlockIsThrownByCloseAndLoggedByTheDestructor) {
       << qel::CWin32Helper::toUTF8(log.messages()[0]);
 }
 
-TEST(Archive, ModesParentsMissingFilesAndDirectories) {
+TEST(Archive, ModesParentsMissingFilesAndDirectoriesAndLoadingWithoutAFile) {
   qel_test::TempDir dir;
   CFile directory(dir.wstr());
   EXPECT_EQ(dir.wstr() + L" is a directory", qel_test::messageOf<qel::IOException>(
@@ -487,10 +469,21 @@ TEST(Archive, ModesParentsMissingFilesAndDirectories) {
     EXPECT_TRUE(ar.isStoring() && !ar.isLoading() && !ar.isLoaded());
   }
   EXPECT_TRUE(nested.isFile());
+  // Loading without a file gives the end of the data and touches nothing.
   CFile missing(dir.wpath("other/missing.arc"));
-  CArchive load(missing, CArchive::LOAD);
+  qel_test::OpenArchive load(missing, CArchive::LOAD);
   EXPECT_TRUE(load.isLoading() && !load.isLoaded());
   EXPECT_TRUE(CFile(dir.wpath("other")).isDirectory());
+  EXPECT_EQ(CArchive::RET_END_OF_DATA, startLine(load));
+  EXPECT_EQ(5, readField(load, &CArchive::readInteger, 5, CArchive::RET_END_OF_DATA));
+  EXPECT_EQ("kept", readField(load, &CArchive::readString, "kept", CArchive::RET_END_OF_DATA));
+  Code code = CArchive::RET_OK;
+  unsigned char* data = nullptr;
+  unsigned int size = 3;
+  load.readData(&data, size, code);
+  EXPECT_TRUE(size == 3 && data == nullptr && code == CArchive::RET_END_OF_DATA);
+  unsigned char raw[4] = {1, 2, 3, 4};
+  EXPECT_TRUE(load.readValue(raw, 4) == 0 && raw[0] == 1);
   CFile deep(dir.wpath("x/y/missing.arc"));
   EXPECT_THROW(CArchive(deep, CArchive::LOAD), qel::IOException);
   dir.writeFile("full.arc", "0003000\n");
