@@ -67,27 +67,20 @@ std::string longName(std::size_t n) {
   return text;
 }
 
-// 32 full leaves under a full root: an insertion inside splits up to a new root.
-void fill(ChildList& list, Model& model) {
-  for (std::size_t i = 0; i < 30 * 32; ++i) {
-    const std::string name = longName(2 * i);
-    list.append(name, fakeChild(i));
-    model.emplace(name, fakeChild(i));
-  }
-}
-
 TEST(ChildListAllocation, EveryFailedAllocationOfASplitOrAppendLeavesTheListAsItWas) {
-  // An insertion splits up to a new root; an append adds a leaf.
-  const std::string inside = longName(2 * 480 + 1);
-  const std::string after = longName(100000);
+  // 32 full leaves under a full root: an insertion inside splits up to a new
+  // root; an append adds a leaf.
   for (const bool append : {false, true}) {
     SCOPED_TRACE(append ? "append" : "insert");
-    const std::string& name = append ? after : inside;
+    const std::string name = longName(append ? 100000 : 2 * 480 + 1);
     long failAt = 0;
     for (;; ++failAt) {
       ChildList list;
       Model model;
-      fill(list, model);
+      for (std::size_t i = 0; i < 30 * 32; ++i) {
+        list.append(longName(2 * i), fakeChild(i));
+        model.emplace(longName(2 * i), fakeChild(i));
+      }
       bool thrown = false;
       g_allocationsLeft = failAt;
       try {
