@@ -656,14 +656,16 @@ TEST(Serialization, TreesOfEveryByteComeBackEqual) {
   EXPECT_TRUE(stored == storeOf(back));
 }
 
-TEST(Serialization, DeepNestingInAFile) {
+TEST(Serialization, DeepTreesLoadCopyAndGoWithoutReachingTheCallStack) {
   std::string content;
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = 0; i < 300000; ++i) {
     content += "0011022001207003box00\n";
   }
   CComposite back;
   EXPECT_EQ(CArchive::RET_END_OF_DATA, loadTree(content, back));
   EXPECT_EQ(1u, back.getChildCount());
+  std::unique_ptr<CBaseComponent> copy(back.clone());
+  EXPECT_TRUE(static_cast<CComposite*>(copy.get())->hasChildren());
 }
 
 // ---- the plain-record path against the field readers --------------------

@@ -141,19 +141,6 @@ TEST(Composite, ClonesCopiesAndAssignmentsAreDeep) {
   EXPECT_TRUE(before == describeTree(assigned));
 }
 
-TEST(Composite, DeepTreesDoNotReachTheCallStack) {
-  auto* root = new CComposite();
-  CComposite* current = root;
-  for (int depth = 0; depth < 300000; ++depth) {
-    auto* next = new CComposite("n");
-    current->add(next);
-    current = next;
-  }
-  std::unique_ptr<CBaseComponent> copy(root->clone());
-  delete root;
-  EXPECT_TRUE(static_cast<CComposite*>(copy.get())->hasChildren());
-}
-
 TEST(BinaryComponent, ByteOperations) {
   CBinaryComponent b("b");
   unsigned int size = 9;
