@@ -292,7 +292,7 @@ TEST(Archive, ComponentsAndDatesAsRecords) {
             }));
   // Loading a binary leaf replaces the bytes it held.
   Reader ar(dateRecord + "0016032001407001b09002AB00\n");
-  Code code = startLine(*ar);
+  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
   qel::CDateTime back;
   back.encodeDateUsingDashes(true);
   *ar >> back;
@@ -300,12 +300,12 @@ TEST(Archive, ComponentsAndDatesAsRecords) {
   EXPECT_TRUE(back.getJD() == 2460341u && back.getms() == 45296789u);
   *ar >> back;  // nothing left: false and zeros
   EXPECT_TRUE(!back.isGMTTime() && back.getJD() == 0u);
-  ar->readStartLine(code);
-  short kind = 0;
-  ar->readShort(kind, code);
+  ASSERT_EQ(CArchive::RET_OK, startLine(*ar));
+  EXPECT_EQ(CBaseComponent::TYPE_BINARY, readField(*ar, &CArchive::readShort));
   qel::CBinaryComponent b("old");
   const unsigned char old[] = {9, 9, 9, 9};
   b.setData(old, 4);
+  Code code = CArchive::RET_OK;
   b.serialize(*ar, code);
   ASSERT_EQ(CArchive::RET_OK, code);
   EXPECT_EQ("4<b>2#AB", qel_test::describeTree(b));
