@@ -34,8 +34,11 @@ static void* allocate(std::size_t size, std::size_t alignment) {
   return memory;
 }
 
-// The array forms call these by default.
+// Names are arrays; a sanitizer's runtime defines the forms not replaced here.
 void* operator new(std::size_t size) {
+  return allocate(size, 0);
+}
+void* operator new[](std::size_t size) {
   return allocate(size, 0);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
@@ -45,6 +48,12 @@ void operator delete(void* memory) noexcept {
   std::free(memory);
 }
 void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept {
   std::free(memory);
 }
 void operator delete(void* memory, std::align_val_t) noexcept {
