@@ -12,8 +12,7 @@
 
 namespace qel_test {
 
-// Collects the messages that reach the log sink while it lives, with error
-// notices shown.
+// Collects the log sink's messages while it lives, error notices shown.
 class LogCapture {
  public:
   LogCapture() : _bPrevious(qel::DISPLAY_ERROR_LOGS) {
@@ -65,36 +64,32 @@ inline qel::CComposite* compositeOf(const std::vector<qel::CBaseComponent*>& chi
   return composite;
 }
 
-// A tree of about `leaves` leaves spread over nested composites, whose
-// values all carry `mark`, so that trees made with different marks differ
-// in every record.  Binary values hold line feeds and bytes of every value.
+// About `leaves` leaves in nested composites, all values carrying `mark`.
 inline void buildSampleTree(qel::CComposite& root, const std::string& mark, int leaves) {
   qel::CComposite* box = nullptr;
   for (int i = 0; i < leaves; ++i) {
     if (i % 16 == 0) {
-      root.add(box = new qel::CComposite("box" + std::to_string(i / 16)));
+      root.add(box = compositeOf({}, "box" + std::to_string(i / 16)));
       if (i % 64 == 0) {
-        auto* inner = new qel::CComposite("inner");
-        inner->add(new qel::CComponent("deep", mark + "/" + std::to_string(i)));
-        box->add(inner);
+        box->add(
+            compositeOf({new qel::CComponent("deep", mark + "/" + std::to_string(i))}, "inner"));
       }
+    }
+    // Binary values hold line feeds and bytes of every value.
+    std::string bytes = mark + "\n";
+    for (int b = 0; b < 40; ++b) {
+      bytes += static_cast<char>((i * 7 + b) & 0xFF);
     }
     const std::string name = "k" + std::to_string(i);
-    if (i % 5 == 0) {
-      std::string bytes = mark + "\n";
-      for (int b = 0; b < 40; ++b) {
-        bytes += static_cast<char>((i * 7 + b) & 0xFF);
-      }
-      box->add(binaryOf(name, bytes));
-    } else {
-      box->add(new qel::CComponent(
-          name, mark + ":" + std::string(20 + i % 30, static_cast<char>('a' + i % 26))));
-    }
+    box->add(
+        i % 5 == 0
+            ? binaryOf(name, bytes)
+            : static_cast<qel::CBaseComponent*>(new qel::CComponent(
+                  name, mark + ":" + std::string(20 + i % 30, static_cast<char>('a' + i % 26)))));
   }
 }
 
-// A text of a subtree that tells every kind, name, value and child apart,
-// children in list order.
+// A text telling every kind, name, value and child apart, in list order.
 inline std::string describeTree(qel::CBaseComponent& node) {
   std::string text = std::to_string(node.getType()) + "<" + node.getName() + ">";
   if (auto* component = dynamic_cast<qel::CComponent*>(&node)) {

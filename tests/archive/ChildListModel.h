@@ -1,8 +1,7 @@
 #ifndef QEL_TESTS_ARCHIVE_CHILDLISTMODEL_H_
 #define QEL_TESTS_ARCHIVE_CHILDLISTMODEL_H_
 
-// What a child list is checked against: std::multimap files equal names in
-// the order they come, as the list must.
+// A child list's model: std::multimap keeps equal names in their order.
 #include <cstddef>
 #include <cstdint>
 #include <map>

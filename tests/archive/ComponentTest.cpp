@@ -1,18 +1,26 @@
+// Composites, their leaves, and the sorted child list and name index beneath them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/ArchiveTestSupport.h"
+#include "archive/ChildList.h"
+#include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
 using qel::CBaseComponent;
 using qel::CBinaryComponent;
 using qel::CComponent;
 using qel::CComposite;
+using qel::ChildList;
+using Model = qel::testing::ChildListModel;
+using qel::testing::fakeChild;
 using qel_test::childrenOf;
 using qel_test::describeTree;
 
@@ -42,8 +50,7 @@ void renameChild(CBaseComponent* child, const std::string& name) {
 }
 
 TEST(Composite, ListOrderSortsByUnsignedBytesAtEachLookup) {
-  // The last added child waits at the end until a lookup sorts it in;
-  // getChildren goes before what the list already holds.
+  // The last added child waits at the end until a lookup sorts it in.
   CComposite root;
   for (const char* name : {"\xC3\xA9", "b", "B", "", "ba", "a"}) {
     root.add(new CComponent(name, ""));
@@ -75,8 +82,7 @@ TEST(Composite, OwnsEachChildOnceAndDestroysOnlyItsOwn) {
     // A name already there is kept and logged.
     ASSERT_EQ(1u, log.messages().size());
     EXPECT_EQ(L"1:CComposite::add ERROR - Already exist!!!", log.messages()[0]);
-    // Adding again a child that is there (last added, sorted, among others
-    // of its name), null or the composite itself adds nothing.
+    // Adding a child already there (last added, sorted, a duplicate), null or self.
     for (CBaseComponent* again :
          std::vector<CBaseComponent*>{last, first, second, &root, nullptr}) {
       root.add(again);
@@ -104,10 +110,6 @@ TEST(Composite, OwnsEachChildOnceAndDestroysOnlyItsOwn) {
 }
 
 TEST(Composite, ClonesCopiesAndAssignmentsAreDeep) {
-  CComponent leaf("n", "v");
-  leaf.setValue("w");
-  std::unique_ptr<CBaseComponent> leafCopy(leaf.clone());
-  EXPECT_EQ("1<n>1=w", describeTree(*leafCopy));
   auto* source = qel_test::compositeOf(
       {qel_test::compositeOf({new CComponent("k", "v"), qel_test::binaryOf("b", "\1\2\3")},
                              "inner")},
@@ -137,19 +139,6 @@ TEST(Composite, ClonesCopiesAndAssignmentsAreDeep) {
   CComposite& alias = assigned;
   assigned = alias;
   EXPECT_TRUE(before == describeTree(assigned));
-}
-
-TEST(Composite, DeepTreesDoNotReachTheCallStack) {
-  auto* root = new CComposite();
-  CComposite* current = root;
-  for (int depth = 0; depth < 300000; ++depth) {
-    auto* next = new CComposite("n");
-    current->add(next);
-    current = next;
-  }
-  std::unique_ptr<CBaseComponent> copy(root->clone());
-  delete root;
-  EXPECT_TRUE(static_cast<CComposite*>(copy.get())->hasChildren());
 }
 
 TEST(BinaryComponent, ByteOperations) {
@@ -208,8 +197,7 @@ void expectLookupsFollowTheList(CComposite& root, const std::vector<std::string>
 }
 
 TEST(CompositeLargeList, LookupsRemovalsAndAdditionsFollowTheList) {
-  // Names of 1 to 40 bytes, many shared by several children, long ones that
-  // differ only at the end, some with a NUL byte inside.
+  // Names of 1 to 40 bytes, shared, differing only at the end, with NUL bytes.
   std::vector<std::string> names;
   for (int i = 0; i < 400; ++i) {
     names.push_back(i % 4 == 0   ? "a long common start of names/" + std::to_string(i % 60)
@@ -259,9 +247,7 @@ TEST(CompositeLargeList, LookupsRemovalsAndAdditionsFollowTheList) {
 }
 
 TEST(CompositeLargeList, ListsGrownAtTheEndAndRenamedChildren) {
-  // Names in rising order, as a stored list loads, with a run of equal
-  // names and children renamed after they were added: they stay filed
-  // under the name they were added with for as long as they are there.
+  // Rising names as a list loads; renamed children stay filed under the old name.
   qel_test::LogCapture quiet;
   Tracked::destroyed() = 0;
   CComposite root;
@@ -299,6 +285,125 @@ TEST(CompositeLargeList, ListsGrownAtTheEndAndRenamedChildren) {
   EXPECT_EQ(302u, root.getChildCount());
   EXPECT_EQ("a", childrenOf(root).front()->getName());
   EXPECT_EQ(dups[0], childrenOf(root)[150]);
+}
+
+// ---- the sorted child list against std::multimap, which keeps equal keys in order
+
+void expectSame(const Model& model, const ChildList& list) {
+  ASSERT_TRUE(qel::testing::sameEntries(model, list));
+  if (!model.empty()) {
+    EXPECT_EQ(model.rbegin()->first, list.back().first.view());
+    EXPECT_EQ(model.rbegin()->second, list.back().second);
+  }
+}
+
+// Children are distinct, so the entry a search stops at tells where.
+void expectSameLowerBound(const Model& model, const ChildList& list, const std::string& name) {
+  const auto expected = model.lower_bound(name);
+  const auto found = list.lowerBound(name);
+  ASSERT_EQ(expected == model.end(), found == list.end()) << name;
+  if (expected != model.end()) {
+    ASSERT_EQ(expected->second, found->second) << name;
+  }
+}
+
+// Names longer than a name kept in place, with a NUL byte, or short.
+std::string nameOf(std::size_t n) {
+  return n % 4 == 0   ? "a name well past sixteen bytes " + std::to_string(n)
+         : n % 4 == 1 ? std::string("z") + '\0' + std::to_string(n)
+                      : std::to_string(n * 7919 % 100003);
+}
+
+// Takes the entry of name and child out of both.
+void eraseFromBoth(Model& model, ChildList& list, const std::string& name, CBaseComponent* child) {
+  auto range = model.equal_range(name);
+  while (range.first->second != child) {
+    ++range.first;
+  }
+  model.erase(range.first);
+  auto it = list.lowerBound(name);
+  while (it != list.end() && it->second != child) {
+    ++it;
+  }
+  ASSERT_NE(list.end(), it) << name;
+  list.erase(it);
+}
+
+TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
+  // Bytes count as unsigned, in the first eight bytes, after them, in a tail.
+  std::vector<std::string> names = {
+      "",         "a",           "ab",           "abcdefgh",           "abcdefgh\x80",
+      "abcdefgz", "abcdefg\xff", "\xc3\xa9t",    "zzzzzzzzzzzzzzzzzz", "\x7f",
+      "\x80",     "abcdefghi",   "abcdefgh\x01", "abcdefghijklmnop",   "abcdefghijklmnoq"};
+  names.push_back(std::string("a\0", 2));
+  for (const std::string& a : names) {
+    for (const std::string& b : names) {
+      EXPECT_EQ(a < b, qel::nameLess(a, b)) << a << " / " << b;
+    }
+  }
+}
+
+TEST(ChildList, InsertionsLookupsAndErasuresFollowAMultimap) {
+  // Few names (runs across leaves), then many (three inner levels).
+  for (const std::size_t pool : {40u, 30000u}) {
+    SCOPED_TRACE("names: " + std::to_string(pool));
+    ChildList list;
+    Model model;
+    std::vector<std::pair<std::string, CBaseComponent*>> live;
+    for (std::size_t i = 0; i < 32000; ++i) {
+      const std::string name = nameOf(i * 7919 % pool);
+      model.emplace(name, fakeChild(i));
+      list.insert(name, fakeChild(i));
+      live.emplace_back(name, fakeChild(i));
+    }
+    expectSame(model, list);
+    for (std::size_t n = 0; n < pool + 2; n += 1 + pool / 200) {
+      expectSameLowerBound(model, list, nameOf(n));
+      expectSameLowerBound(model, list, nameOf(n) + "~");
+    }
+    // Emptying most of it out of order merges and drops leaves.
+    for (std::size_t i = 0; i < live.size(); ++i) {
+      if (i % 3 != 0 || i % 7 == 1) {
+        eraseFromBoth(model, list, live[i].first, live[i].second);
+      }
+    }
+    expectSame(model, list);
+    for (std::size_t i = 0; i + 10 < live.size(); i += 3) {
+      if (i % 7 != 1) {
+        eraseFromBoth(model, list, live[i].first, live[i].second);
+      }
+    }
+    expectSame(model, list);
+    list.clear();  // then usable again
+    EXPECT_TRUE(list.empty() && list.size() == 0 && list.begin() == list.end() &&
+                list.lowerBound("") == list.end());
+    list.insert("x", fakeChild(1));
+    EXPECT_TRUE(list.size() == 1 && list.back().first.view() == "x");
+  }
+}
+
+TEST(ChildList, GrowingAtTheEndAndThenInside) {
+  ChildList list;
+  Model model;
+  char name[16];
+  for (std::size_t i = 0; i < 40000; ++i) {
+    std::snprintf(name, sizeof(name), "n%07zu", i);
+    list.append(name, fakeChild(i));
+    model.emplace(name, fakeChild(i));
+  }
+  expectSame(model, list);
+  // Between stored pairs, then before all of them.
+  for (std::size_t i = 0; i < 40000; i += 97) {
+    std::snprintf(name, sizeof(name), "n%07zu+", i);
+    list.insert(name, fakeChild(200000 + i));
+    model.emplace(name, fakeChild(200000 + i));
+  }
+  list.insert("a", fakeChild(999999));
+  model.emplace("a", fakeChild(999999));
+  expectSame(model, list);
+  for (const char* probe : {"", "n0020000", "n0020079+", "o"}) {
+    expectSameLowerBound(model, list, probe);
+  }
 }
 
 }  // namespace

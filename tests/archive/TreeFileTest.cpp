@@ -1,15 +1,19 @@
-// Whole trees in files: stored exactly or refused before anything reaches
-// the target, loaded without side effects, a damaged file named by the record
-// and byte where loading stopped, and read-modify-writes kept apart by a lock
-// for as long as they run, whichever name the file is reached by.
+// Whole trees in files: exact or refused stores, damage reports, disk faults, locks.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <iterator>
+#include <memory>
+#include <new>
+#include <numeric>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +22,7 @@
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
 #include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
 #include "qel/io/File.h"
 #include "qel/io/FileReplacement.h"
 #include "qel/io/FileSystem.h"
@@ -26,7 +31,6 @@
 #include "support/Thrown.h"
 
 using qel::CArchive;
-using qel::CBinaryComponent;
 using qel::CComponent;
 using qel::CComposite;
 using qel::CFile;
@@ -34,10 +38,15 @@ using qel::CTreeFile;
 using qel_test::binaryOf;
 using qel_test::compositeOf;
 using qel_test::describeTree;
+using qel_test::Failure;
+using qel_test::Fault;
+using qel_test::FaultyFileSystem;
+using qel_test::FileCall;
 
 namespace {
 
 namespace fs = std::filesystem;
+using Counts = std::array<unsigned, qel_test::kFileCallKinds>;
 
 const std::wstring kNothing = L"<nothing thrown>";
 const std::wstring kLocked = L": locked by another process";
@@ -51,19 +60,32 @@ std::function<void(CComposite&)> adding(const std::string& name) {
   return [name](CComposite& root) { root.add(new CComponent(name, "v")); };
 }
 
+unsigned count(const Counts& counts, FileCall call) {
+  return counts[static_cast<int>(call)];
+}
+
 class TreeFiles : public ::testing::Test {
  protected:
   CFile file(const std::string& name = "t.qel") const { return CFile(_dir.wpath(name)); }
   std::wstring path(const std::string& name = "t.qel") const { return _dir.wpath(name); }
 
-  // The tree in the file; "" for a file that does not load whole.
+  // The tree in the file, and the code when it does not load whole.
   std::string describeFile(const std::string& name = "t.qel") const {
     CComposite back;
-    return CTreeFile::load(file(name), back).eCode == CArchive::RET_OK ? describeTree(back) : "";
+    const CArchive::RetError code = CTreeFile::load(file(name), back).eCode;
+    return describeTree(back) + (code == CArchive::RET_OK ? "" : " code " + std::to_string(code));
   }
 
-  std::ptrdiff_t entryCount() const {
-    return std::distance(fs::directory_iterator(_dir.path()), fs::directory_iterator());
+  // The entries of the directory besides the target and those named.
+  std::vector<std::string> strays(const std::vector<std::string>& expected = {}) const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(_dir.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name != "t.qel" && std::find(expected.begin(), expected.end(), name) == expected.end()) {
+        found.push_back(name);
+      }
+    }
+    return found;
   }
 
   qel_test::TempDir _dir;
@@ -107,7 +129,7 @@ TEST_F(TreeFiles, WhatCannotBeStoredExactlyReachesNoFileAtAll) {
       EXPECT_EQ(messageOf([&] { CTreeFile::store(file(target), root); }), c.first);
     }
     EXPECT_EQ(_dir.readFile("old.qel"), before);
-    EXPECT_EQ(entryCount(), 1);
+    EXPECT_TRUE(strays({"old.qel"}).empty());
   }
 }
 
@@ -138,7 +160,7 @@ TEST_F(TreeFiles, AnArchiveOverAReplacementReachesTheTargetOnlyByTheCommit) {
     }
   }
   EXPECT_EQ(describeFile(), describeTree(root));
-  EXPECT_EQ(entryCount(), 1);
+  EXPECT_TRUE(strays().empty());
 }
 
 TEST_F(TreeFiles, ADamagedFileIsNamedByTheRecordAndTheByteWhereItStops) {
@@ -179,7 +201,7 @@ TEST_F(TreeFiles, ADamagedFileIsNamedByTheRecordAndTheByteWhereItStops) {
     EXPECT_FALSE(edited);
     EXPECT_TRUE(_dir.readFile("t.qel") == c.first);
   }
-  EXPECT_EQ(entryCount(), 1);
+  EXPECT_TRUE(strays().empty());
 }
 
 TEST_F(TreeFiles, UpdatesEditWholeFilesAndWhatCannotBeEditedOrReplacedChangesNothing) {
@@ -188,7 +210,7 @@ TEST_F(TreeFiles, UpdatesEditWholeFilesAndWhatCannotBeEditedOrReplacedChangesNot
   EXPECT_EQ(messageOf([&] { CTreeFile::update(file(), failing); }), L"no");
   CComposite none;
   EXPECT_FALSE(CTreeFile::load(file("missing/t.qel"), none).bFound);
-  EXPECT_EQ(entryCount(), 0);
+  EXPECT_TRUE(fs::is_empty(_dir.path()));
   // A missing or empty file is edited as an empty tree.
   _dir.writeFile("empty.qel", "");
   CTreeFile::update(file("empty.qel"), adding("kept"));
@@ -209,7 +231,7 @@ TEST_F(TreeFiles, UpdatesEditWholeFilesAndWhatCannotBeEditedOrReplacedChangesNot
   EXPECT_EQ(fs::status(_dir.path() / "t.qel").permissions(), fs::perms(0444));
   CTreeFile::store(file(), root, CTreeFile::STORE_REPLACE_READ_ONLY);
   EXPECT_EQ(describeFile(), describeTree(root));
-  EXPECT_EQ(entryCount(), 2);
+  EXPECT_TRUE(strays({"empty.qel"}).empty());
   // Each failure above released the lock.
   EXPECT_NO_THROW(qel::CFileSystem::getFileSystem()->lockFile(path(), 0));
   // What is not a regular file is refused before any edit.
@@ -261,6 +283,90 @@ TEST_F(TreeFiles, TheLockIsHeldThroughTheStoreUnderEveryNameOfTheFile) {
   EXPECT_EQ(fs::directory_iterator(_dir.path() / "links")->path().filename(), "t.qel");
 }
 
+// A store killed at any moment (a fork made before any thread) leaves one whole tree.
+TEST_F(TreeFiles, AKilledStoreLeavesTheTargetOneWholeTree) {
+  constexpr int kKills = 100;
+  // A killed process loses nothing it handed to the kernel: memory serves.
+  const bool shm = ::access("/dev/shm", W_OK) == 0;
+  qel_test::TempDir dir(shm ? "/dev/shm" : fs::temp_directory_path());
+  CComposite trees[2];
+  std::string bytes[2];
+  for (int i = 0; i < 2; ++i) {
+    qel_test::buildSampleTree(trees[i], i == 0 ? "first" : "second-tree", 1000);
+    CTreeFile::store(CFile(dir.wpath("t.qel")), trees[i]);
+    bytes[i] = dir.readFile("t.qel");
+  }
+  ASSERT_GT(bytes[0].size(), 8u * CArchive::BLOCK_SIZE);
+  const CFile target(dir.wpath("t.qel"));
+  // What a killed store left beside the target, removed.
+  auto leftovers = [&dir] {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      count += entry.path().filename() != "t.qel" && fs::remove(entry.path()) ? 1 : 0;
+    }
+    return count;
+  };
+  // Kills spread over a few stores, sometimes after one has finished.
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    CTreeFile::store(target, trees[0]);
+  }
+  const auto window = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start) +
+                      std::chrono::microseconds(200);
+  std::mt19937 random(20241206);
+  int current = 0;  // the tree the target holds
+  int temporariesLeft = 0;
+  for (int kill = 0; kill < kKills; ++kill) {
+    SCOPED_TRACE("kill " + std::to_string(kill));
+    int ready[2];
+    ASSERT_EQ(0, ::pipe(ready));
+    const pid_t child = ::fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+      // First the tree already there: a fresh fork runs slowly.
+      try {
+        CTreeFile::store(target, trees[current]);
+        if (::write(ready[1], "r", 1) != 1) {
+          ::_exit(3);
+        }
+        for (;;) {
+          CTreeFile::store(target, trees[1 - current]);
+          CTreeFile::store(target, trees[current]);
+        }
+      } catch (...) {
+      }
+      ::_exit(2);
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    const bool started = ::read(ready[0], &signal, 1) == 1;
+    ::close(ready[0]);
+    std::uniform_int_distribution<long long> delay(0, window.count());
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(started);
+    // The storing process must not have stopped on its own.
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    const std::string content = dir.readFile("t.qel");
+    const int holds = content == bytes[0] ? 0 : content == bytes[1] ? 1 : -1;
+    ASSERT_NE(-1, holds) << qel_test::sameBytes(bytes[current], content).message();
+    CComposite back;
+    const CTreeFile::LoadReport report = CTreeFile::load(target, back);
+    ASSERT_TRUE(report.bFound && report.eCode == CArchive::RET_OK);
+    ASSERT_EQ(describeTree(trees[holds]), describeTree(back));
+    // The file is named just before the rename: a kill rarely leaves it.
+    temporariesLeft += leftovers();
+    current = 1 - holds;
+    CTreeFile::store(target, trees[current]);
+    ASSERT_EQ(0, leftovers());
+    ASSERT_EQ(bytes[current], dir.readFile("t.qel"));
+  }
+  EXPECT_LT(temporariesLeft, kKills / 8);
+}
+
 // ---- between threads (each lock is its own open file) -----------------------
 
 class TreeFileLockConcurrency : public TreeFiles {};
@@ -298,8 +404,7 @@ TEST_F(TreeFileLockConcurrency, ALockIsRefusedOrWaitedForAndThenTakesTheFileNowT
 }
 
 TEST_F(TreeFileLockConcurrency, ConcurrentUpdatesLoseNothingAndReadersSeeWholeTrees) {
-  // Writers that start together on a file that is not there yet, with a
-  // reader loading it all along.
+  // Writers start together on a missing file while a reader loads it.
   constexpr int kWriters = 3;
   constexpr int kEdits = 15;
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -345,6 +450,296 @@ TEST_F(TreeFileLockConcurrency, ConcurrentUpdatesLoseNothingAndReadersSeeWholeTr
       }
     }
   }
+}
+
+class ArchiveFaults : public TreeFiles {
+ protected:
+  ArchiveFaults() {
+    qel_test::buildSampleTree(_oldTree, "old", 300);
+    qel_test::buildSampleTree(_newTree, "new", 420);
+    // A record longer than half a block: short reads must not end it.
+    _newTree.add(new qel::CComponent("long", std::string(4000, 'l')));
+  }
+
+  void SetUp() override {
+    CTreeFile::store(file(), _oldTree);
+    _oldBytes = _dir.readFile("t.qel");
+    ASSERT_GT(_oldBytes.size(), 3u * CArchive::BLOCK_SIZE);
+  }
+
+  // The previous file is exactly as it was, with nothing beside it.
+  void expectOldFileIntact() const {
+    EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("t.qel")));
+    EXPECT_TRUE(strays().empty());
+  }
+
+  CComposite _oldTree;
+  CComposite _newTree;
+  std::string _oldBytes;
+};
+
+TEST_F(ArchiveFaults, EveryFailedCallOfAStoreThroughAnArchiveOrOfALoadIsThrownOrLogged) {
+  qel_test::FaultScope faults;
+  CTreeFile::store(file(), _newTree);
+  const std::string expected = describeTree(_newTree);
+  int run = 0;
+  // A store of several blocks into a directory that it creates.
+  auto target = [this, &run] { return _dir.wpath("store" + std::to_string(run) + "/t.qel"); };
+  std::unique_ptr<qel_test::LogCapture> log;
+  std::string loaded;
+  for (const bool load : {false, true}) {
+    SCOPED_TRACE(load ? "load" : "store");
+    const std::function<void()> operation = [&] {
+      if (load) {
+        loaded = describeFile();
+        return;
+      }
+      // Closed explicitly, so that a failed last block or close is thrown.
+      CFile out(target());
+      CArchive ar(out, CArchive::STORE);
+      CArchive::RetError code = CArchive::RET_END_OF_DATA;
+      _newTree.serialize(ar, code);
+      ASSERT_EQ(CArchive::RET_OK, code);
+      ar.close();
+    };
+    const Counts counts = qel_test::countCalls(operation);
+    EXPECT_TRUE(count(counts, FileCall::kOpen) == 1 && count(counts, FileCall::kClose) == 1 &&
+                count(counts, FileCall::kCreateDirectory) == (load ? 0u : 1u));
+    EXPECT_GE(count(counts, load ? FileCall::kRead : FileCall::kWrite), 5u);
+    const unsigned swept = qel_test::sweepFaults(
+        counts,
+        {FileCall::kCreateDirectory, FileCall::kOpen, FileCall::kRead, FileCall::kWrite,
+         FileCall::kClose},
+        [&] {
+          ++run;
+          log.reset();
+          log = std::make_unique<qel_test::LogCapture>();
+        },
+        operation,
+        [&](FileCall call, unsigned, const Failure& failure) {
+          if (load && call == FileCall::kClose) {
+            // Everything was read: the tree is whole and the failure only logged.
+            EXPECT_FALSE(failure.thrown);
+            EXPECT_TRUE(qel_test::sameBytes(expected, loaded));
+            ASSERT_EQ(1u, log->messages().size());
+            EXPECT_EQ(0u, log->messages()[0].find(L"1:CArchive::~CArchive ERROR - file not closed"))
+                << qel::CWin32Helper::toUTF8(log->messages()[0]);
+            return;
+          }
+          ASSERT_TRUE(failure.thrown);
+          EXPECT_EQ(qel_test::exceptionTypeFor(FaultyFileSystem::defaultError(call)), failure.type);
+          const std::wstring where = load ? path()
+                                     : call == FileCall::kCreateDirectory
+                                         ? CFile(target()).getParent()
+                                         : target();
+          EXPECT_EQ(FaultyFileSystem::messageFor(call, where), failure.message);
+        });
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0u), swept);
+  }
+  log.reset();
+  // A file that vanishes before the open is not found.
+  FaultyFileSystem::reset();
+  FaultyFileSystem::arm(FileCall::kOpen, 1, Fault::kFail, FaultyFileSystem::kFileNotFound);
+  CComposite back;
+  const CTreeFile::LoadReport report = CTreeFile::load(file(), back);
+  EXPECT_EQ(1u, FaultyFileSystem::fired());
+  EXPECT_TRUE(!report.bFound && report.eCode == CArchive::RET_END_OF_DATA);
+  EXPECT_EQ(0u, back.getChildCount());
+}
+
+TEST_F(ArchiveFaults, EveryFailedCallOfACrashSafeStoreOrUpdateLeavesThePreviousFileIntact) {
+  qel_test::FaultScope faults;
+  auto edit = [](CComposite& root) { root.add(new qel::CComponent("added", "1")); };
+  for (const bool update : {false, true}) {
+    SCOPED_TRACE(update ? "update" : "store");
+    const std::function<void()> operation = [&] {
+      update ? CTreeFile::update(file(), edit) : CTreeFile::store(file(), _newTree);
+    };
+    _dir.writeFile("t.qel", _oldBytes);
+    const Counts counts = qel_test::countCalls(operation);
+    // Only the lock, the load and the replacement touch the directory.
+    for (FileCall call : {FileCall::kOpenReplacement, FileCall::kCommitReplacement, FileCall::kLock,
+                          FileCall::kOpen, FileCall::kClose}) {
+      const bool once =
+          update || call == FileCall::kOpenReplacement || call == FileCall::kCommitReplacement;
+      EXPECT_EQ(once ? 1u : 0u, count(counts, call)) << qel_test::fileCallName(call);
+    }
+    EXPECT_GE(count(counts, FileCall::kWrite), 5u);
+    const std::string newBytes = _dir.readFile("t.qel");
+    ASSERT_NE(_oldBytes, newBytes);
+    // A failed close of the loaded file is only logged: the tree is whole.
+    const unsigned swept = qel_test::sweepFaults(
+        counts,
+        {FileCall::kOpen, FileCall::kRead, FileCall::kWrite, FileCall::kOpenReplacement,
+         FileCall::kCommitReplacement, FileCall::kLock},
+        [&] { _dir.writeFile("t.qel", _oldBytes); }, operation,
+        [&](FileCall call, unsigned, const Failure& failure) {
+          ASSERT_TRUE(failure.thrown);
+          EXPECT_EQ(L"IOException", failure.type);
+          if (!update) {
+            EXPECT_EQ(FaultyFileSystem::replacementMessageFor(call, path()), failure.message);
+          }
+          expectOldFileIntact();
+          // The lock went with the failure.
+          FaultyFileSystem::reset();
+          EXPECT_NO_THROW(qel::CFileSystem::getFileSystem()->lockFile(path(), 0));
+        });
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0u) - count(counts, FileCall::kClose),
+              swept);
+    // Afterwards the same change goes through.
+    FaultyFileSystem::reset();
+    operation();
+    EXPECT_TRUE(qel_test::sameBytes(newBytes, _dir.readFile("t.qel")));
+    EXPECT_TRUE(strays().empty());
+  }
+}
+
+TEST_F(ArchiveFaults, ShortTransfersAnywhereLoseNothing) {
+  // Each write of a store, or read of a load, made short in turn, then all.
+  qel_test::FaultScope faults;
+  CTreeFile::store(file(), _newTree);
+  const std::string newBytes = _dir.readFile("t.qel");
+  const std::string expected = describeTree(_newTree);
+  for (const FileCall call : {FileCall::kWrite, FileCall::kRead}) {
+    const bool store = call == FileCall::kWrite;
+    std::string loaded;
+    const std::function<void()> operation = [&] {
+      store ? CTreeFile::store(file(), _newTree) : (void)(loaded = describeFile());
+    };
+    const unsigned calls = count(qel_test::countCalls(operation), call);
+    for (unsigned n = 1; n <= calls + 1; ++n) {
+      const bool every = n > calls;
+      SCOPED_TRACE(std::string(store ? "store" : "load") + ": " +
+                   (every ? std::string("every call") : "call #" + std::to_string(n)));
+      _dir.writeFile("t.qel", store ? _oldBytes : newBytes);
+      FaultyFileSystem::reset();
+      FaultyFileSystem::arm(call, every ? 1 : n, Fault::kShort, 0, every);
+      const Failure failure = qel_test::failureOf(operation);
+      EXPECT_FALSE(failure.thrown) << qel::CWin32Helper::toUTF8(failure.message);
+      EXPECT_GE(FaultyFileSystem::fired(), 1u);
+      EXPECT_TRUE(qel_test::sameBytes(newBytes, _dir.readFile("t.qel")));
+      EXPECT_TRUE(strays().empty());
+      EXPECT_TRUE(store || qel_test::sameBytes(expected, loaded));
+    }
+  }
+}
+
+TEST_F(ArchiveFaults, TheFirstFailureIsReportedWhenDiscardingFailsToo) {
+  qel_test::FaultScope faults;
+  qel_test::LogCapture log;
+  const unsigned writes =
+      count(qel_test::countCalls([&] { CTreeFile::store(file(), _newTree); }), FileCall::kWrite);
+  for (unsigned n = 1; n <= writes; ++n) {
+    SCOPED_TRACE("writeFile #" + std::to_string(n) + " and closeFile #1");
+    _dir.writeFile("t.qel", _oldBytes);
+    const int descriptors = qel_test::openDescriptorCount();
+    FaultyFileSystem::reset();
+    FaultyFileSystem::arm(FileCall::kWrite, n);
+    FaultyFileSystem::arm(FileCall::kClose, 1);
+    const Failure failure = qel_test::failureOf([&] { CTreeFile::store(file(), _newTree); });
+    EXPECT_EQ(2u, FaultyFileSystem::fired());
+    ASSERT_TRUE(failure.thrown);
+    EXPECT_EQ(path() + L": No space left on device", failure.message);
+    expectOldFileIntact();
+    EXPECT_EQ(descriptors, qel_test::openDescriptorCount());
+  }
+  EXPECT_TRUE(log.messages().empty());
+}
+
+TEST_F(ArchiveFaults, AFailedDirectoryCreationLeavesNothingBehind) {
+  qel_test::FaultScope faults;
+  FaultyFileSystem::arm(FileCall::kCreateDirectory, 1);
+  const Failure failure =
+      qel_test::failureOf([&] { CTreeFile::store(CFile(_dir.wpath("sub/t.qel")), _newTree); });
+  ASSERT_TRUE(failure.thrown);
+  EXPECT_EQ(L"IOException", failure.type);
+  EXPECT_EQ(_dir.wpath("sub"), failure.message);
+  EXPECT_FALSE(fs::exists(_dir.path() / "sub"));
+}
+
+// The files open in this process in directory (also unnamed, deleted ones).
+std::vector<fs::path> openFilesIn(const fs::path& directory) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(entry.path(), ec);
+    if (!ec && target.parent_path() == directory) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
+TEST_F(ArchiveFaults, TheNewFileIsPrivateUntilItIsInPlace) {
+  qel_test::FaultScope faults;
+  fs::permissions(_dir.path() / "t.qel", fs::perms(0644));
+  unsigned seen = 0;
+  FaultyFileSystem::plan().beforeCommit = [&] {
+    // The new file is open, private, and reachable by no other name.
+    const std::vector<fs::path> open = openFilesIn(_dir.path());
+    ASSERT_EQ(1u, open.size());
+    struct stat st;
+    ASSERT_EQ(0, ::stat(open[0].c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    for (const std::string& name : strays()) {
+      EXPECT_EQ(0u, name.rfind(".t.qel.", 0)) << name;
+    }
+    EXPECT_TRUE(qel_test::sameBytes(_oldBytes, _dir.readFile("t.qel")));
+    ++seen;
+  };
+  CTreeFile::store(file(), _newTree);
+  EXPECT_EQ(1u, seen);
+  EXPECT_EQ(fs::perms(0644), fs::status(_dir.path() / "t.qel").permissions());
+  EXPECT_TRUE(strays().empty());
+}
+
+// A leaf whose storing fails, by its code or by a foreign exception.
+struct FailingComponent : qel::CComponent {
+  explicit FailingComponent(bool throws) : CComponent("zz-failing", "value"), bThrows(throws) {}
+  void serialize(CArchive&, CArchive::RetError& code) override {
+    if (bThrows) {
+      throw std::bad_alloc();
+    }
+    code = CArchive::RET_WRONG_TYPE;
+  }
+  bool bThrows;
+};
+
+TEST_F(ArchiveFaults, AFailingComponentLeavesThePreviousFileAndAFileAtTargetDotTmpIntact) {
+  // A user's <target>.tmp, or a link planted there, survives; its victim too.
+  const fs::path planted = _dir.path() / "t.qel.tmp";
+  _dir.writeFile("victim", "private");
+  CComposite failing;
+  qel_test::buildSampleTree(failing, "failing", 10);
+  failing.add(new FailingComponent(false));
+  for (const bool link : {false, true}) {
+    SCOPED_TRACE(link ? "a link to another file" : "a file of the user's");
+    fs::remove(planted);
+    if (link) {
+      fs::create_symlink(_dir.path() / "victim", planted);
+    } else {
+      _dir.writeFile("t.qel.tmp", "mine");
+    }
+    CTreeFile::store(file(), _newTree);
+    EXPECT_EQ(describeTree(_newTree), describeFile());
+    EXPECT_EQ(fs::file_type::regular, fs::symlink_status(_dir.path() / "t.qel").type());
+    const Failure failure = qel_test::failureOf([&] { CTreeFile::store(file(), failing); });
+    EXPECT_EQ(L"IOException", failure.type);
+    EXPECT_EQ(L"Storing the tree into " + path() + L" failed with code 2", failure.message);
+    EXPECT_EQ(describeTree(_newTree), describeFile());
+    EXPECT_EQ(link, fs::is_symlink(planted));
+    EXPECT_EQ(link ? "private" : "mine", _dir.readFile("t.qel.tmp"));
+    EXPECT_EQ("private", _dir.readFile("victim"));
+    EXPECT_TRUE(strays({"victim", "t.qel.tmp"}).empty());
+  }
+  // An exception that is not the library's passes as it is.
+  CComposite throwing;
+  qel_test::buildSampleTree(throwing, "throwing", 100);
+  throwing.add(new FailingComponent(true));
+  EXPECT_THROW(CTreeFile::store(file(), throwing), std::bad_alloc);
+  EXPECT_EQ(describeTree(_newTree), describeFile());
+  EXPECT_TRUE(strays({"victim", "t.qel.tmp"}).empty());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Running out of memory in the middle of changing a child list: every
-// allocation an insertion makes is failed in turn, and the list must come
-// out as it was and keep working.  The global allocation functions are
-// replaced in this binary only, and fail only while a test arms them.
+// Every allocation of a child list change failed in turn (global allocation
+// functions replaced in this binary): the list is as it was and still works.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,12 +14,10 @@
 #include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
-namespace {
-
 // Allocations left before one fails; negative: none fails.
-long g_allocationsLeft = -1;
+static long g_allocationsLeft = -1;
 
-void* allocate(std::size_t size, std::size_t alignment) {
+static void* allocate(std::size_t size, std::size_t alignment) {
   if (g_allocationsLeft == 0) {
     g_allocationsLeft = -1;
     throw std::bad_alloc();
@@ -38,8 +34,7 @@ void* allocate(std::size_t size, std::size_t alignment) {
   return memory;
 }
 
-}  // namespace
-
+// Names are arrays; a sanitizer's runtime defines the forms not replaced here.
 void* operator new(std::size_t size) {
   return allocate(size, 0);
 }
@@ -49,16 +44,13 @@ void* operator new[](std::size_t size) {
 void* operator new(std::size_t size, std::align_val_t alignment) {
   return allocate(size, static_cast<std::size_t>(alignment));
 }
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-  return allocate(size, static_cast<std::size_t>(alignment));
-}
 void operator delete(void* memory) noexcept {
   std::free(memory);
 }
-void operator delete[](void* memory) noexcept {
+void operator delete(void* memory, std::size_t) noexcept {
   std::free(memory);
 }
-void operator delete(void* memory, std::size_t) noexcept {
+void operator delete[](void* memory) noexcept {
   std::free(memory);
 }
 void operator delete[](void* memory, std::size_t) noexcept {
@@ -67,13 +59,7 @@ void operator delete[](void* memory, std::size_t) noexcept {
 void operator delete(void* memory, std::align_val_t) noexcept {
   std::free(memory);
 }
-void operator delete[](void* memory, std::align_val_t) noexcept {
-  std::free(memory);
-}
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
-  std::free(memory);
-}
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
   std::free(memory);
 }
 
@@ -90,30 +76,20 @@ std::string longName(std::size_t n) {
   return text;
 }
 
-// A list whose leaves and inner nodes are all full: 32 full leaves under a
-// full root, so that the next insertion in the middle splits a leaf, the
-// root, and makes a new root.
-void fill(ChildList& list, Model& model) {
-  for (std::size_t i = 0; i < 30 * 32; ++i) {
-    const std::string name = longName(2 * i);
-    list.append(name, fakeChild(i));
-    model.emplace(name, fakeChild(i));
-  }
-}
-
 TEST(ChildListAllocation, EveryFailedAllocationOfASplitOrAppendLeavesTheListAsItWas) {
-  // An insertion in the middle splits a leaf and the root and makes a new
-  // root; an append to the full last leaf adds a leaf.
-  const std::string inside = longName(2 * 480 + 1);
-  const std::string after = longName(100000);
+  // 32 full leaves under a full root: an insertion inside splits up to a new
+  // root; an append adds a leaf.
   for (const bool append : {false, true}) {
     SCOPED_TRACE(append ? "append" : "insert");
-    const std::string& name = append ? after : inside;
+    const std::string name = longName(append ? 100000 : 2 * 480 + 1);
     long failAt = 0;
     for (;; ++failAt) {
       ChildList list;
       Model model;
-      fill(list, model);
+      for (std::size_t i = 0; i < 30 * 32; ++i) {
+        list.append(longName(2 * i), fakeChild(i));
+        model.emplace(longName(2 * i), fakeChild(i));
+      }
       bool thrown = false;
       g_allocationsLeft = failAt;
       try {
