@@ -428,7 +428,7 @@ void CComposite::Children::load(CComposite& root, CArchive& ar, CArchive::RetErr
   // The composites whose end record has not come yet, innermost last.
   std::vector<CComposite*> open(1, &root);
   for (;;) {
-    ar.readStartLine(code);
+    TreeRecords::startRecord(ar, code);
     if (code != CArchive::RET_OK) {
       return;
     }

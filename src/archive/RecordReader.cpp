@@ -396,38 +396,6 @@ void RecordReader::readData(unsigned char** data, unsigned int& size, RetError& 
   readCheckSeparator(code);
 }
 
-bool RecordReader::peekPlainField(FieldType type, const char*& value, std::size_t& length) const {
-  if (!canRead() || _nFieldCount <= 0 || _nLinePos < 0) {
-    return false;
-  }
-  const auto at = static_cast<std::size_t>(_nLinePos);
-  if (at + 5 > _nLineSize) {
-    return false;
-  }
-  const char* p = lineData() + at;
-  const int high = hexDigit(p[1]);
-  const int low = hex2(p + 2);
-  if (hexDigit(p[0]) != type || high >= 16 || low < 0) {
-    return false;
-  }
-  length = static_cast<std::size_t>(high) * 256 + static_cast<std::size_t>(low);
-  if (at + 5 + length > _nLineSize || p[4 + length] != '0') {
-    return false;
-  }
-  value = p + 4;
-  return true;
-}
-
-void RecordReader::skipField(std::size_t length) {
-  _nLinePos += static_cast<std::int32_t>(length + 5);
-  --_nFieldCount;
-}
-
-void RecordReader::unskipField(std::size_t length) {
-  _nLinePos -= static_cast<std::int32_t>(length + 5);
-  ++_nFieldCount;
-}
-
 unsigned int RecordReader::readRaw(unsigned char* bytes, unsigned int count) {
   if (!canRead() || bytes == nullptr) {
     return 0;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/RecordFormat.h"
 #include "qel/archive/Archive.h"
 #include "qel/core/Buffer.h"
 #include "qel/io/FileSystem.h"
@@ -91,6 +92,41 @@ class RecordReader {
   Buffer<unsigned char, 4096> _raw;
   std::uint32_t _nRawPos = 0;
 };
+
+// Inline: a loaded leaf reads its two fields through these, a million times
+// in a large tree.
+inline bool RecordReader::peekPlainField(FieldType type, const char*& value,
+                                         std::size_t& length) const {
+  if (!canRead() || _nFieldCount <= 0 || _nLinePos < 0) {
+    return false;
+  }
+  const auto at = static_cast<std::size_t>(_nLinePos);
+  if (at + 5 > _nLineSize) {
+    return false;
+  }
+  const char* p = lineData() + at;
+  const int high = record::hexDigit(p[1]);
+  const int low = record::hex2(p + 2);
+  if (record::hexDigit(p[0]) != type || high >= 16 || low < 0) {
+    return false;
+  }
+  length = static_cast<std::size_t>(high) * 256 + static_cast<std::size_t>(low);
+  if (at + 5 + length > _nLineSize || p[4 + length] != '0') {
+    return false;
+  }
+  value = p + 4;
+  return true;
+}
+
+inline void RecordReader::skipField(std::size_t length) {
+  _nLinePos += static_cast<std::int32_t>(length + 5);
+  --_nFieldCount;
+}
+
+inline void RecordReader::unskipField(std::size_t length) {
+  _nLinePos -= static_cast<std::int32_t>(length + 5);
+  ++_nFieldCount;
+}
 
 }  // namespace qel
 

@@ -68,6 +68,10 @@ bool TreeRecords::writeFailed(const CArchive& ar) {
   return ar._pState->writer.hasFailed();
 }
 
+void TreeRecords::startRecord(CArchive& ar, CArchive::RetError& code) {
+  ar._pState->reader.startRecord(code);
+}
+
 bool TreeRecords::readShort(CArchive& ar, short& value) {
   RecordReader& reader = ar._pState->reader;
   const char* text = nullptr;

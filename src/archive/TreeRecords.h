@@ -37,6 +37,8 @@ class TreeRecords {
   // reader would and return true.  Otherwise they return false having read
   // nothing, and the caller uses the field reader, which reports what is
   // wrong.  They leave the code alone: the field reader would set RET_OK.
+  // readStartLine, straight to the reader.
+  static void startRecord(CArchive& ar, CArchive::RetError& code);
   static bool readShort(CArchive& ar, short& value);
   static bool readString(CArchive& ar, std::string& value);
   static bool readData(CArchive& ar, unsigned char*& data, unsigned int& size);
