@@ -300,8 +300,8 @@ std::array<unsigned, kFileCallKinds> countCalls(Operation&& operation) {
 // of runs, so that a caller can see every call it counted swept.
 template <typename Prepare, typename Operation, typename Check>
 unsigned sweepFaults(const std::array<unsigned, kFileCallKinds>& counts,
-                 std::initializer_list<FileCall> kinds, Prepare&& prepare, Operation&& operation,
-                 Check&& check) {
+                     std::initializer_list<FileCall> kinds, Prepare&& prepare,
+                     Operation&& operation, Check&& check) {
   unsigned runs = 0;
   for (const FileCall call : kinds) {
     for (unsigned n = 1; n <= counts[static_cast<int>(call)]; ++n) {
