@@ -28,6 +28,7 @@
 #include "qel/io/FileSystem.h"
 #include "support/FaultyFileSystem.h"
 #include "support/TempDir.h"
+#include "support/Threads.h"
 #include "support/Thrown.h"
 
 using qel::CArchive;
@@ -410,7 +411,6 @@ TEST_F(TreeFileLockConcurrency, ConcurrentUpdatesLoseNothingAndReadersSeeWholeTr
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::string name = "c" + std::to_string(attempt) + ".qel";
     SCOPED_TRACE(name);
-    std::atomic<int> ready{0};
     std::atomic<bool> writing{true};
     std::atomic<int> badLoads{0};
     std::thread reader([&] {
@@ -420,24 +420,14 @@ TEST_F(TreeFileLockConcurrency, ConcurrentUpdatesLoseNothingAndReadersSeeWholeTr
         badLoads += report.bFound && report.eCode != CArchive::RET_OK ? 1 : 0;
       }
     });
-    std::vector<std::thread> writers;
-    for (int w = 0; w < kWriters; ++w) {
-      writers.emplace_back([&, w] {
-        ++ready;
-        while (ready.load() < kWriters) {
-          std::this_thread::yield();
-        }
-        for (int i = 0; i < kEdits; ++i) {
-          EXPECT_EQ(kNothing, messageOf([&] {
-                      CTreeFile::update(file(name),
-                                        adding("w" + std::to_string(w) + "-" + std::to_string(i)));
-                    }));
-        }
-      });
-    }
-    for (std::thread& t : writers) {
-      t.join();
-    }
+    qel_test::onThreads(kWriters, [&](int w) {
+      for (int i = 0; i < kEdits; ++i) {
+        EXPECT_EQ(kNothing, messageOf([&] {
+                    CTreeFile::update(file(name),
+                                      adding("w" + std::to_string(w) + "-" + std::to_string(i)));
+                  }));
+      }
+    });
     writing = false;
     reader.join();
     EXPECT_EQ(badLoads.load(), 0);
