@@ -93,7 +93,8 @@ struct CComposite::Children {
   // Files every child of the sorted part in the name index.
   void buildIndex();
   CBaseComponent* find(std::string_view name);
-  void remove(CBaseComponent* child);
+  // Takes child out of the list; false when it is no child.
+  bool remove(CBaseComponent* child);
 
   static void store(const CComposite& root, CArchive& ar, CArchive::RetError& code);
   static void load(CComposite& root, CArchive& ar, CArchive::RetError& code);
@@ -168,14 +169,14 @@ CBaseComponent* CComposite::Children::find(std::string_view name) {
   return position->second;
 }
 
-void CComposite::Children::remove(CBaseComponent* child) {
+bool CComposite::Children::remove(CBaseComponent* child) {
   if (child == pLast) {
     pLast = nullptr;
-    return;
+    return true;
   }
   const auto entry = locate(child);
   if (entry == sorted.end()) {
-    return;
+    return false;
   }
   if (index.active() && index.find(entry->first.view()) == child) {
     // Lookups of the name now give the next child of that name, if any.
@@ -193,6 +194,7 @@ void CComposite::Children::remove(CBaseComponent* child) {
   } else {
     sorted.erase(entry);
   }
+  return true;
 }
 
 // ---- CComposite -------------------------------------------------------------
@@ -276,9 +278,7 @@ void CComposite::remove(CBaseComponent* child) {
   if (child == nullptr) {
     return;
   }
-  const std::size_t before = _pChildren->size();
-  _pChildren->remove(child);
-  if (_pChildren->size() == before) {
+  if (!_pChildren->remove(child)) {
     return;
   }
   std::vector<CBaseComponent*> nodes(1, child);
