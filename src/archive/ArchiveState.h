@@ -3,6 +3,7 @@
 
 #include "archive/RecordReader.h"
 #include "archive/RecordWriter.h"
+#include "core/Compiler.h"
 #include "qel/archive/Archive.h"
 #include "qel/core/RefCount.h"
 #include "qel/io/FileSystem.h"
@@ -11,7 +12,7 @@ namespace qel {
 
 // What an archive holds: its file, and the writer or the reader of its
 // records, as its mode says.
-struct CArchive::State {
+struct QEL_INTERNAL CArchive::State {
   explicit State(Mode mode) : eMode(mode) {}
 
   Mode eMode;

@@ -6,6 +6,7 @@
 #include "archive/ChildList.h"
 #include "archive/NameIndex.h"
 #include "archive/TreeRecords.h"
+#include "core/Compiler.h"
 #include "qel/archive/Component.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -16,7 +17,7 @@ namespace qel {
 // The list of a composite: the sorted part, keyed by each child's name at
 // insertion, the last added child not yet sorted in, and (for a large list
 // that lookups search again and again) a name index beside it.
-struct CComposite::Children {
+struct QEL_INTERNAL CComposite::Children {
   // A list of this many children that lookups have had to search this many
   // times files them all in a name index, which later additions then keep
   // up to date.

@@ -13,10 +13,14 @@
 // Makes value opaque to the optimiser, which then computes it as written
 // instead of regrouping the operations around it.
 #define QEL_OPAQUE(value) __asm__("" : "+r"(value))
+// Keeps a class nested in an exported one out of the library's exported
+// symbols, which it would otherwise share with its enclosing class.
+#define QEL_INTERNAL __attribute__((visibility("hidden")))
 #else
 #define QEL_ALWAYS_INLINE inline
 #define QEL_PREFETCH(address) ((void)(address))
 #define QEL_OPAQUE(value) ((void)(value))
+#define QEL_INTERNAL
 #endif
 
 // Set when the compiler is known to target a little-endian machine and to
