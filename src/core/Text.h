@@ -84,6 +84,29 @@ inline void writeLowerHex(const unsigned char* bytes, std::size_t n, char* out) 
   }
 }
 
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The value of c as a base64 digit (RFC 4648's standard alphabet), -1 for
+// any other character, padding included.
+constexpr int base64Value(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') {
+    return c - 'A';
+  }
+  if (c >= 'a' && c <= 'z') {
+    return c - 'a' + 26;
+  }
+  if (c >= '0' && c <= '9') {
+    return c - '0' + 52;
+  }
+  if (c == '+') {
+    return 62;
+  }
+  if (c == '/') {
+    return 63;
+  }
+  return -1;
+}
+
 }  // namespace chars
 }  // namespace qel
 

@@ -5,6 +5,7 @@
 
 #include "core/Codecs.h"
 #include "core/Compiler.h"
+#include "core/Text.h"
 
 namespace qel {
 namespace codec {
@@ -441,25 +442,6 @@ void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out) {
 
 namespace {
 
-int base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') {
-    return c - 'A';
-  }
-  if (c >= 'a' && c <= 'z') {
-    return c - 'a' + 26;
-  }
-  if (c >= '0' && c <= '9') {
-    return c - '0' + 52;
-  }
-  if (c == '+') {
-    return 62;
-  }
-  if (c == '/') {
-    return 63;
-  }
-  return -1;
-}
-
 // Joins UTF-16 code units into code points; an unpaired surrogate becomes
 // U+FFFD.
 class Utf16Joiner {
@@ -521,7 +503,7 @@ void decodeUtf7(const unsigned char* bytes, std::size_t length, std::wstring& ou
     std::uint32_t bits = 0;
     int bitCount = 0;
     while (i < length) {
-      const int value = base64Value(bytes[i]);
+      const int value = chars::base64Value(bytes[i]);
       if (value < 0) {
         break;
       }

@@ -10,6 +10,7 @@
 #include "Inspect.h"
 #include "TextForms.h"
 #include "TreeJson.h"
+#include "qel/core/BinaryText.h"
 
 namespace qeltool {
 
@@ -111,7 +112,7 @@ int cmdGet(const std::string& path, const std::string& componentPath) {
     case qel::CBaseComponent::TYPE_BINARY: {
       unsigned int size = 0;
       const unsigned char* data = static_cast<qel::CBinaryComponent*>(current)->getData(size);
-      std::cout << toHex(data, data == nullptr ? 0 : size, "") << "\n";
+      std::cout << qel::toHex(data, data == nullptr ? 0 : size) << "\n";
       break;
     }
     default:

@@ -9,6 +9,7 @@
 #include "Common.h"
 #include "Progress.h"
 #include "TextForms.h"
+#include "qel/core/BinaryText.h"
 #include "qel/crypto/BlowFish.h"
 #include "qel/crypto/Hash.h"
 
@@ -18,14 +19,14 @@ namespace {
 
 qel::CBlowFish makeCipher(const CipherOptions& options) {
   std::string key = options.key;
-  if (!options.keyHex.empty() && !parseHex(options.keyHex, key)) {
+  if (!options.keyHex.empty() && !qel::fromHex(options.keyHex, key)) {
     throw UsageError("--key-hex: not an even number of hexadecimal digits");
   }
   if (key.empty()) {
     throw UsageError("a key is needed: --key TEXT or --key-hex HEX");
   }
   std::string iv(8, '\0');
-  if (!options.iv.empty() && (!parseHex(options.iv, iv) || iv.size() != 8)) {
+  if (!options.iv.empty() && (!qel::fromHex(options.iv, iv) || iv.size() != 8)) {
     throw UsageError("--iv: 16 hexadecimal digits needed");
   }
   auto word = [&iv](std::size_t at) {
@@ -54,7 +55,7 @@ std::string md5Of(
     progress.update(done);
   });
   md5.finish();
-  return toHex(md5.getResult(), md5.getSize(), "");
+  return qel::toHex(md5.getResult(), md5.getSize());
 }
 
 void readStandardInput(const std::function<void(const unsigned char*, std::size_t)>& consume) {
@@ -81,7 +82,7 @@ int cmdEncode(const CipherOptions& options) {
 
 int cmdDecode(const CipherOptions& options) {
   std::string bytes;
-  if (!parseHex(options.value, bytes) || bytes.empty() || bytes.size() % 8 != 0) {
+  if (!qel::fromHex(options.value, bytes) || bytes.empty() || bytes.size() % 8 != 0) {
     throw Failure("", "not an encoded value: a non-zero multiple of 16 hexadecimal digits needed");
   }
   qel::CBlowFish cipher = makeCipher(options);

@@ -8,6 +8,7 @@
 
 #include "Common.h"
 #include "TextForms.h"
+#include "qel/core/BinaryText.h"
 
 namespace qeltool {
 
@@ -214,7 +215,11 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
       }
       int type = 0;
       if (code == qel::CArchive::RET_OK) {
-        type = hexDigitValue(typeText[0]);  // -1 names no field type either
+        std::string digit;
+        // Not a digit names no field type either.
+        type = qel::fromHex(std::string("0") + typeText[0], digit)
+                   ? static_cast<unsigned char>(digit[0])
+                   : -1;
         if (fieldTypeName(type) == nullptr) {
           code = qel::CArchive::RET_BAD_FORMAT;
         }

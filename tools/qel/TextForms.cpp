@@ -5,29 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "qel/core/BinaryText.h"
 #include "qel/core/StringHelper.h"
 
 namespace qeltool {
-
-namespace {
-
-const char kHexDigits[] = "0123456789abcdef";
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-}  // namespace
-
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 std::string escapeText(const std::string& text) {
   std::string out;
@@ -49,9 +30,7 @@ std::string escapeText(const std::string& text) {
         break;
       default:
         if (byte < 0x20 || byte == 0x7f) {
-          out += "\\x";
-          out += kHexDigits[byte >> 4];
-          out += kHexDigits[byte & 0xf];
+          out += "\\x" + qel::toHex(&byte, 1);
         } else {
           out += c;
         }
@@ -60,21 +39,14 @@ std::string escapeText(const std::string& text) {
   return out;
 }
 
-std::string toHex(const unsigned char* data, std::size_t size, const char* separator) {
-  std::string out;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (i != 0) {
-      out += separator;
-    }
-    out += kHexDigits[data[i] >> 4];
-    out += kHexDigits[data[i] & 0xf];
-  }
-  return out;
-}
-
 std::string hexPreview(const unsigned char* data, std::size_t size) {
   constexpr std::size_t kPreview = 16;
-  std::string out = toHex(data, std::min(size, kPreview), " ");
+  const std::string digits = qel::toHex(data, std::min(size, kPreview));
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    out += i == 0 ? "" : " ";
+    out.append(digits, i, 2);
+  }
   if (size > kPreview) {
     out += " ...";
   }
@@ -159,80 +131,6 @@ std::string utf8ToAnsiExact(const std::string& text, std::size_t& unrepresentabl
     out += '\0';
     start = nul + 1;
   }
-}
-
-bool parseHex(const std::string& text, std::string& out) {
-  if (text.size() % 2 != 0) {
-    return false;
-  }
-  out.clear();
-  out.reserve(text.size() / 2);
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = hexDigitValue(text[i]);
-    const int low = hexDigitValue(text[i + 1]);
-    if (high < 0 || low < 0) {
-      return false;
-    }
-    out += static_cast<char>(high * 16 + low);
-  }
-  return true;
-}
-
-std::string base64Encode(const unsigned char* data, std::size_t size) {
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < size; i += 3) {
-    const std::uint32_t n = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += kBase64[(n >> 18) & 63];
-    out += kBase64[(n >> 12) & 63];
-    out += kBase64[(n >> 6) & 63];
-    out += kBase64[n & 63];
-  }
-  if (i < size) {
-    std::uint32_t n = data[i] << 16;
-    if (i + 1 < size) {
-      n |= data[i + 1] << 8;
-    }
-    out += kBase64[(n >> 18) & 63];
-    out += kBase64[(n >> 12) & 63];
-    out += i + 1 < size ? kBase64[(n >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-bool base64Decode(const std::string& text, std::string& out) {
-  if (text.size() % 4 != 0) {
-    return false;
-  }
-  out.clear();
-  std::uint32_t n = 0;
-  int bits = 0;
-  std::size_t padding = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '=') {
-      if (i + 2 < text.size()) {
-        return false;
-      }
-      ++padding;
-      continue;
-    }
-    if (padding != 0) {
-      return false;
-    }
-    const char* at = std::strchr(kBase64, c);
-    if (at == nullptr || c == '\0') {
-      return false;
-    }
-    n = (n << 6) | static_cast<std::uint32_t>(at - kBase64);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((n >> bits) & 0xff);
-    }
-  }
-  return true;
 }
 
 }  // namespace qeltool

@@ -6,6 +6,7 @@
 #include "Common.h"
 #include "Inspect.h"
 #include "TextForms.h"
+#include "qel/core/BinaryText.h"
 
 namespace qeltool {
 
@@ -22,7 +23,7 @@ void addText(Json& node, const char* key, const char* rawKey, const std::string&
   if (exact) {
     node[key] = utf8;
   } else {
-    node[rawKey] = base64Encode(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    node[rawKey] = qel::toBase64(reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
 }
 
@@ -47,7 +48,7 @@ Json toJson(qel::CBaseComponent& component, std::size_t depth, const std::string
       addText(node, "name", "nameBase64", component.getName());
       unsigned int size = 0;
       const unsigned char* data = static_cast<qel::CBinaryComponent&>(component).getData(size);
-      node["base64"] = base64Encode(data, data == nullptr ? 0 : size);
+      node["base64"] = qel::toBase64(data, data == nullptr ? 0 : size);
       break;
     }
     default: {
@@ -72,7 +73,7 @@ std::string jsonText(const Json& node, const char* key, const char* rawKey,
   }
   if (node.contains(rawKey)) {
     std::string bytes;
-    if (!node[rawKey].is_string() || !base64Decode(node[rawKey].get<std::string>(), bytes)) {
+    if (!node[rawKey].is_string() || !qel::fromBase64(node[rawKey].get<std::string>(), bytes)) {
       throw Failure(where, std::string("\"") + rawKey + "\" must be base64 text");
     }
     return bytes;
@@ -117,7 +118,7 @@ std::unique_ptr<qel::CBaseComponent> fromJson(const Json& node, const std::strin
   if (type == "binary") {
     std::string bytes;
     if (!node.contains("base64") || !node["base64"].is_string() ||
-        !base64Decode(node["base64"].get<std::string>(), bytes)) {
+        !qel::fromBase64(node["base64"].get<std::string>(), bytes)) {
       throw Failure(where, "a binary component needs \"base64\" text");
     }
     auto binary = std::make_unique<qel::CBinaryComponent>(name);
