@@ -127,6 +127,25 @@ std::uint32_t CHostFileSystem::getLength(const std::wstring& path) const {
   return static_cast<std::uint32_t>(attributes.size);  // the low 32 bits
 }
 
+SFileStamp CHostFileSystem::getStamp(const std::wstring& path) const {
+  std::string host;
+  std::uint32_t code = toHostPath(path, host);
+  platform::HostAttributes attributes;
+  if (code == platform::kHostOk) {
+    code = platform::hostGetAttributes(host, &attributes);
+  }
+  if (code != platform::kHostOk) {
+    ThrowFailure(code, path);
+  }
+  SFileStamp stamp;
+  stamp.nDevice = attributes.device;
+  stamp.nFile = attributes.fileNumber;
+  stamp.nSize = attributes.size;
+  stamp.nModifiedNanoseconds = attributes.modifiedNanoseconds;
+  stamp.nChangedNanoseconds = attributes.changedNanoseconds;
+  return stamp;
+}
+
 void CHostFileSystem::onHostPath(
     const std::wstring& path,
     const std::function<std::uint32_t(const std::string&)>& operation) const {

@@ -85,6 +85,13 @@ struct HostAttributes {
   std::uint64_t size = 0;
   HostTime created;
   HostTime modified;
+  // What tells this file from another put in its place: the system's
+  // device and file numbers and, in nanoseconds since the epoch, the times
+  // of the last change of the content and of the file's status.
+  std::uint64_t device = 0;
+  std::uint64_t fileNumber = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  std::int64_t changedNanoseconds = 0;
 };
 
 // What a path to be replaced leads to, symbolic links followed.

@@ -172,6 +172,10 @@ bool nameIsHidden(const std::string& path) {
   return !name.empty() && name[0] == '.' && name != "." && name != "..";
 }
 
+std::int64_t nanosecondsOf(const struct timespec& ts) {
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 HostTime toHostTime(const struct timespec& ts) {
   HostTime result;
   struct tm fields;
@@ -486,6 +490,10 @@ std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attribu
   attributes->size = attributes->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
   attributes->modified = toHostTime(st.st_mtim);
   attributes->created = toHostTime(birthTime(path, st));
+  attributes->device = static_cast<std::uint64_t>(st.st_dev);
+  attributes->fileNumber = static_cast<std::uint64_t>(st.st_ino);
+  attributes->modifiedNanoseconds = nanosecondsOf(st.st_mtim);
+  attributes->changedNanoseconds = nanosecondsOf(st.st_ctim);
   return kHostOk;
 }
 

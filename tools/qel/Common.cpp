@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include "TextForms.h"
@@ -13,8 +12,6 @@
 #include "qel/io/FileStream.h"
 
 namespace qeltool {
-
-namespace fs = std::filesystem;
 
 qel::CFile toFile(const std::string& path) {
   return qel::CFile(qel::CWin32Helper::fromUTF8(path));
@@ -65,11 +62,21 @@ std::string readWholeFile(const std::string& path) {
   return text;
 }
 
-// The size in 64 bits, which the library's file layer reports in 32.
+qel::SFileStamp fileStamp(const std::string& path) {
+  const qel::SmartPtr<qel::CFileSystem> fileSystem = qel::CFileSystem::getFileSystem();
+  const auto* host = dynamic_cast<const qel::CHostFileSystem*>(fileSystem.get());
+  if (host != nullptr) {
+    try {
+      return host->getStamp(toFile(path).getPath());
+    } catch (const qel::IOException&) {
+      // Reported by the read that follows, in its own words.
+    }
+  }
+  return qel::SFileStamp();
+}
+
 std::uint64_t fileSize(const std::string& path) {
-  std::error_code ec;
-  const auto size = fs::file_size(path, ec);
-  return ec ? 0 : static_cast<std::uint64_t>(size);
+  return fileStamp(path).nSize;
 }
 
 WriteOptions& writeOptions() {

@@ -11,6 +11,7 @@
 #include "qel/core/RefCount.h"
 #include "qel/io/File.h"
 #include "qel/io/FileSystem.h"
+#include "qel/io/HostFileSystem.h"
 
 namespace qeltool {
 
@@ -38,7 +39,8 @@ qel::CFile toFile(const std::string& path);
 void requireReadableFile(const std::string& path);
 bool fileExists(const std::string& path);
 
-// The size of the file, 0 when it cannot be known.
+// The file's stamp and its size in full; all zero when they cannot be read.
+qel::SFileStamp fileStamp(const std::string& path);
 std::uint64_t fileSize(const std::string& path);
 
 // Hands the bytes of the file at path to consume piece by piece, read

@@ -1,6 +1,5 @@
 #include "Inspect.h"
 
-#include <filesystem>
 #include <list>
 #include <ostream>
 #include <sstream>
@@ -135,13 +134,6 @@ void loadTreeOnce(const std::string& path, qel::CComposite& root) {
   }
 }
 
-// What tells one file at path from the next one renamed over it.
-std::pair<std::uint64_t, std::filesystem::file_time_type> identityOf(const std::string& path) {
-  std::error_code ec;
-  const auto modified = std::filesystem::last_write_time(path, ec);
-  return {fileSize(path), ec ? std::filesystem::file_time_type() : modified};
-}
-
 }  // namespace
 
 void loadTree(const std::string& path, qel::CComposite& root) {
@@ -150,14 +142,14 @@ void loadTree(const std::string& path, qel::CComposite& root) {
   // between makes them disagree, and the load is taken again.
   constexpr int kAttempts = 5;
   for (int attempt = 1;; ++attempt) {
-    const auto before = identityOf(path);
+    const auto before = fileStamp(path);
     try {
       loadTreeOnce(path, root);
-      if (identityOf(path) == before || attempt == kAttempts) {
+      if (fileStamp(path) == before || attempt == kAttempts) {
         return;
       }
     } catch (const Failure&) {
-      if (identityOf(path) == before || attempt == kAttempts) {
+      if (fileStamp(path) == before || attempt == kAttempts) {
         throw;
       }
     }

@@ -32,6 +32,26 @@ class QEL_API CWin32FileDescriptor : public CFileDescriptor {
   void* _pHandle;
 };
 
+// What tells a file from another put in its place under the same name: two
+// stamps of one path are equal while it names the same, unchanged file.
+struct QEL_API SFileStamp {
+  // The system's numbers of the device and of the file on it.
+  std::uint64_t nDevice = 0;
+  std::uint64_t nFile = 0;
+  std::uint64_t nSize = 0;
+  // The last change of the content and of the file's status, in
+  // nanoseconds since 1970-01-01T00:00:00Z.
+  std::int64_t nModifiedNanoseconds = 0;
+  std::int64_t nChangedNanoseconds = 0;
+
+  bool operator==(const SFileStamp& other) const {
+    return nDevice == other.nDevice && nFile == other.nFile && nSize == other.nSize &&
+           nModifiedNanoseconds == other.nModifiedNanoseconds &&
+           nChangedNanoseconds == other.nChangedNanoseconds;
+  }
+  bool operator!=(const SFileStamp& other) const { return !(*this == other); }
+};
+
 // The disk operations that every path-rule front end shares: each turns its
 // paths into host paths (toHostPath) and reports failures through one
 // mapping of host error numbers to exceptions (ThrowException).
@@ -43,6 +63,10 @@ class QEL_API CHostFileSystem : public CFileSystem {
   CDateTime getCreationDate(const std::wstring& path) const override;
   CDateTime getModificationDate(const std::wstring& path) const override;
   std::uint32_t getLength(const std::wstring& path) const override;
+  // The stamp of the file or directory at path, symbolic links followed,
+  // its size in full; FileNotFoundException or IOException, with the
+  // system's reason, when there is none to read.
+  SFileStamp getStamp(const std::wstring& path) const;
   void setReadOnly(const std::wstring& path, bool readOnly) const override;
   void deleteFile(const std::wstring& path) const override;
   void listDirectory(const std::wstring& path, const std::wstring& filter,
