@@ -150,7 +150,21 @@ void treeInputs() {
     const unsigned char ab[] = {'A', 'B'};
     b->setData(ab, sizeof(ab));
     root.add(b);
-    writeInput("fuzz_tree_load", "box-id-b", treeBytes(root));
+    const std::string whole = treeBytes(root);
+    writeInput("fuzz_tree_load", "box-id-b", whole);
+    // The same file with one fault each: a damaged byte at the start, in the
+    // middle and at the end, a cut, and records after the tree's end.
+    const auto damaged = [&whole](std::size_t at, char byte) {
+      std::string copy = whole;
+      copy[at] = byte;
+      return copy;
+    };
+    writeInput("fuzz_tree_load", "damaged-first-byte", damaged(0, 'z'));
+    writeInput("fuzz_tree_load", "damaged-middle-byte", damaged(whole.size() / 2, '\n'));
+    writeInput("fuzz_tree_load", "damaged-last-byte", damaged(whole.size() - 1, '0'));
+    writeInput("fuzz_tree_load", "cut-one-short", whole.substr(0, whole.size() - 1));
+    writeInput("fuzz_tree_load", "records-after-the-end",
+               whole + whole.substr(0, whole.size() / 2));
   }
   {
     CComposite root;
