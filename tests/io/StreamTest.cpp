@@ -54,7 +54,7 @@ class RecordingStream : public qel::CInputStreamImpl<RecordingStream, IInputStre
   std::uint32_t _bits;
 };
 
-TEST(StreamSkip, ReadsInChunksOf1024StopsAtTheEndAndWhenBothCancelBitsAreSet) {
+TEST(InputStream, SkipsInChunksOf1024UntilTheEndOrBothCancelBitsAndRefusesMarks) {
   RecordingStream stream(4500);
   std::uint32_t status = 0x21;
   EXPECT_EQ(0u, stream.skip(0, &status));
@@ -88,25 +88,23 @@ TEST(StreamSkip, ReadsInChunksOf1024StopsAtTheEndAndWhenBothCancelBitsAreSet) {
     status = bits;
     EXPECT_EQ(2500u, one.skip(2500, &status)) << std::hex << bits;
   }
-}
-
-TEST(StreamDefaults, SingleByteReadsMarkAndReset) {
-  RecordingStream stream(1);
-  stream.data = "\xFF";
-  std::uint32_t status = 0;
-  EXPECT_EQ(255, stream.read(&status));
-  EXPECT_EQ(-1, stream.read(&status));
-  EXPECT_FALSE(stream.markSupported());
-  EXPECT_EQ(0u, stream.available());
-  EXPECT_EQ(L"IOException: mark operation is not supported", thrownBy([&] { stream.mark(100); }));
-  EXPECT_EQ(L"IOException: reset operation is not supported", thrownBy([&] { stream.reset(); }));
+  // Single bytes are read through the block read; marks are refused.
+  RecordingStream single(1);
+  single.data = "\xFF";
+  status = 0;
+  EXPECT_EQ(255, single.read(&status));
+  EXPECT_EQ(-1, single.read(&status));
+  EXPECT_FALSE(single.markSupported());
+  EXPECT_EQ(0u, single.available());
+  EXPECT_EQ(L"IOException: mark operation is not supported", thrownBy([&] { single.mark(100); }));
+  EXPECT_EQ(L"IOException: reset operation is not supported", thrownBy([&] { single.reset(); }));
 }
 
 std::string contentOf(const CBufOutputStream& stream) {
   return std::string(reinterpret_cast<const char*>(stream.data()), stream.used());
 }
 
-TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfallAndKeepsTheContents) {
+TEST(BufOutputStream, GrowsByWholeStepsKeepsTheContentsAndHandsOverItsBlock) {
   unsigned char bytes[48];
   for (unsigned i = 0; i < sizeof bytes; ++i) {
     bytes[i] = static_cast<unsigned char>('a' + i % 26);
@@ -140,13 +138,10 @@ TEST(BufOutputStream, GrowsByWholeStepsBeyondTheShortfallAndKeepsTheContents) {
   zero.write(bytes, 5);
   zero.write(bytes, 5);
   EXPECT_EQ("abcdeabcde", contentOf(zero));
-}
-
-TEST(BufOutputStream, ASmallerSizeKeepsTheBlockAndTheStepAndTheBlockCanBeTaken) {
-  const unsigned char ones[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  // A smaller size keeps the block and the step; the block can be taken.
   CBufOutputStream stream;
   stream.setSize(16);
-  stream.write(ones, 16);
+  stream.write(bytes, 16);
   const unsigned char* block = stream.data();
   stream.setSize(8);
   EXPECT_EQ(block, stream.data());
@@ -154,12 +149,11 @@ TEST(BufOutputStream, ASmallerSizeKeepsTheBlockAndTheStepAndTheBlockCanBeTaken) 
   EXPECT_EQ(0u, stream.used());
   EXPECT_EQ(std::string(16, '\0'), std::string(reinterpret_cast<const char*>(block), 16));
   // The step stays 16: 9 bytes into a capacity of 8 grow it by 16.
-  stream.write(ones, 9);
+  stream.write(bytes, 9);
   EXPECT_EQ(24u, stream.capacity());
-
   unsigned char* taken = stream.getDataAndResetBuf();
   ASSERT_NE(nullptr, taken);
-  EXPECT_EQ(0, std::memcmp(taken, ones, 9));
+  EXPECT_EQ(0, std::memcmp(taken, bytes, 9));
   EXPECT_EQ(nullptr, stream.data());
   EXPECT_EQ(9u, stream.used());
   std::free(taken);
