@@ -210,8 +210,7 @@ TEST_F(FileFaults, StreamsReadWriteAppendAndReportTheOpeningLength) {
   _dir.writeFile("f", std::string(3000, 'q') + "tail");
   CFileInputStream in(_dir.wpath("f"));
   std::uint32_t status = 0;
-  EXPECT_EQ(3000u, in.skip(3000, &status));
-  EXPECT_EQ("tail", readAll(in));
+  EXPECT_EQ(std::string(3000, 'q') + "tail", readAll(in));
   EXPECT_EQ(3004u, in.available());
   _dir.writeFile("empty", "");
   CFileInputStream empty{CFile(_dir.wpath("empty"))};
