@@ -110,7 +110,7 @@ TEST_F(FileReplacement, FollowsLinksToTheFileTheyNameAndKeepsThem) {
   EXPECT_EQ(qel_test::namesIn(at("real")), Names{"file"});
 }
 
-TEST_F(FileReplacement, RefusesWhatItCannotReplaceWithTheReasonAndChangesNothing) {
+TEST_F(FileReplacement, RefusesWhatItCannotReplaceAndStreamsIntoSpecialFilesOnlyWhenAllowed) {
   fs::create_directory(at("dir"));
   ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
   fs::create_symlink("fifo", at("to-fifo"));
@@ -143,6 +143,12 @@ TEST_F(FileReplacement, RefusesWhatItCannotReplaceWithTheReasonAndChangesNothing
   }
   ::close(socket);
   EXPECT_THROW(replace(at("no/file"), "x"), qel::FileNotFoundException);
+  std::string received;
+  std::thread reader([&] { received = qel_test::contentOf(at("fifo")); });
+  replace(at("to-fifo"), std::string(300 * 1024, 'x'), kStream);
+  reader.join();
+  EXPECT_EQ(received, std::string(300 * 1024, 'x'));
+  EXPECT_EQ(refusal("/dev/null", kStream), "");
   EXPECT_TRUE(fs::is_fifo(at("fifo")) && fs::is_socket(at("socket")));
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
   // A discarded replacement takes no more writes and changes nothing.
@@ -154,19 +160,6 @@ TEST_F(FileReplacement, RefusesWhatItCannotReplaceWithTheReasonAndChangesNothing
   EXPECT_EQ(_dir.readFile("ro"), "old");
   EXPECT_EQ(qel_test::namesIn(_dir.path()),
             (Names{"dir", "fifo", "loop1", "loop2", "ro", "socket", "to-fifo"}));
-}
-
-TEST_F(FileReplacement, StreamsIntoSpecialFilesOnlyWhenAllowed) {
-  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
-  fs::create_symlink("fifo", at("to-fifo"));
-  std::string received;
-  std::thread reader([&] { received = qel_test::contentOf(at("fifo")); });
-  replace(at("to-fifo"), std::string(300 * 1024, 'x'), kStream);
-  reader.join();
-  EXPECT_EQ(received, std::string(300 * 1024, 'x'));
-  EXPECT_EQ(refusal("/dev/null", kStream), "");
-  EXPECT_TRUE(fs::is_fifo(at("fifo")) && fs::is_character_file("/dev/null"));
-  EXPECT_EQ(qel_test::namesIn(_dir.path()), (Names{"fifo", "to-fifo"}));
 }
 
 TEST_F(FileReplacement, OnAnotherFileSystemLinksReplaceWhereTheFileLiesAndFailuresKeepIt) {

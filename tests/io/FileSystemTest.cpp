@@ -1,9 +1,11 @@
 // Path rules, the native file system on the real disk, CFile through both
-// front ends and the process-wide file-system instance.
+// front ends and the process-wide file-system instance, alone and shared by
+// threads (suites whose names end in Concurrency run under ThreadSanitizer).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <filesystem>
 #include <functional>
@@ -17,6 +19,7 @@
 #include "support/FaultyFileSystem.h"
 #include "support/OpenFlags.h"
 #include "support/TempDir.h"
+#include "support/Threads.h"
 
 namespace {
 
@@ -405,6 +408,102 @@ TEST(PosixFile, NativePathsAndTheApplicationsCurrentDirectory) {
   EXPECT_EQ(base + L"/rel.txt", CFile(L"rel.txt").getPath());
   EXPECT_TRUE(fs::exists(dir.path() / "rel.txt"));
   COrvane::SetCurrentDirectory(L"");
+}
+
+std::atomic<int> g_fsCreated{0}, g_fsDestroyed{0};
+
+class CountingFileSystem : public qel::CPosixFileSystem {
+ public:
+  CountingFileSystem() { ++g_fsCreated; }
+  ~CountingFileSystem() override { ++g_fsDestroyed; }
+};
+
+constexpr auto makeCounting = &qel_test::makeFileSystem<CountingFileSystem>;
+constexpr auto makeWin32 = &qel_test::makeFileSystem<CWin32FileSystem>;
+
+class SharedInstance : public ::testing::Test {
+ protected:
+  SharedInstance() {
+    g_fsCreated = 0;
+    g_fsDestroyed = 0;
+  }
+  qel_test::FileSystemScope scope{makeCounting};
+};
+
+TEST_F(SharedInstance, SameObjectWhileHeldNewOneAfterReleaseOrReset) {
+  SmartPtr<FS> first = FS::getFileSystem();
+  SmartPtr<FS> second = FS::getFileSystem();
+  EXPECT_EQ(first.get(), second.get());
+  EXPECT_EQ(2u, first->getRefCount());
+  first.reset();
+  second.reset();
+  EXPECT_EQ(1, g_fsDestroyed.load());
+  // A reset detaches the instance, but its holders keep it.
+  SmartPtr<FS> held = FS::getFileSystem();
+  EXPECT_EQ(2, g_fsCreated.load());
+  FS::resetInstance();
+  SmartPtr<FS> fresh = FS::getFileSystem();
+  EXPECT_NE(held.get(), fresh.get());
+  EXPECT_EQ(L'/', held->getSeparatorChar());
+  // Destroying the detached instance leaves the new shared one in place.
+  held.reset();
+  EXPECT_EQ(fresh.get(), FS::getFileSystem().get());
+}
+
+TEST_F(SharedInstance, FactorySelectsTheKindAndNullRestoresTheDefault) {
+  EXPECT_EQ(makeCounting, FS::setFactory(makeWin32));
+  FS::resetInstance();
+  EXPECT_EQ(L'\\', FS::getFileSystem()->getSeparatorChar());
+  EXPECT_EQ(makeWin32, FS::setFactory(nullptr));
+  FS::resetInstance();
+  EXPECT_EQ(L'/', FS::getFileSystem()->getSeparatorChar());
+  EXPECT_EQ(0, g_fsCreated.load());
+  FS::setFactory(makeCounting);
+}
+
+// Eight threads fetch, copy, use and reset the shared file system (every
+// instance made is destroyed exactly once) and query files through it.
+TEST(StressConcurrency, EightThreadsShareTheFileSystemAndQueryFiles) {
+  qel_test::FileSystemScope scope(makeCounting);
+  g_fsCreated = 0;
+  g_fsDestroyed = 0;
+  qel_test::TempDir dir;
+  dir.writeFile("a.txt", std::string(1234, 'a'));
+  dir.writeFile("b.txt", "");
+  CFile(dir.wpath("sub")).mkdirs();
+  std::atomic<long> failures{0};
+  {  // the files hold the file system: they go before the count is taken
+    const CFile a(dir.wpath("a.txt")), b(dir.wpath("b.txt")), sub(dir.wpath("sub"));
+    const std::function<bool(unsigned)> kOperations[] = {
+        [&](unsigned step) {
+          SmartPtr<FS> fs = FS::getFileSystem();
+          const SmartPtr<FS> copy = fs;
+          const bool ok = copy->getSeparatorChar() == L'/';
+          if (step % 16 == 0) {
+            FS::resetInstance();
+          }
+          return ok;
+        },
+        [&](unsigned) {
+          return a.exists() && a.length() == 1234 && b.isFile() && b.length() == 0 &&
+                 sub.isDirectory() && a.getName() == L"a.txt";
+        },
+        [&](unsigned) {
+          Names names;
+          CFile(dir.wstr()).listDirectory(names);
+          return names.size() == 3;
+        }};
+    qel_test::onThreads(8, [&](int t) {
+      for (unsigned i = 0, step = t * 7919u; i < 3000; ++i) {
+        step = step * 1103515245u + 12345u;
+        failures += kOperations[(step >> 16) % 3](step >> 4) ? 0 : 1;
+      }
+    });
+  }
+  EXPECT_EQ(failures.load(), 0);
+  FS::resetInstance();
+  EXPECT_EQ(g_fsCreated.load(), g_fsDestroyed.load());
+  EXPECT_GT(g_fsCreated.load(), 1);
 }
 
 }  // namespace

@@ -97,16 +97,11 @@ class FaultyFileSystem : public qel::CPosixFileSystem {
 
   // The message of a failed replacement or lock call: path and reason.
   static std::wstring replacementMessageFor(FileCall call, const std::wstring& path) {
-    switch (defaultError(call)) {
-      case kAccessDenied:
-        return path + L": Permission denied";
-      case kLockViolation:
-        return path + L": locked by another process";
-      case kDiskFull:
-        return path + L": No space left on device";
-      default:
-        return path + L": Input/output error";
-    }
+    const std::uint32_t error = defaultError(call);
+    return path + (error == kAccessDenied    ? L": Permission denied"
+                   : error == kLockViolation ? L": locked by another process"
+                   : error == kDiskFull      ? L": No space left on device"
+                                             : L": Input/output error");
   }
 
   // The message a failed call carries: the reason for replacements and
