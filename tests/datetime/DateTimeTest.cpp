@@ -67,9 +67,9 @@ std::wstring rejection(const std::string& text) {
 
 // The text of the fields as printf gives them: the date alone at midnight.
 std::string printed(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
-                    unsigned ms, bool gmt, bool dashes = false) {
+                    unsigned ms, bool gmt) {
   char text[64];
-  int n = std::snprintf(text, sizeof text, dashes ? "%04u-%02u-%02u" : "%04u%02u%02u", y, mo, d);
+  int n = std::snprintf(text, sizeof text, "%04u%02u%02u", y, mo, d);
   if (h != 0 || mi != 0 || s != 0) {
     n += std::snprintf(text + n, sizeof text - n, "T%02u%02u%02u", h, mi, s);
     n += ms != 0 ? std::snprintf(text + n, sizeof text - n, ".%03u", ms) : 0;
@@ -120,12 +120,11 @@ TEST(DateTimeValidation, LeapYearsDatesAndTimes) {
 // A day number and milliseconds, by default day 0 with clear flags.
 TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothing) {
   const CDateTime none;
-  EXPECT_TRUE(!none.isValid() && none.getJD() == 0 && none.getms() == 0);
-  EXPECT_TRUE(!none.isGMTTime() && !none.isEncodeDateUsingDashes());
-  CDateTime value = at(2000, 1, 1, 23, 59, 59, 999, true);
+  EXPECT_TRUE(!none.isValid() && none.getJD() == 0 && none.getms() == 0 && !none.isGMTTime() &&
+              !none.isEncodeDateUsingDashes());
+  CDateTime value = at(2000, 1, 1, 23, 59, 59, 999, true, true);
   EXPECT_EQ(2451545u, value.getJD());
   EXPECT_EQ(86399999u, value.getms());
-  EXPECT_EQ("23:59:59.999", timeOf(value));
   value.setDate(2014, 6, 30);
   EXPECT_EQ(at(2014, 6, 30, 23, 59, 59, 999), value);
   value.setTime(1, 2, 3, 4);
@@ -134,7 +133,6 @@ TEST(DateTimeFields, SettersChangeTheirHalfFailedOnesNothing) {
   EXPECT_THROW(value.setTime(24, 0, 0, 0), InvalidDateException);
   EXPECT_THROW(value.setTime(0, 0, 0, 1000), InvalidDateException);
   EXPECT_EQ(at(2014, 6, 30, 1, 2, 3, 4), value);
-  value.encodeDateUsingDashes(true);
   CDateTime copy;
   copy = value;
   EXPECT_TRUE(copy.isGMTTime() && copy.isEncodeDateUsingDashes());
@@ -239,9 +237,7 @@ TEST(DateTimeClock, SystemTimeIsUtcAndNowLocalTimeFollowsTheZone) {
   const CDateTime local = CDateTime::GetLocalTime();
   old != nullptr ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
   EXPECT_TRUE(utc.isGMTTime() && utc.isValid() && !utc.isEncodeDateUsingDashes());
-  EXPECT_GE(static_cast<std::int64_t>(utc.getJD()), before);
-  EXPECT_LE(static_cast<std::int64_t>(utc.getJD()), after);
-  EXPECT_LT(utc.getms(), 86400000u);
+  EXPECT_TRUE(utc.getJD() >= before && utc.getJD() <= after && utc.getms() < 86400000u);
   EXPECT_TRUE(!local.isGMTTime() && local.isValid());
   const auto msOf = [](const CDateTime& v) {
     return static_cast<std::int64_t>(v.getJD()) * kMsPerDay + v.getms();
@@ -283,7 +279,7 @@ TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
 }
 
 // 1 January of year 1 is day 1,721,426, a Monday; every fifth day is also
-// written with a time and read back, every fifth other one in date-only forms.
+// written with a time and read back.
 TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
   std::uint32_t jd = 1721426;
   int weekday = 1;
@@ -302,10 +298,8 @@ TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
         if (!CDateTime::IsValidDate(y, m, d) || CDateTime(y, m, d).getJD() != jd) {
           fail("date to day number: " + date);
         }
-        CDateTime value;
-        value.setJD(jd);
         unsigned short gy, gm, gd, gw;
-        value.getDate(gy, gm, gd, gw);
+        raw(jd, 0).getDate(gy, gm, gd, gw);
         if (gy != y || gm != m || gd != d || gw != weekday) {
           fail("day number to date: " + std::to_string(jd) + ", expected " + date);
         }
@@ -326,12 +320,6 @@ TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
           if (back != (dateOnly ? CDateTime(y, m, d) : timed) ||
               back.isGMTTime() != (!dateOnly && d % 2 == 0)) {
             fail("read back " + text);
-          }
-        } else if (jd % 5 == 2) {
-          if (at(y, m, d).toByteString(true) != date ||
-              at(y, m, d, 0, 0, 0, 0, false, true).toByteString(false) !=
-                  printed(y, m, d, 0, 0, 0, 0, false, true)) {
-            fail("date-only forms of " + date);
           }
         }
       }
