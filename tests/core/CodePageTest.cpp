@@ -2,17 +2,18 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "qel/core/StringHelper.h"
+#include "support/Text.h"
 #include "support/Threads.h"
 
 using qel::CStringHelper;
 using qel::CWin32Helper;
 using qel_test::onThreads;
+using qel_test::widen;
 
 namespace {
 
@@ -24,14 +25,7 @@ std::wstring R(std::size_t n) {
   return std::wstring(n, kR[0]);
 }
 
-// The bytes that "c3a9..." spells.
-std::string hex(const std::string& digits) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    out.push_back(static_cast<char>(std::strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
-  }
-  return out;
-}
+constexpr auto hex = qel_test::bytesOfHex;
 
 std::wstring wide(std::initializer_list<std::uint32_t> values) {
   std::wstring out;
@@ -39,10 +33,6 @@ std::wstring wide(std::initializer_list<std::uint32_t> values) {
     out.push_back(static_cast<wchar_t>(v));
   }
   return out;
-}
-
-std::wstring widen(const std::string& ascii) {
-  return std::wstring(ascii.begin(), ascii.end());
 }
 
 std::wstring decodePage(const std::string& text, unsigned int codePage) {

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "qel/core/StringHelper.h"
+#include "support/Text.h"
 
 using qel::CStringHelper;
+using qel_test::widen;
 using Words = std::vector<std::wstring>;
 
 namespace {
@@ -22,10 +24,6 @@ std::string digits(std::size_t n) {
     text[i] = static_cast<char>('0' + i % 10);
   }
   return text;
-}
-
-std::wstring widen(const std::string& ascii) {
-  return std::wstring(ascii.begin(), ascii.end());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "crypto/HexPair.h"
 #include "qel/core/Exception.h"
 #include "qel/crypto/BlowFish.h"
+#include "support/Text.h"
 #include "support/Thrown.h"
 
 using qel::CBlowFish;
@@ -21,12 +22,8 @@ using Bytes = std::vector<unsigned char>;
 namespace {
 
 Bytes fromHex(const std::string& hex) {
-  Bytes bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(
-        static_cast<unsigned char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-  }
-  return bytes;
+  const std::string bytes = qel_test::bytesOfHex(hex);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 CBlowFish makeCipher(const std::string& keyHex, const std::string& ivHex = "0000000000000000") {

@@ -20,17 +20,10 @@
 #include "qel/platform/DeviceTools.h"
 #include "qel/platform/ModuleDLL.h"
 #include "qel/platform/Orvane.h"
+#include "support/Text.h"
 
 namespace qel {
 namespace {
-
-std::wstring widenBytes(const std::string& bytes) {
-  std::wstring out;
-  for (char c : bytes) {
-    out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  }
-  return out;
-}
 
 // Every message that reaches the sink, as "name|level|text".
 class ConsoleLoggerTest : public ::testing::Test {
@@ -142,7 +135,7 @@ TEST_F(ConsoleLoggerTest, FormatsCutsAt508AndRemovesOneFinalLineFeed) {
       // default C locale of the test).
       {"caf\xe9 \x01\x7f\xff", "caf\xe9 \x01\x7f\xff"}};
   for (const auto& c : kCases) {
-    EXPECT_EQ(roundTrip(c.first), widenBytes(c.second)) << c.first.size();
+    EXPECT_EQ(roundTrip(c.first), qel_test::widen(c.second)) << c.first.size();
   }
   ConsoleLogger::enableLog(true, "n\xe4me");
   ConsoleLogger::LogMessage(LOG_ERROR, "x");
@@ -250,7 +243,7 @@ TEST_F(DeviceToolsTest, QueriesEveryFactAfreshForEachString) {
 
 using AddFunction = int (*)(int, int);
 
-const std::wstring kModulePath = widenBytes(QEL_TEST_MODULE_PATH);
+const std::wstring kModulePath = qel_test::widen(QEL_TEST_MODULE_PATH);
 const std::wstring kAdd = L"qel_test_module_add";
 
 // The message and error code of the OSException that call throws.
@@ -288,9 +281,10 @@ TEST(ModuleDLLTest, FailuresCarryTheNameAndAnErrorCode) {
   // Without the checks an empty path would hand back the main program, and a
   // NUL would load a shorter path, or find a shorter name, than the one given.
   const std::wstring nulPath = kModulePath + std::wstring(1, L'\0') + L"x";
-  for (const std::wstring& path : {std::wstring(L"/nonexistent-qel-dir/libmissing.so"),
-                                   std::wstring(L"libqel-no-such-module.so"),
-                                   widenBytes(QEL_TEST_NOT_A_MODULE), std::wstring(), nulPath}) {
+  for (const std::wstring& path :
+       {std::wstring(L"/nonexistent-qel-dir/libmissing.so"),
+        std::wstring(L"libqel-no-such-module.so"), qel_test::widen(QEL_TEST_NOT_A_MODULE),
+        std::wstring(), nulPath}) {
     const auto failure = failureOf([&] { CModuleDLL module(path); });
     EXPECT_EQ(failure.first, path);
     EXPECT_TRUE(path.empty() || path == nulPath ? failure.second == EINVAL : failure.second != 0);
