@@ -77,21 +77,11 @@ TEST(CaseMapping, OnlyAsciiLettersChange) {
 // characters are all '?'.
 TEST(CompareNoCase, ComparesFoldedAnsiBytes) {
   const std::tuple<std::wstring, std::wstring, int> cases[] = {
-      {L"ABC", L"abc", 0},
-      {L"", L"", 0},
-      {L"a", L"B", -1},
-      {L"B", L"a", 1},
-      {L"abc", L"ABCD", -1},
-      {L"abcd", L"ABC", 1},
-      {L"", L"a", -1},
-      {L"_", L"A", -1},
-      {L"a", L"_", 1},
-      {L"\u00e9", L"\u00c9", 1},
-      {L"\u00e9", L"e", 1},
-      {L"\u20AC", L"z", 1},
-      {L"MiXeD 1", L"mIxEd 1", 0},
-      {L"\u4e2d", L"\u4e8c", 0},
-      {std::wstring(L"ab\0x", 4), L"AB", 0}};
+      {L"", L"", 0},    {L"_", L"A", -1},     {L"abc", L"ABCD", -1},
+      {L"B", L"a", 1},  {L"ABC", L"abc", 0},  {L"\u00e9", L"\u00c9", 1},
+      {L"", L"a", -1},  {L"abcd", L"ABC", 1}, {L"\u4e2d", L"\u4e8c", 0},
+      {L"a", L"_", 1},  {L"\u00e9", L"e", 1}, {L"MiXeD 1", L"mIxEd 1", 0},
+      {L"a", L"B", -1}, {L"\u20AC", L"z", 1}, {std::wstring(L"ab\0x", 4), L"AB", 0}};
   for (const auto& [a, b, sign] : cases) {
     const int result = CStringHelper::compareNoCase(a, b);
     EXPECT_EQ(sign, (result > 0) - (result < 0)) << a.size() << " " << b.size();
@@ -108,14 +98,11 @@ TEST(NumberParsing, DecimalSaturatesAt32BitsShortKeepsTheLow16) {
       {L"12\u00e9", 12},   {L"0x1F", 0},         {L"70000", 70000},
       {L"-70000", -70000}, {L"32768", 32768},    {L"65535", 65535},
       {L"65536", 65536},   {L"-15 apples", -15}, {std::wstring(L"1\0009", 3), 1}};
-  const std::tuple<std::wstring, int> limits[] = {{L"2147483647", INT_MAX},
-                                                  {L"-2147483648", INT_MIN},
-                                                  {L"3000000000", INT_MAX},
-                                                  {L"2147483648", INT_MAX},
-                                                  {L"-3000000000", INT_MIN},
-                                                  {L"-2147483649", INT_MIN},
-                                                  {L"99999999999999999999999999", INT_MAX},
-                                                  {L"-99999999999999999999999999", INT_MIN}};
+  const std::tuple<std::wstring, int> limits[] = {
+      {L"2147483647", INT_MAX},  {L"-3000000000", INT_MIN},
+      {L"3000000000", INT_MAX},  {L"-2147483649", INT_MIN},
+      {L"2147483648", INT_MAX},  {L"99999999999999999999999999", INT_MAX},
+      {L"-2147483648", INT_MIN}, {L"-99999999999999999999999999", INT_MIN}};
   const auto check = [](const auto& table) {
     for (const auto& [text, value] : table) {
       EXPECT_EQ(value, CStringHelper::toInt(text)) << text.size();
@@ -160,14 +147,9 @@ TEST(NumberParsing, InABase) {
 // Hexadecimal for radix 16, decimal for any other, never past the size.
 TEST(FromInt, PrintsWithinTheBuffer) {
   const std::tuple<std::uint32_t, int, int, const char*> cases[] = {
-      {255, 16, 16, "FF"},
-      {255, 16, 10, "255"},
-      {255, 16, 8, "255"},
-      {255, 16, 2, "255"},
-      {0, 16, 16, "0"},
-      {4294967295u, 11, 10, "4294967295"},
-      {4294967295u, 9, 16, "FFFFFFFF"},
-      {0xABCDEFu, 16, 16, "ABCDEF"}};
+      {0, 16, 16, "0"},    {255, 16, 2, "255"},          {4294967295u, 9, 16, "FFFFFFFF"},
+      {255, 16, 16, "FF"}, {255, 16, 10, "255"},         {4294967295u, 11, 10, "4294967295"},
+      {255, 16, 8, "255"}, {0xABCDEFu, 16, 16, "ABCDEF"}};
   for (const auto& [value, size, radix, text] : cases) {
     char buffer[16];
     EXPECT_EQ(buffer, CStringHelper::fromInt(value, buffer, size, radix));

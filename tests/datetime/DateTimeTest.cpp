@@ -192,15 +192,12 @@ TEST(DateTimeAdjust, ShiftsCarryAndWrap) {
 // 24 November 4714 BC (year -4713).
 TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
   // year-month-day weekday
-  const std::pair<std::uint32_t, const char*> cases[] = {{0, "60823-11-24 1"},
-                                                         {1, "60823-11-25 2"},
-                                                         {1721425, "0-12-31 0"},
-                                                         {5373485, "10000-1-1 6"},
-                                                         {0x7FFFFFFFu, "60823-11-23 65534"},
-                                                         {0x80000000u, "60823-11-24 65535"},
-                                                         {0x7FFEF000u, "60634-65529-65509 0"},
-                                                         {0xFFFEF000u, "60634-65529-65509 65534"},
-                                                         {0xFFFFFFFFu, "60823-11-23 0"}};
+  const std::pair<std::uint32_t, const char*> cases[] = {
+      {0, "60823-11-24 1"},          {0x7FFFFFFFu, "60823-11-23 65534"},
+      {1, "60823-11-25 2"},          {0x80000000u, "60823-11-24 65535"},
+      {1721425, "0-12-31 0"},        {0x7FFEF000u, "60634-65529-65509 0"},
+      {5373485, "10000-1-1 6"},      {0xFFFEF000u, "60634-65529-65509 65534"},
+      {0xFFFFFFFFu, "60823-11-23 0"}};
   for (const auto& [jd, date] : cases) {
     EXPECT_EQ(date, dateOf(raw(jd, 0))) << jd;
   }
