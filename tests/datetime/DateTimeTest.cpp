@@ -208,24 +208,22 @@ TEST(DateTimeRaw, GetDateOfAnyNumberIsTheWrappedArithmetic) {
 
 TEST(DateTimeClock, SystemTimeIsUtcAndNowLocalTimeFollowsTheZone) {
   using namespace std::chrono;
-  const auto dayNumber = [] {
-    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    return std::int64_t{2440588} + ms / kMsPerDay;  // 1 January 1970 is day 2,440,588
+  const auto msOf = [](const CDateTime& v) { return v.getJD() * kMsPerDay + v.getms(); };
+  const auto now = [] {  // 1 January 1970 is day 2,440,588
+    return 2440588 * kMsPerDay +
+           duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
   };
   const char* old = std::getenv("TZ");
   const std::string saved = old != nullptr ? old : "";
   ::setenv("TZ", "QEL-5", 1);  // five hours east of UTC, no daylight saving
-  const std::int64_t before = dayNumber();
+  const std::int64_t before = now();
   const CDateTime utc = CDateTime::GetSystemTime();
-  const std::int64_t after = dayNumber();
+  const std::int64_t after = now();
   const CDateTime local = CDateTime::GetLocalTime();
   old != nullptr ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
   EXPECT_TRUE(utc.isGMTTime() && utc.isValid() && !utc.isEncodeDateUsingDashes());
-  EXPECT_TRUE(utc.getJD() >= before && utc.getJD() <= after && utc.getms() < 86400000u);
-  EXPECT_TRUE(!local.isGMTTime() && local.isValid());
-  const auto msOf = [](const CDateTime& v) {
-    return static_cast<std::int64_t>(v.getJD()) * kMsPerDay + v.getms();
-  };
+  EXPECT_TRUE(!local.isGMTTime() && local.isValid() && utc.getms() < 86400000u);
+  EXPECT_TRUE(utc.getJD() >= before / kMsPerDay && utc.getJD() <= after / kMsPerDay);
   // Five hours apart, give or take the moment between the two readings.
   EXPECT_NEAR(5.0 * 3600000.0, static_cast<double>(msOf(local) - msOf(utc)), 60000.0);
 }
