@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/DeviceQueryHook.h"
 #include "qel/core/Exception.h"
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/DeviceTools.h"
@@ -164,7 +163,6 @@ class DeviceToolsTest : public ::testing::Test {
     }
   }
   void TearDown() override {
-    platform::setDeviceQueryObserver(nullptr);
     DeviceUtils::ClearDeviceInfo();
     CWin32DeviceTools::setSDKVersion("");
   }
@@ -215,25 +213,6 @@ TEST_F(DeviceToolsTest, KeysComposeTheFactsFilteredAndCased) {
   EXPECT_EQ(CWin32DeviceTools::getDeviceKey(), "..");
   EXPECT_EQ(CWin32DeviceTools::getXQelKey(), "Brantelle -  - WP_V -  - .. - en");
   EXPECT_EQ(CWin32DeviceTools::getSwV(), "");
-}
-
-TEST_F(DeviceToolsTest, QueriesEveryFactAfreshForEachString) {
-  std::string asked;  // the indices asked for, sorted
-  platform::setDeviceQueryObserver([&asked](int index) { asked += std::to_string(index); });
-  const auto queriesOf = [&asked](std::string (*call)()) {
-    asked.clear();
-    call();
-    std::sort(asked.begin(), asked.end());
-    return asked;
-  };
-  // Product type twice (itself and through the device key), manufacturer,
-  // name, both OS versions and the software version once each.
-  EXPECT_EQ(queriesOf(&CWin32DeviceTools::getXQelKey), "2344568");
-  EXPECT_EQ(queriesOf(&CWin32DeviceTools::getDeviceKey), "234");
-  EXPECT_EQ(queriesOf(&DeviceTools::getSwV), "8");
-  // No caching: a fact changed between calls shows at once.
-  DeviceUtils::SetDeviceInfo(8, L"3.0");
-  EXPECT_EQ(DeviceTools::getSwV(), "3.0");
 }
 
 using AddFunction = int (*)(int, int);
