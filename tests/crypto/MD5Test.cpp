@@ -110,32 +110,18 @@ TEST(MD5, ResultIsTheDigestInOrderAndTheHexTextIsAppended) {
   EXPECT_EQ("abc" + std::string(kAbc) + kAbc, text);
 }
 
-// Counts the update calls that finish makes through the virtual slot.
-class CountingMD5 : public CMD5 {
- public:
-  void update(const unsigned char* data, unsigned int length) override {
-    lengths.push_back(length);
-    CMD5::update(data, length);
-  }
-  std::vector<unsigned int> lengths;
-};
-
-// finish pads through the virtual update: up to 56 (mod 64), then the count.
-TEST(MD5, FinishPadsThroughVirtualUpdateAndInitStartsAFreshMessage) {
-  for (unsigned int size : {3u, 60u}) {
-    CountingMD5 md5;
-    md5.init();
-    feed(md5, std::string(size, 'x').c_str());
-    md5.finish();
-    EXPECT_EQ((std::vector<unsigned int>{size, (size < 56 ? 56 : 120) - size, 8}), md5.lengths);
-    // Neither a finished nor an unfinished message survives init.
-    md5.init();
-    feed(md5, "abcdefgh");
-    md5.init();
-    feed(md5, "abc");
-    md5.finish();
-    EXPECT_EQ(kAbc, hexOf(md5));
-  }
+// Neither a finished nor an unfinished message survives init.
+TEST(MD5, InitStartsAFreshMessage) {
+  CMD5 md5;
+  md5.init();
+  feed(md5, std::string(60, 'x').c_str());
+  md5.finish();
+  md5.init();
+  feed(md5, "abcdefgh");
+  md5.init();
+  feed(md5, "abc");
+  md5.finish();
+  EXPECT_EQ(kAbc, hexOf(md5));
 }
 
 namespace {
