@@ -261,7 +261,7 @@ TEST(DateTimeWrite, FormsByTimeMillisecondsZoneAndDashes) {
 }
 
 // 1 January of year 1 is day 1,721,426, a Monday; every fifth day is also
-// written with a time and read back.
+// written with a time and read back, and written with dashes.
 TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
   std::uint32_t jd = 1721426;
   int weekday = 1;
@@ -285,6 +285,8 @@ TEST(DateTimeCalendar, EveryDayOfYears1To9999ConvertsWritesAndReadsBack) {
                         unsigned{m}, unsigned{d}, h, mi, s, ms, gmt ? "Z" : "");
           const CDateTime back(text);
           ok = ok && timed.toByteString(true) == text && back == timed && back.isGMTTime() == gmt;
+          std::snprintf(text, sizeof text, "%04u-%02u-%02u", unsigned{y}, unsigned{m}, unsigned{d});
+          ok = ok && at(y, m, d, 0, 0, 0, 0, false, true).toByteString(false) == text;
         }
         if (!ok && ++failures < 10) {
           ADD_FAILURE() << y << "-" << m << "-" << d << " against day " << jd;
