@@ -23,6 +23,23 @@ PluginException::ErrorCode pluginCode(std::int32_t value) {
   return static_cast<PluginException::ErrorCode>(value);
 }
 
+// A copy and an assignment, to itself as well, carry message, code and text;
+// the source keeps its own.
+template <typename E>
+void expectCopiesCarry(const E& first, const E& second) {
+  const std::string firstWhat = first.what();
+  E copy(first);
+  EXPECT_EQ(first.toString(), copy.toString());
+  EXPECT_EQ(firstWhat, copy.what());
+  copy = second;
+  E& alias = copy;
+  copy = alias;
+  EXPECT_EQ(second.getMessage(), copy.getMessage());
+  EXPECT_EQ(second.toString(), copy.toString());
+  EXPECT_STREQ(second.what(), copy.what());
+  EXPECT_EQ(firstWhat, first.what());
+}
+
 }  // namespace
 
 // Through a CException reference every class composes "type: message", or
@@ -82,40 +99,13 @@ TEST(Exception, CodedExceptionsWriteTheirCode) {
   }
 }
 
+// toString shows the codes of the coded classes, what() the message.
 TEST(Exception, CopiesAndAssignmentsCarryMessageCodeAndText) {
-  const OSException original(6, L"::WaitForSingleObject");
-  EXPECT_STREQ("OSException: ::WaitForSingleObject", original.what());
-  OSException copy(original);
-  EXPECT_EQ(6, copy.getErrorCode());
-  EXPECT_EQ(L"::WaitForSingleObject", copy.getMessage());
-  EXPECT_STREQ("OSException: ::WaitForSingleObject", copy.what());
-  copy = OSException(2, L"new");
-  EXPECT_EQ(2, copy.getErrorCode());
-  EXPECT_STREQ("OSException: new", copy.what());
-  EXPECT_STREQ("OSException: ::WaitForSingleObject", original.what());
-  OSException& alias = copy;
-  copy = alias;
-  EXPECT_EQ(2, copy.getErrorCode());
-  EXPECT_STREQ("OSException: new", copy.what());
-
-  PluginException plugin(pluginCode(1), L"one");
-  plugin = PluginException(pluginCode(3), L"three");
-  EXPECT_EQ(pluginCode(3), PluginException(plugin).getErrorCode());
-  EXPECT_EQ(L"three", PluginException(plugin).getMessage());
-  PluginException& pluginAlias = plugin;
-  plugin = pluginAlias;
-  EXPECT_EQ(L"PluginException: three", static_cast<const CException&>(plugin).toString());
-
-  CException base(L"before");
-  EXPECT_STREQ("CException: before", base.what());
-  CException& baseAlias = base;
-  base = baseAlias;
-  EXPECT_STREQ("CException: before", base.what());
-  base = CException(L"after");
-  EXPECT_STREQ("CException: after", base.what());
-  FileNotFoundException notFound(L"nf");
-  notFound = FileNotFoundException(notFound);
-  EXPECT_EQ(L"FileNotFoundException: nf", notFound.toString());
+  expectCopiesCarry(OSException(6, L"::WaitForSingleObject"), OSException(2, L"new"));
+  expectCopiesCarry(PluginException(pluginCode(1), L"one"),
+                    PluginException(pluginCode(3), L"three"));
+  expectCopiesCarry(CException(L"before"), CException(L"after"));
+  expectCopiesCarry(FileNotFoundException(L"nf"), FileNotFoundException(L"other"));
 }
 
 // what() is a const query: several threads may ask the same caught exception

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -46,20 +47,26 @@ struct Latch {
   void await() const { future.wait(); }
 };
 
-template <typename F>
-void onOtherThread(F f) {
-  std::thread(f).join();
-}
+// Runs body on a thread of its own, joined when the object goes.
+class Background {
+ public:
+  template <typename F>
+  explicit Background(F body) : _thread([this, body] { body(), _done = true; }) {}
+  ~Background() { _thread.join(); }
+  bool blocked() const { return giveBlockedThreadAChance(), !_done; }
+  bool finishes() const {
+    return eventually([this] { return _done.load(); });
+  }
+
+ private:
+  std::atomic<bool> _done{false};
+  std::thread _thread;
+};
 
 template <typename L>
 bool tryLockElsewhere(L& lock) {
   bool taken = false;
-  onOtherThread([&] {
-    taken = lock.tryLock();
-    if (taken) {
-      lock.unlock();
-    }
-  });
+  std::thread([&] { (taken = lock.tryLock()) ? lock.unlock() : void(); }).join();
   return taken;
 }
 
@@ -105,19 +112,13 @@ TYPED_TEST(ExclusiveLockConcurrency, OwnerReentersOtherThreadsAreKeptOut) {
 
 TYPED_TEST(ExclusiveLockConcurrency, LockWaitsForTheOwnerAndGuardsState) {
   TypeParam lock;
-  std::atomic<bool> acquired{false};
   lock.lock();
-  std::thread waiter([&] {
-    lock.lock();
-    acquired = true;
+  {
+    Background waiter([&] { lock.lock(), lock.unlock(); });
+    EXPECT_TRUE(waiter.blocked());
     lock.unlock();
-  });
-  giveBlockedThreadAChance();
-  EXPECT_FALSE(acquired.load());
-  lock.unlock();
-  waiter.join();
-  EXPECT_TRUE(acquired.load());
-
+    EXPECT_TRUE(waiter.finishes());
+  }
   long long total = 0;  // deliberately plain: the lock is the only guard
   onThreads(4, [&](int) {
     for (int i = 0; i < 2000; ++i) {
@@ -133,7 +134,7 @@ TEST(CMutexConcurrency, UnlockWithoutOwnershipThrowsAndChangesNothing) {
   CMutex mutex;
   expectOsException([&] { mutex.unlock(); }, L"ReleaseMutex");
   mutex.lock();
-  onOtherThread([&] { expectOsException([&] { mutex.unlock(); }, L"ReleaseMutex"); });
+  std::thread([&] { expectOsException([&] { mutex.unlock(); }, L"ReleaseMutex"); }).join();
   EXPECT_FALSE(tryLockElsewhere(mutex));
   mutex.unlock();
   expectOsException([&] { mutex.unlock(); }, L"ReleaseMutex");
@@ -142,16 +143,14 @@ TEST(CMutexConcurrency, UnlockWithoutOwnershipThrowsAndChangesNothing) {
 
 TEST(CMutexConcurrency, AbandonedMutexIsTakenByLockAndReportedByTryLock) {
   CMutex mutex;
-  onOtherThread([&] {
-    mutex.lock();
-    mutex.lock();  // even re-entered twice, the owner's end frees it
-  });
+  // Even re-entered twice, the owner's end frees it.
+  std::thread([&] { mutex.lock(), mutex.lock(); }).join();
   EXPECT_NO_THROW(mutex.lock());
   EXPECT_FALSE(tryLockElsewhere(mutex));
   EXPECT_NO_THROW(mutex.unlock());  // owned once
   EXPECT_TRUE(tryLockElsewhere(mutex));
 
-  onOtherThread([&] { mutex.lock(); });
+  std::thread([&] { mutex.lock(); }).join();
   expectOsException([&] { mutex.tryLock(); }, L"WFSO");
   EXPECT_TRUE(mutex.tryLock());
   EXPECT_FALSE(tryLockElsewhere(mutex));
@@ -160,7 +159,7 @@ TEST(CMutexConcurrency, AbandonedMutexIsTakenByLockAndReportedByTryLock) {
 
 // Nothing may refer to a mutex its owner destroyed while holding it.
 TEST(CMutexConcurrency, DestroyedWhileHeldByItsOwner) {
-  onOtherThread([] {
+  std::thread([] {
     {
       CMutex held;
       held.lock();
@@ -173,7 +172,7 @@ TEST(CMutexConcurrency, DestroyedWhileHeldByItsOwner) {
       other.unlock();
       other.unlock();
     }
-  });
+  }).join();
   CMutex after;
   EXPECT_TRUE(tryLockElsewhere(after));
 }
@@ -182,10 +181,9 @@ TEST(ManualResetEventConcurrency, SetReleasesEveryWaiterUntilUnset) {
   manual_reset_event initiallySet(true);
   initiallySet.wait();
   initiallySet.wait();
-  EXPECT_FALSE(manual_reset_event().isSet());
-
   manual_reset_event event;
-  onOtherThread([&] { event.set(); });  // a set before the wait is not lost
+  EXPECT_FALSE(event.isSet());
+  std::thread([&] { event.set(); }).join();  // a set before the wait is not lost
   event.wait();
   event.unset();
   EXPECT_FALSE(event.isSet());
@@ -204,88 +202,52 @@ TEST(ManualResetEventConcurrency, SetReleasesEveryWaiterUntilUnset) {
   EXPECT_TRUE(event.isSet());
 }
 
+// Read locks are counted, not owned: the test thread holds two at once.
 TEST(CRWLockConcurrency, ReadersShareWritersWaitForAllAndExcludeEveryone) {
   CRWLock lock;
-  Latch readersHold[2], releaseReader[2], releaseWriter;
-  std::atomic<bool> writerHolds{false}, secondWriter{false};
-  std::thread readers[2];
-  for (int i = 0; i < 2; ++i) {
-    readers[i] = std::thread([&, i] {
-      lock.lockRead();
-      readersHold[i].open();
-      releaseReader[i].await();
-      lock.unlockRead();
-    });
-  }
-  readersHold[0].await();
-  readersHold[1].await();  // both hold the lock at once
-  std::thread writer([&] {
-    lock.lockWrite();
-    writerHolds = true;
-    releaseWriter.await();
-    lock.unlockWrite();
-  });
-  releaseReader[0].open();
-  readers[0].join();
+  lock.lockRead();
+  EXPECT_TRUE(Background([&] { lock.lockRead(); }).finishes());
+  std::atomic<bool> writerHolds{false};
+  Latch release;
+  Background writer(
+      [&] { lock.lockWrite(), writerHolds = true, release.await(), lock.unlockWrite(); });
+  lock.unlockRead();
   giveBlockedThreadAChance();
   EXPECT_FALSE(writerHolds.load());
-  releaseReader[1].open();
-  readers[1].join();
+  lock.unlockRead();
   EXPECT_TRUE(eventually([&] { return writerHolds.load(); }));
-
-  std::thread other([&] {
-    lock.lockWrite();
-    secondWriter = true;
-    lock.unlockWrite();
-  });
-  giveBlockedThreadAChance();
-  EXPECT_FALSE(secondWriter.load());
-  releaseWriter.open();
-  writer.join();
-  other.join();
-  EXPECT_TRUE(secondWriter.load());
+  Background reader([&] { lock.lockRead(), lock.unlockRead(); });
+  Background other([&] { lock.lockWrite(), lock.unlockWrite(); });
+  EXPECT_TRUE(reader.blocked() && other.blocked());
+  release.open();
+  EXPECT_TRUE(reader.finishes() && other.finishes());
 }
 
 TEST(CRWLockConcurrency, ReaderArrivingWhileWriterWaitsBlocksUntilUnlockWrite) {
   CRWLock lock;
   lock.lockRead();  // the reader that the writer waits for
-  std::atomic<bool> writerHolds{false}, writerReleasing{false};
-  std::atomic<bool> probeHolds{false}, probeSawRelease{false};
-  Latch releaseWriter;
-  std::thread writer([&] {
-    lock.lockWrite();
-    writerHolds = true;
-    releaseWriter.await();
-    writerReleasing = true;
-    lock.unlockWrite();
+  std::atomic<bool> writerHolds{false}, writerReleasing{false}, probeSawRelease{false};
+  Latch release;
+  Background writer([&] {
+    lock.lockWrite(), writerHolds = true, release.await();
+    writerReleasing = true, lock.unlockWrite();
   });
   // Until the writer has closed the gate a new reader still gets in: probe
   // until one is held back.
-  std::thread probe;
-  bool probeBlocked = false;
-  for (int attempt = 0; attempt < 200 && !probeBlocked; ++attempt) {
-    probe = std::thread([&] {
-      lock.lockRead();
-      probeSawRelease = writerReleasing.load();
-      probeHolds = true;
-      lock.unlockRead();
-    });
-    giveBlockedThreadAChance();
-    probeBlocked = !probeHolds.exchange(false);
-    if (!probeBlocked) {
-      probe.join();
-    }
+  std::unique_ptr<Background> probe;
+  bool heldBack = false;
+  for (int attempt = 0; attempt < 200 && !heldBack; ++attempt) {
+    probe = std::make_unique<Background>(
+        [&] { lock.lockRead(), probeSawRelease = writerReleasing.load(), lock.unlockRead(); });
+    heldBack = probe->blocked();
   }
-  ASSERT_TRUE(probeBlocked) << "the waiting writer never held new readers back";
+  EXPECT_TRUE(heldBack) << "the waiting writer never held new readers back";
   EXPECT_FALSE(writerHolds.load());
   lock.unlockRead();
   EXPECT_TRUE(eventually([&] { return writerHolds.load(); }));
-  giveBlockedThreadAChance();
-  EXPECT_FALSE(probeHolds.load());
-  releaseWriter.open();
-  writer.join();
-  probe.join();
-  EXPECT_TRUE(probeHolds.load() && probeSawRelease.load());
+  EXPECT_TRUE(probe->blocked());
+  release.open();
+  EXPECT_TRUE(probe->finishes() && probeSawRelease.load());
 }
 
 TEST(CRWLockConcurrency, GuardsSharedStateUnderMixedLoad) {
