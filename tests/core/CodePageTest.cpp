@@ -170,6 +170,28 @@ TEST(Utf8, PiecesConvertTheSameAtEveryOffsetInLongTexts) {
   EXPECT_EQ(replaced, CWin32Helper::toUTF8(unencodable));
 }
 
+// Every mix of ASCII and two-byte characters in a run of eight, at every
+// alignment of the sixteen bytes that one vector step reads.
+TEST(Utf8, EveryMixOfOneAndTwoByteCharactersConvertsAtEveryAlignment) {
+  for (unsigned int pattern = 0; pattern < 256; ++pattern) {
+    std::wstring text;
+    std::string bytes;
+    for (unsigned int j = 0; j < 8; ++j) {
+      const auto c = static_cast<wchar_t>((pattern >> j) & 1 ? 'a' + j : 0x80 + 0x95 * j);
+      text += c;
+      bytes += c < 0x80 ? std::string(1, static_cast<char>(c))
+                        : std::string{static_cast<char>(0xC0 | (c >> 6)),
+                                      static_cast<char>(0x80 | (c & 0x3F))};
+    }
+    for (std::size_t offset = 0; offset < 16; ++offset) {
+      const std::wstring wide = std::wstring(offset, L'x') + text + text + text;
+      const std::string utf8 = std::string(offset, 'x') + bytes + bytes + bytes;
+      ASSERT_EQ(utf8, CWin32Helper::toUTF8(wide)) << pattern << " " << offset;
+      ASSERT_EQ(wide, CWin32Helper::fromUTF8(utf8)) << pattern << " " << offset;
+    }
+  }
+}
+
 // The examples of RFC 2152, surrogate pairs, then malformed input; lone
 // surrogates are D83D, then DE00, left-over bits after the last complete unit
 // go and bytes above 127 are no UTF-7.
