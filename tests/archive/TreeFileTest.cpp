@@ -13,7 +13,6 @@
 #include <memory>
 #include <new>
 #include <numeric>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +26,7 @@
 #include "qel/io/FileReplacement.h"
 #include "qel/io/FileSystem.h"
 #include "support/FaultyFileSystem.h"
+#include "support/FileSystemScope.h"
 #include "support/TempDir.h"
 #include "support/Threads.h"
 #include "support/Thrown.h"
@@ -284,88 +284,64 @@ TEST_F(TreeFiles, TheLockIsHeldThroughTheStoreUnderEveryNameOfTheFile) {
   EXPECT_EQ(fs::directory_iterator(_dir.path() / "links")->path().filename(), "t.qel");
 }
 
-// A store killed at any moment (a fork made before any thread) leaves one whole tree.
+// Kills its process at the n-th write (0: at the commit, the new file complete).
+class KillingFileSystem : public FaultyFileSystem {
+ public:
+  static unsigned& killAt() {
+    static unsigned n = 0;
+    return n;
+  }
+  std::uint32_t writeFile(qel::CFileDescriptor* descriptor, const unsigned char* buffer,
+                          std::uint32_t size) const override {
+    if (calls(FileCall::kWrite) + 1 == killAt()) {
+      ::raise(SIGKILL);
+    }
+    return FaultyFileSystem::writeFile(descriptor, buffer, size);
+  }
+};
+
+// A store killed (in a fork made before any thread) leaves the previous tree and nothing else.
 TEST_F(TreeFiles, AKilledStoreLeavesTheTargetOneWholeTree) {
-  constexpr int kKills = 100;
-  // A killed process loses nothing it handed to the kernel: memory serves.
-  const bool shm = ::access("/dev/shm", W_OK) == 0;
-  qel_test::TempDir dir(shm ? "/dev/shm" : fs::temp_directory_path());
   CComposite trees[2];
   std::string bytes[2];
   for (int i = 0; i < 2; ++i) {
     qel_test::buildSampleTree(trees[i], i == 0 ? "first" : "second-tree", 1000);
-    CTreeFile::store(CFile(dir.wpath("t.qel")), trees[i]);
-    bytes[i] = dir.readFile("t.qel");
+    CTreeFile::store(file(), trees[i]);
+    bytes[i] = _dir.readFile("t.qel");
   }
   ASSERT_GT(bytes[0].size(), 8u * CArchive::BLOCK_SIZE);
-  const CFile target(dir.wpath("t.qel"));
-  // What a killed store left beside the target, removed.
-  auto leftovers = [&dir] {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(dir.path())) {
-      count += entry.path().filename() != "t.qel" && fs::remove(entry.path()) ? 1 : 0;
-    }
-    return count;
-  };
-  // Kills spread over a few stores, sometimes after one has finished.
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 3; ++i) {
-    CTreeFile::store(target, trees[0]);
+  unsigned writes = 0;
+  {
+    qel_test::FaultScope faults;
+    writes =
+        count(qel_test::countCalls([&] { CTreeFile::store(file(), trees[1]); }), FileCall::kWrite);
   }
-  const auto window = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - start) +
-                      std::chrono::microseconds(200);
-  std::mt19937 random(20241206);
-  int current = 0;  // the tree the target holds
-  int temporariesLeft = 0;
-  for (int kill = 0; kill < kKills; ++kill) {
-    SCOPED_TRACE("kill " + std::to_string(kill));
-    int ready[2];
-    ASSERT_EQ(0, ::pipe(ready));
+  for (const unsigned killAt : {1u, 2u, writes / 2, writes, 0u}) {
+    SCOPED_TRACE("killed at write " + std::to_string(killAt));
+    CTreeFile::store(file(), trees[0]);
     const pid_t child = ::fork();
     ASSERT_NE(-1, child);
     if (child == 0) {
-      // First the tree already there: a fresh fork runs slowly.
+      qel_test::FileSystemScope scope(&qel_test::makeFileSystem<KillingFileSystem>);
+      FaultyFileSystem::reset();
+      KillingFileSystem::killAt() = killAt;
+      FaultyFileSystem::plan().beforeCommit = [] { ::raise(SIGKILL); };
       try {
-        CTreeFile::store(target, trees[current]);
-        if (::write(ready[1], "r", 1) != 1) {
-          ::_exit(3);
-        }
-        for (;;) {
-          CTreeFile::store(target, trees[1 - current]);
-          CTreeFile::store(target, trees[current]);
-        }
+        CTreeFile::store(file(), trees[1]);
       } catch (...) {
       }
       ::_exit(2);
     }
-    ::close(ready[1]);
-    char signal = 0;
-    const bool started = ::read(ready[0], &signal, 1) == 1;
-    ::close(ready[0]);
-    std::uniform_int_distribution<long long> delay(0, window.count());
-    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-    ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(child, ::waitpid(child, &status, 0));
-    ASSERT_TRUE(started);
-    // The storing process must not have stopped on its own.
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
-    const std::string content = dir.readFile("t.qel");
-    const int holds = content == bytes[0] ? 0 : content == bytes[1] ? 1 : -1;
-    ASSERT_NE(-1, holds) << qel_test::sameBytes(bytes[current], content).message();
-    CComposite back;
-    const CTreeFile::LoadReport report = CTreeFile::load(target, back);
-    ASSERT_TRUE(report.bFound && report.eCode == CArchive::RET_OK);
-    ASSERT_EQ(describeTree(trees[holds]), describeTree(back));
-    // The file is named just before the rename: a kill rarely leaves it.
-    temporariesLeft += leftovers();
-    current = 1 - holds;
-    CTreeFile::store(target, trees[current]);
-    ASSERT_EQ(0, leftovers());
-    ASSERT_EQ(bytes[current], dir.readFile("t.qel"));
+    EXPECT_TRUE(qel_test::sameBytes(bytes[0], _dir.readFile("t.qel")));
+    EXPECT_EQ(describeTree(trees[0]), describeFile());
+    EXPECT_TRUE(strays().empty());
+    // The next store goes through.
+    CTreeFile::store(file(), trees[1]);
+    EXPECT_TRUE(qel_test::sameBytes(bytes[1], _dir.readFile("t.qel")));
   }
-  EXPECT_LT(temporariesLeft, kKills / 8);
 }
 
 // ---- between threads (each lock is its own open file) -----------------------
