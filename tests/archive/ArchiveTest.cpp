@@ -612,34 +612,22 @@ TEST(Serialization, StoredTreeBytesAndWhatLoadsBack) {
 }
 
 TEST(Serialization, TreesOfEveryByteComeBackEqual) {
-  // Every byte but the line feed, largest lengths, duplicates, unsorted last child.
+  // Every byte but the line feed in names and values, largest lengths,
+  // duplicates, nesting, a large list with its last child not sorted in.
   qel_test::LogCapture quiet;
-  CComposite root;
   std::string everyByte;
   for (int i = 0; i < 4095; ++i) {
     everyByte += static_cast<char>(i % 3 == 0 ? 0 : i % 256 == 10 ? 11 : i % 256);
   }
-  root.add(new CComponent("text", everyByte));
-  root.add(binaryOf("binary", everyByte.substr(0, 4094) + "\n"));
+  CComposite root;
   root.add(new CComponent(std::string(4095, 'n'), std::string(1, '\0')));
   CComposite* parent = &root;
   for (int depth = 0; depth < 5; ++depth) {
-    for (int i = 0; i < 6; ++i) {
-      std::string name(1 + (depth * 6 + i) % 5, static_cast<char>((depth * 41 + i * 53) % 256));
-      if (name[0] == '\n' || i == 3) {
-        name = "dup";
-      }
-      std::string bytes;
-      for (int b = 0; b < (i * 17 + depth) % 41; ++b) {
-        bytes += static_cast<char>((depth * 97 + i * 31 + b * 7) % 256);
-      }
-      if (i % 2 == 0) {
-        bytes.erase(std::remove(bytes.begin(), bytes.end(), '\n'), bytes.end());
-        parent->add(new CComponent(name, bytes));
-      } else {
-        parent->add(binaryOf(name, bytes + "\n"));
-      }
-    }
+    parent->add(new CComponent(everyByte.substr(depth * 41, 1 + depth), everyByte));
+    parent->add(
+        binaryOf(everyByte.substr(depth * 97 + 2, 3), everyByte.substr(depth, 4094) + "\n"));
+    parent->add(new CComponent("dup", everyByte.substr(depth * 5, depth)));
+    parent->add(binaryOf("dup", ""));
     auto* next = new CComposite(depth % 2 == 0 ? "dup" : "box");
     parent->add(next);
     parent = next;

@@ -289,44 +289,15 @@ TEST(CompositeLargeList, ListsGrownAtTheEndAndRenamedChildren) {
 
 // ---- the sorted child list against std::multimap, which keeps equal keys in order
 
-void expectSame(const Model& model, const ChildList& list) {
-  ASSERT_TRUE(qel::testing::sameEntries(model, list));
-  if (!model.empty()) {
-    EXPECT_EQ(model.rbegin()->first, list.back().first.view());
-    EXPECT_EQ(model.rbegin()->second, list.back().second);
-  }
-}
-
-// Children are distinct, so the entry a search stops at tells where.
-void expectSameLowerBound(const Model& model, const ChildList& list, const std::string& name) {
-  const auto expected = model.lower_bound(name);
-  const auto found = list.lowerBound(name);
-  ASSERT_EQ(expected == model.end(), found == list.end()) << name;
-  if (expected != model.end()) {
-    ASSERT_EQ(expected->second, found->second) << name;
-  }
-}
-
-// Names longer than a name kept in place, with a NUL byte, or short.
-std::string nameOf(std::size_t n) {
-  return n % 4 == 0   ? "a name well past sixteen bytes " + std::to_string(n)
+// Names longer than a name kept in place, with a NUL byte, or short; or rising.
+std::string nameOf(std::size_t n, std::size_t pool) {
+  char rising[16];
+  std::snprintf(rising, sizeof(rising), "n%07zu", n);
+  n = pool == 0 ? 0 : n * 7919 % pool;
+  return pool == 0    ? rising
+         : n % 4 == 0 ? "a name well past sixteen bytes " + std::to_string(n)
          : n % 4 == 1 ? std::string("z") + '\0' + std::to_string(n)
                       : std::to_string(n * 7919 % 100003);
-}
-
-// Takes the entry of name and child out of both.
-void eraseFromBoth(Model& model, ChildList& list, const std::string& name, CBaseComponent* child) {
-  auto range = model.equal_range(name);
-  while (range.first->second != child) {
-    ++range.first;
-  }
-  model.erase(range.first);
-  auto it = list.lowerBound(name);
-  while (it != list.end() && it->second != child) {
-    ++it;
-  }
-  ASSERT_NE(list.end(), it) << name;
-  list.erase(it);
 }
 
 TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
@@ -343,66 +314,59 @@ TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
   }
 }
 
-TEST(ChildList, InsertionsLookupsAndErasuresFollowAMultimap) {
-  // Few names (runs across leaves), then many (three inner levels).
-  for (const std::size_t pool : {40u, 30000u}) {
+TEST(ChildList, InsertionsAppendsLookupsAndErasuresFollowAMultimap) {
+  // Few names (runs across leaves), many (three inner levels), rising ones
+  // appended and then others put between them and before them all.
+  for (const std::size_t pool : {40u, 30000u, 0u}) {
     SCOPED_TRACE("names: " + std::to_string(pool));
     ChildList list;
     Model model;
     std::vector<std::pair<std::string, CBaseComponent*>> live;
+    auto add = [&](const std::string& name, std::size_t n, bool append) {
+      append ? list.append(name, fakeChild(n)) : list.insert(name, fakeChild(n));
+      model.emplace(name, fakeChild(n));
+      live.emplace_back(name, fakeChild(n));
+    };
     for (std::size_t i = 0; i < 32000; ++i) {
-      const std::string name = nameOf(i * 7919 % pool);
-      model.emplace(name, fakeChild(i));
-      list.insert(name, fakeChild(i));
-      live.emplace_back(name, fakeChild(i));
+      add(nameOf(i, pool), i, pool == 0);
     }
-    expectSame(model, list);
-    for (std::size_t n = 0; n < pool + 2; n += 1 + pool / 200) {
-      expectSameLowerBound(model, list, nameOf(n));
-      expectSameLowerBound(model, list, nameOf(n) + "~");
+    for (std::size_t i = 0; pool == 0 && i < 32000; i += 97) {
+      add(nameOf(i, 0) + "+", 100000 + i, false);
+    }
+    add("a", 999999, false);
+    ASSERT_TRUE(qel::testing::sameEntries(model, list));
+    EXPECT_TRUE(model.rbegin()->first == list.back().first.view() &&
+                model.rbegin()->second == list.back().second);
+    // Children are distinct, so the entry a search stops at tells where.
+    for (std::size_t n = 0; n < 32000; n += 150) {
+      for (const std::string& name :
+           {nameOf(n, pool), nameOf(n, pool) + "~", std::string(), std::string("\xff")}) {
+        const auto expected = model.lower_bound(name);
+        const auto found = list.lowerBound(name);
+        ASSERT_EQ(expected == model.end(), found == list.end()) << name;
+        ASSERT_TRUE(expected == model.end() || expected->second == found->second) << name;
+      }
     }
     // Emptying most of it out of order merges and drops leaves.
-    for (std::size_t i = 0; i < live.size(); ++i) {
-      if (i % 3 != 0 || i % 7 == 1) {
-        eraseFromBoth(model, list, live[i].first, live[i].second);
+    for (const int round : {0, 1}) {
+      for (std::size_t i = 0; i < live.size() - 10 * round; ++i) {
+        if (round == 0 ? i % 3 != 0 || i % 7 == 1 : i % 3 == 0 && i % 7 != 1) {
+          model.erase(std::find_if(model.lower_bound(live[i].first), model.end(),
+                                   [&](const auto& e) { return e.second == live[i].second; }));
+          auto it = list.lowerBound(live[i].first);
+          while (it != list.end() && it->second != live[i].second) {
+            ++it;
+          }
+          ASSERT_NE(list.end(), it) << live[i].first;
+          list.erase(it);
+        }
       }
+      ASSERT_TRUE(qel::testing::sameEntries(model, list));
     }
-    expectSame(model, list);
-    for (std::size_t i = 0; i + 10 < live.size(); i += 3) {
-      if (i % 7 != 1) {
-        eraseFromBoth(model, list, live[i].first, live[i].second);
-      }
-    }
-    expectSame(model, list);
     list.clear();  // then usable again
-    EXPECT_TRUE(list.empty() && list.size() == 0 && list.begin() == list.end() &&
-                list.lowerBound("") == list.end());
+    EXPECT_TRUE(list.empty() && list.begin() == list.end() && list.lowerBound("") == list.end());
     list.insert("x", fakeChild(1));
     EXPECT_TRUE(list.size() == 1 && list.back().first.view() == "x");
-  }
-}
-
-TEST(ChildList, GrowingAtTheEndAndThenInside) {
-  ChildList list;
-  Model model;
-  char name[16];
-  for (std::size_t i = 0; i < 40000; ++i) {
-    std::snprintf(name, sizeof(name), "n%07zu", i);
-    list.append(name, fakeChild(i));
-    model.emplace(name, fakeChild(i));
-  }
-  expectSame(model, list);
-  // Between stored pairs, then before all of them.
-  for (std::size_t i = 0; i < 40000; i += 97) {
-    std::snprintf(name, sizeof(name), "n%07zu+", i);
-    list.insert(name, fakeChild(200000 + i));
-    model.emplace(name, fakeChild(200000 + i));
-  }
-  list.insert("a", fakeChild(999999));
-  model.emplace("a", fakeChild(999999));
-  expectSame(model, list);
-  for (const char* probe : {"", "n0020000", "n0020079+", "o"}) {
-    expectSameLowerBound(model, list, probe);
   }
 }
 
