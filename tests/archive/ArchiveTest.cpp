@@ -38,20 +38,16 @@ using Code = CArchive::RetError;
 namespace {
 
 // A LOAD archive over a file holding content.
-class Reader {
- public:
-  explicit Reader(const std::string& content) : _file(_dir.wpath("r.arc")) {
-    _dir.writeFile("r.arc", content);
-    _pArchive = std::make_unique<qel_test::OpenArchive>(_file, CArchive::LOAD);
+struct Reader {
+  explicit Reader(const std::string& content) : file(dir.wpath("r.arc")) {
+    dir.writeFile("r.arc", content);
+    ar = std::make_unique<qel_test::OpenArchive>(file, CArchive::LOAD);
   }
-  qel_test::OpenArchive& operator*() { return *_pArchive; }
-  qel_test::OpenArchive* operator->() { return _pArchive.get(); }
-  CFile& file() { return _file; }
-
- private:
-  qel_test::TempDir _dir;
-  CFile _file;
-  std::unique_ptr<qel_test::OpenArchive> _pArchive;
+  qel_test::OpenArchive& operator*() { return *ar; }
+  qel_test::OpenArchive* operator->() { return ar.get(); }
+  qel_test::TempDir dir;
+  CFile file;
+  std::unique_ptr<qel_test::OpenArchive> ar;
 };
 
 // The bytes that body writes through a STORE archive.
@@ -367,7 +363,7 @@ TEST(Archive, RawReaderCopiesOnlyWhatTheFileDelivers) {
   EXPECT_EQ(L"1:CArchive::readValue ERROR _nRead <= zero!!!", log.messages()[0]);
 }
 
-TEST(Archive, BlocksReachTheFileWhenFullAndAtTheCloseWhichOnlyThenReleasesIt) {
+TEST(Archive, BlocksReachTheFileWhenFullAndAtTheCloseWhichThrowsOrLogsAFailedLastOne) {
   qel_test::FaultScope faults;
   qel_test::TempDir dir;
   CFile file(dir.wpath("blocks.arc"));
@@ -393,6 +389,27 @@ TEST(Archive, BlocksReachTheFileWhenFullAndAtTheCloseWhichOnlyThenReleasesIt) {
   EXPECT_EQ(expected, dir.readFile("blocks.arc"));
   CArchive reader(file, CArchive::LOAD);
   EXPECT_EQ(O_RDONLY, qel_test::openFlagsOf(dir.path() / "blocks.arc") & O_ACCMODE);
+  // A last block that fails: the close throws it, the destructor logs it.
+  qel_test::LogCapture log;
+  for (const bool closed : {true, false}) {
+    SCOPED_TRACE(closed ? "close" : "destructor");
+    CFile full(dir.wpath("full.arc"));
+    CArchive ar(full, CArchive::STORE);
+    Code code = CArchive::RET_OK;
+    ar.writeString("value", code);
+    ar.writeEndLine(code);
+    qel_test::FaultyFileSystem::setRoom(closed ? 3 : 0);
+    if (closed) {
+      EXPECT_THROW(ar.close(), qel::IOException);
+      EXPECT_TRUE(ar.isClosed());
+      EXPECT_NO_THROW(ar.close());
+      EXPECT_EQ(L"The archive is closed",
+                qel_test::messageOf<qel::IOException>([&] { ar.writeEndLine(code); }));
+    }
+  }
+  ASSERT_EQ(1u, log.messages().size());
+  EXPECT_EQ(0u, log.messages()[0].find(L"1:CArchive::~CArchive ERROR - last block lost: "))
+      << qel::CWin32Helper::toUTF8(log.messages()[0]);
 }
 
 TEST(Archive, OversizedValuesAreRefusedAndTheirRecordDropped) {
@@ -430,31 +447,6 @@ TEST(Archive, OversizedValuesAreRefusedAndTheirRecordDropped) {
     ar.writeEndLine(code);  // only what came after the last refusal
   });
   EXPECT_EQ("1007017FFF" + std::string(4095, 'v') + "00\n" + "0003000\n", bytes);
-}
-
-TEST(Archive, AFailedLastBlockIsThrownByCloseAndLoggedByTheDestructor) {
-  qel_test::FaultScope faults;
-  qel_test::TempDir dir;
-  qel_test::LogCapture log;
-  for (const bool closed : {true, false}) {
-    SCOPED_TRACE(closed ? "close" : "destructor");
-    CFile file(dir.wpath("full.arc"));
-    CArchive ar(file, CArchive::STORE);
-    Code code = CArchive::RET_OK;
-    ar.writeString("value", code);
-    ar.writeEndLine(code);
-    qel_test::FaultyFileSystem::setRoom(closed ? 3 : 0);
-    if (closed) {
-      EXPECT_THROW(ar.close(), qel::IOException);
-      EXPECT_TRUE(ar.isClosed());
-      EXPECT_NO_THROW(ar.close());
-      EXPECT_EQ(L"The archive is closed",
-                qel_test::messageOf<qel::IOException>([&] { ar.writeEndLine(code); }));
-    }
-  }
-  ASSERT_EQ(1u, log.messages().size());
-  EXPECT_EQ(0u, log.messages()[0].find(L"1:CArchive::~CArchive ERROR - last block lost: "))
-      << qel::CWin32Helper::toUTF8(log.messages()[0]);
 }
 
 TEST(Archive, ModesParentsMissingFilesAndDirectoriesAndLoadingWithoutAFile) {
@@ -540,7 +532,7 @@ Code expectSameOutcome(const std::string& content, const std::string& what) {
   SCOPED_TRACE(what);
   Reader ar(content);
   CComposite fast;
-  const CTreeFile::LoadReport report = CTreeFile::load(ar.file(), fast);
+  const CTreeFile::LoadReport report = CTreeFile::load(ar.file, fast);
   CComposite reference;
   const Code code = referenceLoad(*ar, reference);
   EXPECT_EQ(code, report.eCode);

@@ -49,7 +49,6 @@ namespace {
 namespace fs = std::filesystem;
 using Counts = std::array<unsigned, qel_test::kFileCallKinds>;
 
-const std::wstring kNothing = L"<nothing thrown>";
 const std::wstring kLocked = L": locked by another process";
 
 template <typename Operation>
@@ -277,10 +276,7 @@ TEST_F(TreeFiles, TheLockIsHeldThroughTheStoreUnderEveryNameOfTheFile) {
   EXPECT_EQ(whileCommitting, (std::vector<std::wstring>{path("real/t.qel") + kLocked,
                                                         path("links/t.qel") + kLocked}));
   EXPECT_TRUE(fs::is_symlink(_dir.path() / "links/t.qel"));
-  CComposite expected;
-  expected.add(new CComponent("first", "v"));
-  expected.add(new CComponent("second", "v"));
-  EXPECT_EQ(describeFile("real/t.qel"), describeTree(expected));
+  EXPECT_EQ(describeFile("real/t.qel"), "2<>{1<first>1=v,1<second>1=v,}");
   EXPECT_EQ(fs::directory_iterator(_dir.path() / "links")->path().filename(), "t.qel");
 }
 
@@ -398,10 +394,8 @@ TEST_F(TreeFileLockConcurrency, ConcurrentUpdatesLoseNothingAndReadersSeeWholeTr
     });
     qel_test::onThreads(kWriters, [&](int w) {
       for (int i = 0; i < kEdits; ++i) {
-        EXPECT_EQ(kNothing, messageOf([&] {
-                    CTreeFile::update(file(name),
-                                      adding("w" + std::to_string(w) + "-" + std::to_string(i)));
-                  }));
+        EXPECT_NO_THROW(CTreeFile::update(
+            file(name), adding("w" + std::to_string(w) + "-" + std::to_string(i))));
       }
     });
     writing = false;
