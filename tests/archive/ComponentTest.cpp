@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <list>
 #include <memory>
 #include <string>
@@ -11,16 +10,12 @@
 
 #include "archive/ArchiveTestSupport.h"
 #include "archive/ChildList.h"
-#include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
 using qel::CBaseComponent;
 using qel::CBinaryComponent;
 using qel::CComponent;
 using qel::CComposite;
-using qel::ChildList;
-using Model = qel::testing::ChildListModel;
-using qel::testing::fakeChild;
 using qel_test::childrenOf;
 using qel_test::describeTree;
 
@@ -287,19 +282,6 @@ TEST(CompositeLargeList, ListsGrownAtTheEndAndRenamedChildren) {
   EXPECT_EQ(dups[0], childrenOf(root)[150]);
 }
 
-// ---- the sorted child list against std::multimap, which keeps equal keys in order
-
-// Names longer than a name kept in place, with a NUL byte, or short; or rising.
-std::string nameOf(std::size_t n, std::size_t pool) {
-  char rising[16];
-  std::snprintf(rising, sizeof(rising), "n%07zu", n);
-  n = pool == 0 ? 0 : n * 7919 % pool;
-  return pool == 0    ? rising
-         : n % 4 == 0 ? "a name well past sixteen bytes " + std::to_string(n)
-         : n % 4 == 1 ? std::string("z") + '\0' + std::to_string(n)
-                      : std::to_string(n * 7919 % 100003);
-}
-
 TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
   // Bytes count as unsigned, in the first eight bytes, after them, in a tail.
   std::vector<std::string> names = {
@@ -311,62 +293,6 @@ TEST(ChildList, NamesOrderAsStdStringOrdersThem) {
     for (const std::string& b : names) {
       EXPECT_EQ(a < b, qel::nameLess(a, b)) << a << " / " << b;
     }
-  }
-}
-
-TEST(ChildList, InsertionsAppendsLookupsAndErasuresFollowAMultimap) {
-  // Few names (runs across leaves), many (three inner levels), rising ones
-  // appended and then others put between them and before them all.
-  for (const std::size_t pool : {40u, 30000u, 0u}) {
-    SCOPED_TRACE("names: " + std::to_string(pool));
-    ChildList list;
-    Model model;
-    std::vector<std::pair<std::string, CBaseComponent*>> live;
-    auto add = [&](const std::string& name, std::size_t n, bool append) {
-      append ? list.append(name, fakeChild(n)) : list.insert(name, fakeChild(n));
-      model.emplace(name, fakeChild(n));
-      live.emplace_back(name, fakeChild(n));
-    };
-    for (std::size_t i = 0; i < 32000; ++i) {
-      add(nameOf(i, pool), i, pool == 0);
-    }
-    for (std::size_t i = 0; pool == 0 && i < 32000; i += 97) {
-      add(nameOf(i, 0) + "+", 100000 + i, false);
-    }
-    add("a", 999999, false);
-    ASSERT_TRUE(qel::testing::sameEntries(model, list));
-    EXPECT_TRUE(model.rbegin()->first == list.back().first.view() &&
-                model.rbegin()->second == list.back().second);
-    // Children are distinct, so the entry a search stops at tells where.
-    for (std::size_t n = 0; n < 32000; n += 150) {
-      for (const std::string& name :
-           {nameOf(n, pool), nameOf(n, pool) + "~", std::string(), std::string("\xff")}) {
-        const auto expected = model.lower_bound(name);
-        const auto found = list.lowerBound(name);
-        ASSERT_EQ(expected == model.end(), found == list.end()) << name;
-        ASSERT_TRUE(expected == model.end() || expected->second == found->second) << name;
-      }
-    }
-    // Emptying most of it out of order merges and drops leaves.
-    for (const int round : {0, 1}) {
-      for (std::size_t i = 0; i < live.size() - 10 * round; ++i) {
-        if (round == 0 ? i % 3 != 0 || i % 7 == 1 : i % 3 == 0 && i % 7 != 1) {
-          model.erase(std::find_if(model.lower_bound(live[i].first), model.end(),
-                                   [&](const auto& e) { return e.second == live[i].second; }));
-          auto it = list.lowerBound(live[i].first);
-          while (it != list.end() && it->second != live[i].second) {
-            ++it;
-          }
-          ASSERT_NE(list.end(), it) << live[i].first;
-          list.erase(it);
-        }
-      }
-      ASSERT_TRUE(qel::testing::sameEntries(model, list));
-    }
-    list.clear();  // then usable again
-    EXPECT_TRUE(list.empty() && list.begin() == list.end() && list.lowerBound("") == list.end());
-    list.insert("x", fakeChild(1));
-    EXPECT_TRUE(list.size() == 1 && list.back().first.view() == "x");
   }
 }
 

@@ -344,38 +344,6 @@ TEST_F(TreeFiles, AKilledStoreLeavesTheTargetOneWholeTree) {
 
 class TreeFileLockConcurrency : public TreeFiles {};
 
-TEST_F(TreeFileLockConcurrency, ALockIsRefusedOrWaitedForAndThenTakesTheFileNowThere) {
-  auto fileSystem = qel::CFileSystem::getFileSystem();
-  for (const bool existing : {true, false}) {
-    SCOPED_TRACE(existing ? "replaced" : "created");
-    fs::remove(_dir.path() / "t.qel");
-    if (existing) {
-      CTreeFile::update(file(), [](CComposite&) {});
-    }
-    auto held = fileSystem->lockFile(path(), 0);
-    std::wstring refused;
-    std::thread other([&] { refused = messageOf([&] { fileSystem->lockFile(path(), 0); }); });
-    other.join();
-    EXPECT_EQ(refused, path() + kLocked);
-    std::atomic<bool> got{false};
-    std::wstring third = L"not run";
-    std::thread waiter([&] {
-      auto mine = fileSystem->lockFile(path(), 20000);
-      got = true;
-      // Held by this thread: the lock of the file now there is taken.
-      third = messageOf([&] { fileSystem->lockFile(path(), 0); });
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(got.load());
-    CComposite root;
-    root.add(new CComponent("new", "1"));
-    CTreeFile::store(file(), root);  // a new inode under the name
-    held->close();
-    waiter.join();
-    EXPECT_EQ(third, path() + kLocked);
-  }
-}
-
 TEST_F(TreeFileLockConcurrency, ConcurrentUpdatesLoseNothingAndReadersSeeWholeTrees) {
   // Writers start together on a missing file while a reader loads it.
   constexpr int kWriters = 3;
