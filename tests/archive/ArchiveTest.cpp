@@ -413,6 +413,7 @@ TEST(Archive, BlocksReachTheFileWhenFullAndAtTheCloseWhichThrowsOrLogsAFailedLas
 }
 
 TEST(Archive, OversizedValuesAreRefusedAndTheirRecordDropped) {
+  std::string empty;
   const std::string bytes = storeWith([&](CArchive& ar, Code& code) {
     ar.writeString(std::string(4095, 'v'), code);  // the largest value fits
     ar.writeEndLine(code);
@@ -426,6 +427,12 @@ TEST(Archive, OversizedValuesAreRefusedAndTheirRecordDropped) {
          L"The value length 4096 exceeds the limit of 4095 bytes of a field"},
         {[&] { ar.writeType(static_cast<CArchive::FieldType>(16), code); },
          L"The field type 16 does not fit one hexadecimal digit"},
+        {[&] { ar.writeData(nullptr, 3, code); }, L"No bytes given for a data field of 3 bytes"},
+        {[&] {
+           ar.setStrict(true);
+           ar.writeString("a\nb", code);
+         },
+         L"A line feed cannot be stored in a text field"},
         {[&] {
            for (int i = 0; i < 256; ++i) {
              ar.writeBoolean(true, code);
@@ -443,10 +450,11 @@ TEST(Archive, OversizedValuesAreRefusedAndTheirRecordDropped) {
     for (const auto& r : refused) {
       ar.writeString("dropped", code);
       EXPECT_EQ(r.second, qel_test::messageOf<qel::IOException>(r.first));
+      ar.writeEndLine(code);  // empty: the refusal dropped the record
+      empty += "0003000\n";
     }
-    ar.writeEndLine(code);  // only what came after the last refusal
   });
-  EXPECT_EQ("1007017FFF" + std::string(4095, 'v') + "00\n" + "0003000\n", bytes);
+  EXPECT_EQ("1007017FFF" + std::string(4095, 'v') + "00\n" + empty, bytes);
 }
 
 TEST(Archive, ModesParentsMissingFilesAndDirectoriesAndLoadingWithoutAFile) {
@@ -667,23 +675,11 @@ TEST(LoadPath, DamagedRecordsGiveTheSameTreeAndReport) {
   const std::string stored = storeOf(root);
   ASSERT_GT(stored.size(), CArchive::BLOCK_SIZE);
   EXPECT_EQ(CArchive::RET_OK, expectSameOutcome(stored, "stored tree"));
-  // Bytes of each field of the first records replaced, removed and a '0' put in.
-  const std::string replacements = std::string("07F \n+") + '\xFF';
-  std::size_t variant = 0;
-  std::size_t next = 0;
-  for (int n = 0; n < 5; ++n) {
-    const std::size_t start = next;
-    next += 4 + std::stoul(stored.substr(start, 4), nullptr, 16) + 1;
-    for (const std::size_t at : std::vector<std::size_t>{0, 3, 4, 6, 7, 9, 10, 15, next - 1}) {
-      std::string mutated = stored;
-      const std::size_t i = at == next - 1 ? at : start + at;
-      const char c = replacements[variant++ % replacements.size()];
-      mutated[i] = mutated[i] == c ? '1' : c;
-      const std::string where = "byte " + std::to_string(i);
-      expectSameOutcome(mutated, where + " -> " + std::to_string(c));
-      expectSameOutcome(stored.substr(0, i) + stored.substr(i + 1), where + " removed");
-      expectSameOutcome(stored.substr(0, i) + "0" + stored.substr(i), "'0' put in " + where);
-    }
+  // A length, a type and a field length replaced, a field's end removed.
+  const std::pair<std::size_t, const char*> damages[] = {{3, "F"}, {9, "\n"}, {15, "+"}, {40, ""}};
+  for (const auto& d : damages) {
+    expectSameOutcome(stored.substr(0, d.first) + d.second + stored.substr(d.first + 1),
+                      "byte " + std::to_string(d.first) + " -> " + d.second);
   }
   // Content of any kind loads to a code and reads no date.
   for (const std::string& content : {std::string("\xff\x00zz", 4), std::string("0009018001300\n"),

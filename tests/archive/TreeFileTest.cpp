@@ -23,7 +23,6 @@
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 #include "qel/io/File.h"
-#include "qel/io/FileReplacement.h"
 #include "qel/io/FileSystem.h"
 #include "support/FaultyFileSystem.h"
 #include "support/FileSystemScope.h"
@@ -131,36 +130,6 @@ TEST_F(TreeFiles, WhatCannotBeStoredExactlyReachesNoFileAtAll) {
     EXPECT_EQ(_dir.readFile("old.qel"), before);
     EXPECT_TRUE(strays({"old.qel"}).empty());
   }
-}
-
-TEST_F(TreeFiles, AnArchiveOverAReplacementReachesTheTargetOnlyByTheCommit) {
-  _dir.writeFile("t.qel", "old");
-  CComposite root;
-  root.add(new CComponent("k", "v"));
-  for (const bool commit : {false, true}) {
-    SCOPED_TRACE(commit ? "committed" : "discarded");
-    qel::CFileReplacement replacement(file());
-    {
-      CArchive ar(replacement);
-      ar.setStrict(true);
-      CArchive::RetError code = CArchive::RET_OK;
-      // The refused text drops the record it was to join.
-      ar.writeString("dropped", code);
-      EXPECT_EQ(messageOf([&] { ar.writeString("a\nb", code); }),
-                L"A line feed cannot be stored in a text field");
-      root.serialize(ar, code);
-      ASSERT_EQ(code, CArchive::RET_OK);
-      ar.close();
-    }
-    EXPECT_EQ(_dir.readFile("t.qel"), "old");
-    if (commit) {
-      replacement.commit();
-    } else {
-      replacement.discard();
-    }
-  }
-  EXPECT_EQ(describeFile(), describeTree(root));
-  EXPECT_TRUE(strays().empty());
 }
 
 TEST_F(TreeFiles, ADamagedFileIsNamedByTheRecordAndTheByteWhereItStops) {
