@@ -554,42 +554,33 @@ TEST(Serialization, StoredTreeBytesAndWhatLoadsBack) {
   qel_test::LogCapture quiet;
   // An unnamed composite keeps a start record; line feeds go; a named root nests.
   struct Case {
-    std::function<CComposite*()> build;
+    CComposite* root;
     std::string bytes;
     Code code;
     std::string loaded;  // "": the tree stored
   };
   const Case cases[] = {
-      {[] {
-         return compositeOf(
-             {compositeOf({new CComponent("id", "42")}, "box"), binaryOf("b", "AB")});
-       },
+      {compositeOf({compositeOf({new CComponent("id", "42")}, "box"), binaryOf("b", "AB")}),
        kTreeFile, CArchive::RET_OK, ""},
-      {[] { return new CComposite(); }, "0009012001300\n", CArchive::RET_OK, ""},
-      {[] {
-         return compositeOf(
-             {compositeOf({new CComponent("inner", "1")}), new CComponent("outer", "2")});
-       },
+      {new CComposite(), "0009012001300\n", CArchive::RET_OK, ""},
+      {compositeOf({compositeOf({new CComponent("inner", "1")}), new CComponent("outer", "2")}),
        "000E02200120700000\n"
        "0019032001107005inner07001100\n0009012001300\n"
        "0019032001107005outer07001200\n0009012001300\n",
        CArchive::RET_OK, ""},
-      {[] {
-         return compositeOf({new CComponent("v", "a\nb"), new CBinaryComponent("e"),
-                             new CComponent("d", "1"), new CComponent("d", "2"),
-                             new CComposite("l\nf")});
-       },
+      {compositeOf({new CComponent("v", "a\nb"), new CBinaryComponent("e"),
+                    new CComponent("d", "1"), new CComponent("d", "2"), new CComposite("l\nf")}),
        "0015032001107001d07001100\n0015032001107001d07001200\n"
        "0014032001407001e0900000\n0016032001107001v07002ab00\n"
        "0010022001207002lf00\n0009012001300\n0009012001300\n",
        CArchive::RET_OK, "2<>{1<d>1=1,1<d>1=2,4<e>0#,1<v>2=ab,2<lf>{},}"},
-      {[] { return compositeOf({new CComponent("k", "v")}, "cfg"); },
+      {compositeOf({new CComponent("k", "v")}, "cfg"),
        "0011022001207003cfg00\n0015032001107001k07001v00\n0009012001300\n",
        CArchive::RET_END_OF_DATA, "2<>{2<cfg>{1<k>1=v,},}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bytes.substr(0, 40));
-    std::unique_ptr<CComposite> root(c.build());
+    std::unique_ptr<CComposite> root(c.root);
     EXPECT_EQ(c.bytes, storeOf(*root));
     CComposite back;
     EXPECT_EQ(c.code, loadTree(c.bytes, back));
