@@ -2,14 +2,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <numeric>
