@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "archive/ChildList.h"
-#include "archive/ChildListModel.h"
 #include "qel/archive/Component.h"
 
 // Allocations left before one fails; negative: none fails.
@@ -66,8 +65,25 @@ void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
 namespace {
 
 using qel::ChildList;
-using Model = qel::testing::ChildListModel;
-using qel::testing::fakeChild;
+// The list's model: std::multimap keeps equal names in their order.
+using Model = std::multimap<std::string, qel::CBaseComponent*>;
+
+// Distinct fake children: the list only stores and compares the pointers.
+qel::CBaseComponent* fakeChild(std::size_t n) {
+  return reinterpret_cast<qel::CBaseComponent*>(static_cast<std::uintptr_t>(n + 1) * 16);
+}
+
+// Whether the list holds the model's entries, in its order.
+bool sameEntries(const Model& model, const ChildList& list) {
+  auto it = list.begin();
+  for (const auto& entry : model) {
+    if (it == list.end() || it->first.view() != entry.first || it->second != entry.second) {
+      return false;
+    }
+    ++it;
+  }
+  return it == list.end() && model.size() == list.size() && model.empty() == list.empty();
+}
 
 // Names longer than a name kept in place, so that filing one allocates.
 std::string longName(std::size_t n) {
@@ -101,17 +117,17 @@ TEST(ChildListAllocation, EveryFailedAllocationOfASplitOrAppendLeavesTheListAsIt
       if (!thrown) {
         // Every allocation of the change has now been failed once.
         model.emplace(name, fakeChild(100000));
-        EXPECT_TRUE(qel::testing::sameEntries(model, list));
+        EXPECT_TRUE(sameEntries(model, list));
         break;
       }
-      ASSERT_TRUE(qel::testing::sameEntries(model, list)) << "after failing allocation " << failAt;
+      ASSERT_TRUE(sameEntries(model, list)) << "after failing allocation " << failAt;
       // Still usable: the same change and an erase go through.
       list.insert(name, fakeChild(100000));
       model.emplace(name, fakeChild(100000));
-      ASSERT_TRUE(qel::testing::sameEntries(model, list));
+      ASSERT_TRUE(sameEntries(model, list));
       list.erase(list.lowerBound(name));
       model.erase(model.find(name));
-      ASSERT_TRUE(qel::testing::sameEntries(model, list));
+      ASSERT_TRUE(sameEntries(model, list));
     }
     // A name, a leaf, and for the split a key and two inner nodes.
     EXPECT_GE(failAt, append ? 2 : 4);
