@@ -3,7 +3,6 @@
 #include <cstring>
 #include <utility>
 
-#include "core/Compiler.h"
 namespace qel {
 
 void NameIndex::activate(std::size_t count) {
@@ -38,63 +37,10 @@ void NameIndex::swap(NameIndex& other) noexcept {
   std::swap(_nCount, other._nCount);
 }
 
-std::uint64_t NameIndex::hashOf(std::string_view name) {
-  // Eight bytes at a time, each word mixed in by a multiplication; the
-  // length goes in first, so that names that differ only in trailing NUL
-  // bytes hash apart.
-  const char* p = name.data();
-  std::size_t left = name.size();
-  std::uint64_t hash = 0x9E3779B97F4A7C15ULL * (left + 1);
-  while (left >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
-    hash ^= hash >> 31;
-    p += 8;
-    left -= 8;
-  }
-  if (left > 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, p, left);
-    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
-    hash ^= hash >> 31;
-  }
-  hash *= 0x94D049BB133111EBULL;
-  hash ^= hash >> 32;
-  return hash;
-}
-
-bool NameIndex::holds(const Slot& slot, std::uint32_t tag, std::string_view name) {
-  if (slot.nTag != tag || slot.nLength != name.size()) {
-    return false;
-  }
-  const char* text = slot.nLength <= kInline ? slot.name.text : slot.name.pText;
-  return std::memcmp(text, name.data(), name.size()) == 0;
-}
-
 void NameIndex::freeName(Slot& slot) {
   if (slot.nLength > kInline) {
     delete[] slot.name.pText;
   }
-}
-
-NameIndex::Slot* NameIndex::probe(std::string_view name, std::uint64_t hash) const {
-  const auto tag = static_cast<std::uint32_t>(hash);
-  std::size_t i = tag & _nMask;
-  for (;;) {
-    Slot& slot = _pSlots[i];
-    if (slot.pChild == nullptr || holds(slot, tag, name)) {
-      return &slot;
-    }
-    i = (i + 1) & _nMask;
-  }
-}
-
-CBaseComponent* NameIndex::find(std::string_view name, std::uint64_t hash) const {
-  if (_pSlots == nullptr) {
-    return nullptr;
-  }
-  return probe(name, hash)->pChild;
 }
 
 void NameIndex::insert(std::string_view name, CBaseComponent* child) {
@@ -116,12 +62,6 @@ void NameIndex::insert(std::string_view name, CBaseComponent* child) {
   }
   slot->pChild = child;
   ++_nCount;
-}
-
-void NameIndex::prefetch(std::uint64_t hash) const {
-  if (_pSlots != nullptr) {
-    QEL_PREFETCH(&_pSlots[static_cast<std::uint32_t>(hash) & _nMask]);
-  }
 }
 
 void NameIndex::assign(std::string_view name, CBaseComponent* child) {

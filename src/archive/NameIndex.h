@@ -3,7 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
+
+#include "core/Compiler.h"
 
 namespace qel {
 
@@ -66,6 +69,67 @@ class NameIndex {
   std::size_t _nMask = 0;
   std::size_t _nCount = 0;
 };
+
+// Inline: lookups run these on every add and find of a large list.
+
+inline std::uint64_t NameIndex::hashOf(std::string_view name) {
+  // Eight bytes at a time, each word mixed in by a multiplication; the
+  // length goes in first, so that names that differ only in trailing NUL
+  // bytes hash apart.
+  const char* p = name.data();
+  std::size_t left = name.size();
+  std::uint64_t hash = 0x9E3779B97F4A7C15ULL * (left + 1);
+  while (left >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+    hash ^= hash >> 31;
+    p += 8;
+    left -= 8;
+  }
+  if (left > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+    hash ^= hash >> 31;
+  }
+  hash *= 0x94D049BB133111EBULL;
+  hash ^= hash >> 32;
+  return hash;
+}
+
+inline bool NameIndex::holds(const Slot& slot, std::uint32_t tag, std::string_view name) {
+  if (slot.nTag != tag || slot.nLength != name.size()) {
+    return false;
+  }
+  const char* text = slot.nLength <= kInline ? slot.name.text : slot.name.pText;
+  return std::memcmp(text, name.data(), name.size()) == 0;
+}
+
+inline NameIndex::Slot* NameIndex::probe(std::string_view name, std::uint64_t hash) const {
+  const auto tag = static_cast<std::uint32_t>(hash);
+  std::size_t i = tag & _nMask;
+  for (;;) {
+    Slot& slot = _pSlots[i];
+    if (slot.pChild == nullptr || holds(slot, tag, name)) {
+      return &slot;
+    }
+    i = (i + 1) & _nMask;
+  }
+}
+
+inline CBaseComponent* NameIndex::find(std::string_view name, std::uint64_t hash) const {
+  if (_pSlots == nullptr) {
+    return nullptr;
+  }
+  return probe(name, hash)->pChild;
+}
+
+inline void NameIndex::prefetch(std::uint64_t hash) const {
+  if (_pSlots != nullptr) {
+    QEL_PREFETCH(&_pSlots[static_cast<std::uint32_t>(hash) & _nMask]);
+  }
+}
 
 }  // namespace qel
 
