@@ -110,12 +110,24 @@ TEST(MD5, ResultIsTheDigestInOrderAndTheHexTextIsAppended) {
   EXPECT_EQ("abc" + std::string(kAbc) + kAbc, text);
 }
 
-// Neither a finished nor an unfinished message survives init.
-TEST(MD5, InitStartsAFreshMessage) {
-  CMD5 md5;
+// Counts the update calls that finish makes through the virtual slot.
+class CountingMD5 : public CMD5 {
+ public:
+  void update(const unsigned char* data, unsigned int length) override {
+    lengths.push_back(length);
+    CMD5::update(data, length);
+  }
+  std::vector<unsigned int> lengths;
+};
+
+// finish pads through the virtual update, up to 56 (mod 64), then the bit
+// count; neither a finished nor an unfinished message survives init.
+TEST(MD5, FinishPadsThroughVirtualUpdateAndInitStartsAFreshMessage) {
+  CountingMD5 md5;
   md5.init();
   feed(md5, std::string(60, 'x').c_str());
   md5.finish();
+  EXPECT_EQ((std::vector<unsigned int>{60, 60, 8}), md5.lengths);
   md5.init();
   feed(md5, "abcdefgh");
   md5.init();
