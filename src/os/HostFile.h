@@ -162,7 +162,7 @@ class HostFile {
         _bReadAhead(readAhead && read && !write) {}
   // Hands the gathered writes to the system.
   std::uint32_t writePending();
-  static std::uint32_t createNamedTemporary(const std::string& directory, std::string base,
+  static std::uint32_t createNamedTemporary(const std::string& directory, const std::string& base,
                                             HostFile** file, std::string* path);
   // Gives the unnamed file fd an unpredictable name in directory.
   static std::uint32_t linkUnnamed(int fd, const std::string& directory, const std::string& base,

@@ -43,6 +43,19 @@ std::string baseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A temporary name in directory for a file named base, hidden by its dot;
+// random tells one attempt from the next.
+std::string temporaryName(const std::string& directory, const std::string& base,
+                          const std::string& random) {
+  std::string name = directory;
+  name.append("/.")
+      .append(base, 0, std::min(base.size(), kMaxBaseInTemporary))
+      .append(".")
+      .append(random)
+      .append(".tmp");
+  return name;
+}
+
 bool isDirectoryPath(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -215,9 +228,8 @@ std::uint32_t HostFile::createTemporary(const HostTarget& target, HostFile** fil
   return createNamedTemporary(directory, baseNameOf(target.path), file, path);
 }
 
-std::uint32_t HostFile::createNamedTemporary(const std::string& directory, std::string base,
+std::uint32_t HostFile::createNamedTemporary(const std::string& directory, const std::string& base,
                                              HostFile** file, std::string* path) {
-  base.resize(std::min(base.size(), kMaxBaseInTemporary));
   // A clash with a name of 64 random bits is a sign of a broken random
   // source or of an attack, not of bad luck: a few tries are enough.
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -225,8 +237,7 @@ std::uint32_t HostFile::createNamedTemporary(const std::string& directory, std::
     if (!randomPart(&random)) {
       return kGeneralFailure;
     }
-    std::string name = directory;
-    name.append("/.").append(base).append(".").append(random).append(".tmp");
+    const std::string name = temporaryName(directory, base, random);
     int fd;
     do {
       fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -321,12 +332,7 @@ std::uint32_t HostFile::linkUnnamed(int fd, const std::string& directory, const 
     if (!randomPart(&random)) {
       return kGeneralFailure;
     }
-    std::string candidate = directory;
-    candidate.append("/.")
-        .append(base, 0, std::min(base.size(), kMaxBaseInTemporary))
-        .append(".")
-        .append(random)
-        .append(".tmp");
+    const std::string candidate = temporaryName(directory, base, random);
     if (::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       *name = candidate;
       return kHostOk;
