@@ -32,13 +32,13 @@ class TreeRecords {
   // value).
   static bool writeFailed(const CArchive& ar);
 
+  // readStartLine, straight to the reader.
+  static void startRecord(CArchive& ar, CArchive::RetError& code);
   // When the next field of the current record has the plain layout and,
   // for a short, a value of decimal digits only, these read it as the field
   // reader would and return true.  Otherwise they return false having read
   // nothing, and the caller uses the field reader, which reports what is
   // wrong.  They leave the code alone: the field reader would set RET_OK.
-  // readStartLine, straight to the reader.
-  static void startRecord(CArchive& ar, CArchive::RetError& code);
   static bool readShort(CArchive& ar, short& value);
   static bool readString(CArchive& ar, std::string& value);
   static bool readData(CArchive& ar, unsigned char*& data, unsigned int& size);

@@ -207,11 +207,10 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
       }
       int type = 0;
       if (code == qel::CArchive::RET_OK) {
+        // The type digit read as the byte "0T"; not a digit names no field
+        // type either.
         std::string digit;
-        // Not a digit names no field type either.
-        type = qel::fromHex(std::string("0") + typeText[0], digit)
-                   ? static_cast<unsigned char>(digit[0])
-                   : -1;
+        type = qel::fromHex("0" + typeText, digit) ? static_cast<unsigned char>(digit[0]) : -1;
         if (fieldTypeName(type) == nullptr) {
           code = qel::CArchive::RET_BAD_FORMAT;
         }
