@@ -115,6 +115,8 @@ class ChildList {
       return _pLeaf == other._pLeaf && _nIndex == other._nIndex;
     }
     bool operator!=(const iterator& other) const { return !(*this == other); }
+    // The leaf of the entry, to resume a walk from.
+    const ChildLeaf* leaf() const { return _pLeaf; }
 
    private:
     friend class ChildList;

@@ -246,6 +246,55 @@ CBaseComponent* CComposite::find(const std::string& name) {
   return _pChildren->find(name);
 }
 
+const CBaseComponent* CComposite::findInList(std::string_view name, std::size_t index) const {
+  const Children& children = *_pChildren;
+  // The children of one name lie side by side in the sorted part, in the
+  // order they came; the last added one follows them all.
+  for (auto it = children.sorted.lowerBound(name);
+       it != children.sorted.end() && it->first.view() == name; ++it) {
+    if (index == 0) {
+      return it->second;
+    }
+    --index;
+  }
+  const CBaseComponent* last = children.pLast;
+  return index == 0 && last != nullptr && last->getName() == name ? last : nullptr;
+}
+
+CBaseComponent* CComposite::findInList(std::string_view name, std::size_t index) {
+  return const_cast<CBaseComponent*>(std::as_const(*this).findInList(name, index));
+}
+
+CBaseComponent* CComposite::detach(CBaseComponent* child) {
+  return child != nullptr && _pChildren->remove(child) ? child : nullptr;
+}
+
+CComposite::ChildPosition CComposite::firstChild() const {
+  const Children& children = *_pChildren;
+  if (children.sorted.empty()) {
+    return ChildPosition{children.pLast, nullptr, 0};
+  }
+  const auto first = children.sorted.begin();
+  return ChildPosition{first->second, first.leaf(), 0};
+}
+
+CComposite::ChildPosition CComposite::nextChild(const ChildPosition& position) const {
+  const auto* leaf = static_cast<const ChildLeaf*>(position.pNode);
+  if (leaf == nullptr) {
+    // The last added child was the last one.
+    return ChildPosition{nullptr, nullptr, 0};
+  }
+  std::uint32_t index = position.nIndex + 1;
+  if (index == leaf->nCount) {
+    leaf = leaf->pNext;
+    index = 0;
+  }
+  if (leaf == nullptr) {
+    return ChildPosition{_pChildren->pLast, nullptr, 0};
+  }
+  return ChildPosition{leaf->entries[index].second, leaf, index};
+}
+
 void CComposite::add(CBaseComponent* child) {
   if (child == nullptr || child == this) {
     return;

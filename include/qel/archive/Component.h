@@ -2,9 +2,11 @@
 #define QEL_ARCHIVE_COMPONENT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "qel/archive/Archive.h"
 #include "qel/archive/TreeFile.h"
@@ -46,6 +48,10 @@ class QEL_API CBaseComponent : public Cloneable<CBaseComponent>, public ISeriali
   Type getType() const { return _eType; }
   bool isValid() const { return !_sName.empty(); }
   bool isComposite() const { return _eType == TYPE_COMPOSITE; }
+  // A composite files a child under the name it had when it was added:
+  // rename a child after taking it out of the list (CComposite::detach), or
+  // lookups by the new name may miss it.
+  void setName(const std::string& name) { _sName = name; }
 
  protected:
   // The name is the length bytes at name.
@@ -149,6 +155,24 @@ class QEL_API CComposite : public CBaseComponent {
   void clear();
   // A child with that name, or null.  Sorts the list.
   CBaseComponent* find(const std::string& name);
+  // The index-th child (0-based) named name in list order, or null.  Unlike
+  // find, it leaves the list in the order it has.  O(log n + index).
+  CBaseComponent* findInList(std::string_view name, std::size_t index);
+  const CBaseComponent* findInList(std::string_view name, std::size_t index) const;
+  // Takes child out of the list without destroying it: the caller owns it
+  // then.  Null, changing nothing, when it is no child.
+  CBaseComponent* detach(CBaseComponent* child);
+
+  // A place in the child list, for walking it in list order without
+  // sorting it: pChild is the child there, null past the last one.  Valid
+  // until the list changes.
+  struct ChildPosition {
+    CBaseComponent* pChild;
+    const void* pNode;
+    std::uint32_t nIndex;
+  };
+  ChildPosition firstChild() const;
+  ChildPosition nextChild(const ChildPosition& position) const;
 
   CBaseComponent* clone() const override;
   void serialize(CArchive& ar, CArchive::RetError& code) override;
