@@ -4,6 +4,7 @@
 // Everything QelCore offers, in one include.
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
+#include "qel/archive/SettingsFile.h"
 #include "qel/archive/Tree.h"
 #include "qel/archive/TreeFile.h"
 #include "qel/core/Buffer.h"

@@ -1,16 +1,14 @@
 #include <string>
 
+#include "archive/TreeLoad.h"
 #include "qel/archive/Component.h"
 #include "qel/archive/TreeFile.h"
 #include "qel/core/Exception.h"
+#include "qel/core/StringHelper.h"
 #include "qel/io/FileReplacement.h"
 
 namespace qel {
 
-namespace {
-
-// Loads file into root; *trailing tells whether a record follows the end of
-// the tree (only asked when the tree loaded whole).
 CTreeFile::LoadReport loadTree(const CFile& file, CComposite& root, bool* trailing) {
   CTreeFile::LoadReport report{CArchive::RET_END_OF_DATA, false, 0, 0};
   // Constructing a loading archive would create a missing parent directory.
@@ -46,12 +44,48 @@ CTreeFile::LoadReport loadTree(const CFile& file, CComposite& root, bool* traili
   return report;
 }
 
-std::wstring position(const CTreeFile::LoadReport& report) {
-  return L"record " + std::to_wstring(report.nRecord) + L", byte offset " +
-         std::to_wstring(report.nOffset);
+void createParentDirectory(const CFile& file) {
+  SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
+  const std::wstring parent = file.getParent();
+  if (!parent.empty() &&
+      (fileSystem->getFileAttributeFlags(parent) & CFileSystem::FA_EXISTS) == 0) {
+    fileSystem->createDirectory(parent);
+  }
 }
 
-}  // namespace
+std::wstring wholeTreeFailure(const CFile& file, const CTreeFile::LoadReport& report,
+                              bool trailing) {
+  const bool empty = report.bFound && report.eCode == CArchive::RET_END_OF_DATA &&
+                     report.nOffset == 0 && file.length() == 0;
+  if (!report.bFound || empty || (report.eCode == CArchive::RET_OK && !trailing)) {
+    return std::wstring();
+  }
+  const std::string words = trailing ? "more records after the end of the tree at record " +
+                                           std::to_string(report.nRecord) + ", byte offset " +
+                                           std::to_string(report.nOffset)
+                                     : report.message();
+  return file.getPath() + L": " + CWin32Helper::fromUTF8(words);
+}
+
+std::string CTreeFile::LoadReport::message() const {
+  if (!bFound) {
+    return "no such file";
+  }
+  const std::string where =
+      " at record " + std::to_string(nRecord) + ", byte offset " + std::to_string(nOffset);
+  switch (eCode) {
+    case CArchive::RET_OK:
+      return "a whole tree of " + std::to_string(nRecord) + " records";
+    case CArchive::RET_END_OF_DATA:
+      return "truncated" + where + ": the file ends before the tree does";
+    case CArchive::RET_WRONG_TYPE:
+      return "malformed" + where + ": a field does not hold the type its record needs";
+    case CArchive::RET_END_OF_LINE:
+      return "malformed" + where + ": the record has fewer fields than its kind needs";
+    default:
+      return "malformed" + where + ": the record's length, field count or a separator is damaged";
+  }
+}
 
 void CTreeFile::store(const CFile& file, CComposite& root) {
   store(file, root, 0);
@@ -62,12 +96,7 @@ void CTreeFile::store(const CFile& file, CComposite& root, int flags) {
   if (target.empty()) {
     throw IOException(L"File name is empty");
   }
-  SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
-  const std::wstring parent = file.getParent();
-  if (!parent.empty() &&
-      (fileSystem->getFileAttributeFlags(parent) & CFileSystem::FA_EXISTS) == 0) {
-    fileSystem->createDirectory(parent);
-  }
+  createParentDirectory(file);
   CFileReplacement replacement(file, flags & STORE_REPLACE_READ_ONLY);
   {
     CArchive ar(replacement);
@@ -102,18 +131,9 @@ void CTreeFile::update(const CFile& file, const std::function<void(CComposite& r
   CComposite root;
   bool trailing = false;
   const LoadReport report = loadTree(file, root, &trailing);
-  const bool empty = report.bFound && report.eCode == CArchive::RET_END_OF_DATA &&
-                     report.nOffset == 0 && file.length() == 0;
-  if (report.bFound && !empty) {
-    if (report.eCode == CArchive::RET_END_OF_DATA) {
-      throw IOException(path + L": truncated at " + position(report));
-    }
-    if (report.eCode != CArchive::RET_OK) {
-      throw IOException(path + L": malformed at " + position(report));
-    }
-    if (trailing) {
-      throw IOException(path + L": more records after the end of the tree at " + position(report));
-    }
+  const std::wstring failure = wholeTreeFailure(file, report, trailing);
+  if (!failure.empty()) {
+    throw IOException(failure);
   }
   edit(root);
   store(file, root, flags);

@@ -143,13 +143,15 @@ TEST_F(TreeFiles, ADamagedFileIsNamedByTheRecordAndTheByteWhereItStops) {
       L" at record " + std::to_wstring(k + 1) + L", byte offset " + std::to_wstring(starts[k]);
   const std::wstring after = L" at record " + std::to_wstring(starts.size() + 1) +
                              L", byte offset " + std::to_wstring(whole.size());
+  const std::wstring damaged = L": the record's length, field count or a separator is damaged";
+  const std::wstring cut = L": the file ends before the tree does";
   std::string badLength = whole;
   badLength[starts[k] + 3] = badLength[starts[k] + 3] == 'F' ? 'E' : 'F';
   const std::pair<std::string, std::wstring> cases[] = {
-      {badLength, L"malformed" + at},
-      {"0009012Z01300\n", L"malformed at record 1, byte offset 0"},
-      {whole.substr(0, starts[k] + 9), L"truncated" + at},
-      {whole.substr(0, starts[k] + 2), L"truncated" + at},
+      {badLength, L"malformed" + at + damaged},
+      {"0009012Z01300\n", L"malformed at record 1, byte offset 0" + damaged},
+      {whole.substr(0, starts[k] + 9), L"truncated" + at + cut},
+      {whole.substr(0, starts[k] + 2), L"truncated" + at + cut},
       {whole + whole.substr(starts.back()), L"more records after the end of the tree" + after},
       {whole + "x", L"more records after the end of the tree" + after},
   };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "qel/archive/Archive.h"
 #include "qel/core/Export.h"
@@ -26,6 +27,11 @@ class QEL_API CTreeFile {
     // the byte offset in the file at which that record starts.
     std::uint32_t nRecord;
     std::uint64_t nOffset;
+
+    // The report in words: "malformed at record 3, byte offset 120: the
+    // record's length, field count or a separator is damaged", "truncated
+    // at ...", "no such file" or "a whole tree of 12 records".
+    std::string message() const;
   };
 
   enum StoreFlag : int {
