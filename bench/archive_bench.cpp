@@ -31,6 +31,7 @@
 
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
+#include "qel/archive/Tree.h"
 #include "qel/io/File.h"
 
 // ---- allocation accounting ---------------------------------------------------
@@ -380,15 +381,10 @@ std::vector<unsigned char> unbase64(const std::string& text) {
   return out;
 }
 
-std::vector<qel::CBaseComponent*> childrenOf(qel::CComposite& composite) {
-  std::list<qel::CBaseComponent*> list;
-  composite.getChildren(list);
-  return std::vector<qel::CBaseComponent*>(list.begin(), list.end());
-}
-
 void toRapid(qel::CComposite& composite, rapidjson::Value& array,
              rapidjson::Document::AllocatorType& allocator) {
-  for (qel::CBaseComponent* child : childrenOf(composite)) {
+  for (qel::CBaseComponent& entry : qel::tree::children(composite)) {
+    qel::CBaseComponent* child = &entry;
     rapidjson::Value node(rapidjson::kObjectType);
     node.AddMember("name", rapidjson::Value(child->getName().c_str(), allocator), allocator);
     if (auto* inner = dynamic_cast<qel::CComposite*>(child)) {
@@ -409,7 +405,8 @@ void toRapid(qel::CComposite& composite, rapidjson::Value& array,
 
 nlohmann::json toNlohmann(qel::CComposite& composite) {
   nlohmann::json array = nlohmann::json::array();
-  for (qel::CBaseComponent* child : childrenOf(composite)) {
+  for (qel::CBaseComponent& entry : qel::tree::children(composite)) {
+    qel::CBaseComponent* child = &entry;
     nlohmann::json node = nlohmann::json::object();
     node["name"] = child->getName();
     if (auto* inner = dynamic_cast<qel::CComposite*>(child)) {
@@ -449,7 +446,8 @@ struct Digest {
 };
 
 void digestQel(qel::CComposite& composite, int depth, Digest& digest) {
-  for (qel::CBaseComponent* child : childrenOf(composite)) {
+  for (qel::CBaseComponent& entry : qel::tree::children(composite)) {
+    qel::CBaseComponent* child = &entry;
     if (auto* inner = dynamic_cast<qel::CComposite*>(child)) {
       digest.node('c', depth, child->getName());
       digestQel(*inner, depth + 1, digest);

@@ -10,6 +10,7 @@
 #include "Inspect.h"
 #include "TextForms.h"
 #include "TreeJson.h"
+#include "qel/archive/Tree.h"
 #include "qel/core/BinaryText.h"
 
 namespace qeltool {
@@ -116,7 +117,7 @@ int cmdGet(const std::string& path, const std::string& componentPath) {
       break;
     }
     default:
-      std::cout << ansiToUtf8(static_cast<qel::CComponent*>(current)->getValue()) << "\n";
+      std::cout << qel::tree::toUtf8(static_cast<qel::CComponent*>(current)->getValue()) << "\n";
       break;
   }
   return kExitOk;
@@ -137,7 +138,7 @@ int cmdSet(const std::string& path, const std::string& componentPath, const std:
         parent->add(created);
         next = created;
       } else if (!next->isComposite()) {
-        throw Failure(path, "\"" + ansiToUtf8(parts[i]) + "\" in " + componentPath +
+        throw Failure(path, "\"" + qel::tree::toUtf8(parts[i]) + "\" in " + componentPath +
                                 " is a value, not a composite");
       }
       parent = static_cast<qel::CComposite*>(next);

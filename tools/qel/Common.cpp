@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "TextForms.h"
+#include "qel/archive/Tree.h"
 #include "qel/archive/TreeFile.h"
 #include "qel/core/StringHelper.h"
 #include "qel/io/FileReplacement.h"
@@ -86,9 +87,10 @@ WriteOptions& writeOptions() {
 
 std::string archiveText(const std::string& utf8, const std::string& where,
                         const std::string& path) {
-  std::size_t unrepresentable = 0;
-  std::string first;
-  std::string ansi = utf8ToAnsiExact(utf8, unrepresentable, first);
+  qel::tree::TextLoss loss;
+  std::string ansi = qel::tree::fromUtf8(utf8, loss);
+  const std::size_t unrepresentable = loss.nCount;
+  const std::string& first = loss.sFirst;
   if (unrepresentable == 0) {
     return ansi;
   }

@@ -7,16 +7,16 @@
 
 #include "Common.h"
 #include "TextForms.h"
+#include "qel/archive/Tree.h"
 #include "qel/core/BinaryText.h"
 
 namespace qeltool {
 
 namespace {
 
-// One composite being walked: its children and the next one to visit.
+// One composite being walked: the next of its children to visit.
 struct Level {
-  std::vector<qel::CBaseComponent*> children;
-  std::size_t next = 0;
+  qel::tree::ChildRange<qel::CBaseComponent>::iterator next;
 };
 
 // Visits every component below root depth first, in child order, without
@@ -24,17 +24,17 @@ struct Level {
 template <typename Visit>
 void walkTree(qel::CComposite& root, Visit visit) {
   std::vector<Level> stack;
-  stack.push_back(Level{childrenOf(root), 0});
+  stack.push_back(Level{qel::tree::children(root).begin()});
   while (!stack.empty()) {
     Level& level = stack.back();
-    if (level.next == level.children.size()) {
+    if (level.next == qel::tree::ChildRange<qel::CBaseComponent>::iterator()) {
       stack.pop_back();
       continue;
     }
-    qel::CBaseComponent* child = level.children[level.next++];
-    visit(*child, stack.size() - 1);
-    if (child->isComposite()) {
-      stack.push_back(Level{childrenOf(static_cast<qel::CComposite&>(*child)), 0});
+    qel::CBaseComponent& child = *level.next++;
+    visit(child, stack.size() - 1);
+    if (child.isComposite()) {
+      stack.push_back(Level{qel::tree::children(static_cast<qel::CComposite&>(child)).begin()});
     }
   }
 }
@@ -48,7 +48,7 @@ std::string describeField(int type, const std::string& value) {
       text += " " + hexPreview(reinterpret_cast<const unsigned char*>(value.data()), value.size());
     }
   } else if (type == qel::CArchive::FIELD_STRING) {
-    text += "\"" + escapeText(ansiToUtf8(value)) + "\"";
+    text += "\"" + escapeText(qel::tree::toUtf8(value)) + "\"";
   } else {
     text += escapeText(value);
   }
@@ -98,12 +98,6 @@ const char* fieldTypeName(int type) {
     default:
       return nullptr;
   }
-}
-
-std::vector<qel::CBaseComponent*> childrenOf(qel::CComposite& composite) {
-  std::list<qel::CBaseComponent*> children;
-  composite.getChildren(children);
-  return std::vector<qel::CBaseComponent*>(children.begin(), children.end());
 }
 
 namespace {
@@ -255,7 +249,7 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
 void printOutline(qel::CComposite& root, std::ostream& out) {
   walkTree(root, [&out](qel::CBaseComponent& child, std::size_t depth) {
     const std::string indent(depth * 2, ' ');
-    const std::string name = escapeText(ansiToUtf8(child.getName()));
+    const std::string name = escapeText(qel::tree::toUtf8(child.getName()));
     switch (child.getType()) {
       case qel::CBaseComponent::TYPE_COMPOSITE:
         out << indent << "[" << name << "]\n";
@@ -275,7 +269,8 @@ void printOutline(qel::CComposite& root, std::ostream& out) {
       }
       default:
         out << indent << name << " = "
-            << escapeText(ansiToUtf8(static_cast<qel::CComponent&>(child).getValue())) << "\n";
+            << escapeText(qel::tree::toUtf8(static_cast<qel::CComponent&>(child).getValue()))
+            << "\n";
         break;
     }
   });

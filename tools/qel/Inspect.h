@@ -18,9 +18,6 @@ const char* codeName(qel::CArchive::RetError code);
 // "string", "data" and so on; nullptr for a type digit no field has.
 const char* fieldTypeName(int type);
 
-// The children of composite in their order.
-std::vector<qel::CBaseComponent*> childrenOf(qel::CComposite& composite);
-
 // Loads the component tree of path into root.  Any defect (missing,
 // unreadable, empty, malformed, records after the end of the tree) ends in
 // a Failure naming the file, the code, the record and its byte offset.

@@ -6,6 +6,7 @@
 #include "Common.h"
 #include "Inspect.h"
 #include "TextForms.h"
+#include "qel/archive/Tree.h"
 #include "qel/core/BinaryText.h"
 
 namespace qeltool {
@@ -18,9 +19,9 @@ std::string tooDeep() {
 }
 
 void addText(Json& node, const char* key, const char* rawKey, const std::string& text) {
-  bool exact = false;
-  const std::string utf8 = ansiToUtf8(text, exact);
-  if (exact) {
+  qel::tree::TextLoss loss;
+  const std::string utf8 = qel::tree::toUtf8(text, loss);
+  if (loss.nCount == 0) {
     node[key] = utf8;
   } else {
     node[rawKey] = qel::toBase64(reinterpret_cast<const unsigned char*>(text.data()), text.size());
@@ -37,8 +38,9 @@ Json toJson(qel::CBaseComponent& component, std::size_t depth, const std::string
       node["type"] = "composite";
       addText(node, "name", "nameBase64", component.getName());
       Json children = Json::array();
-      for (qel::CBaseComponent* child : childrenOf(static_cast<qel::CComposite&>(component))) {
-        children.push_back(toJson(*child, depth + 1, where));
+      for (qel::CBaseComponent& child :
+           qel::tree::children(static_cast<qel::CComposite&>(component))) {
+        children.push_back(toJson(child, depth + 1, where));
       }
       node["children"] = std::move(children);
       break;
@@ -152,8 +154,8 @@ Json treeToJson(qel::CComposite& root, const std::string& where) {
   document["format"] = kJsonFormat;
   document["version"] = 1;
   Json children = Json::array();
-  for (qel::CBaseComponent* child : childrenOf(root)) {
-    children.push_back(toJson(*child, 1, where));
+  for (qel::CBaseComponent& child : qel::tree::children(root)) {
+    children.push_back(toJson(child, 1, where));
   }
   document["children"] = std::move(children);
   return document;
