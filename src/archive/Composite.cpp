@@ -342,6 +342,10 @@ void CComposite::clear() {
   Children::destroyAll(nodes);
 }
 
+void CComposite::swapChildren(CComposite& other) noexcept {
+  _pChildren.swap(other._pChildren);
+}
+
 CBaseComponent* CComposite::clone() const {
   std::unique_ptr<CComposite> root(new CComposite(_sName));
   // Plain composites are copied here rather than through their own clone,

@@ -65,7 +65,7 @@ void CSettingsFile::load() {
     if (!failure.empty()) {
       throw IOException(failure);
     }
-    state.root = std::move(fresh);
+    state.root.swapChildren(fresh);
     state.stamp = after;
     state.bLoaded = true;
     return;

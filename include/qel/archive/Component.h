@@ -153,6 +153,8 @@ class QEL_API CComposite : public CBaseComponent {
   // for a renamed child or a pointer that is no child.
   void remove(CBaseComponent* child);
   void clear();
+  // Exchanges the children of the two composites; their names stay.
+  void swapChildren(CComposite& other) noexcept;
   // A child with that name, or null.  Sorts the list.
   CBaseComponent* find(const std::string& name);
   // The index-th child (0-based) named name in list order, or null.  Unlike

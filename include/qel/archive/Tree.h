@@ -36,7 +36,7 @@ QEL_API std::optional<std::string> getText(const CComposite& root, std::string_v
 // decimal or exponent form.  fallback when the value is missing or does not
 // parse.  std::string gives the text as it is.
 template <typename T>
-T get(const CComposite& root, std::string_view path, T fallback) {
+T get(const CComposite& /*root*/, std::string_view /*path*/, T fallback) {
   static_assert(sizeof(T) == 0,
                 "tree::get reads bool, int, long, long long, unsigned, unsigned long, "
                 "unsigned long long, double and std::string");
