@@ -13,6 +13,16 @@ namespace codec {
 // in a single-byte page).  wchar_t holds one code point.
 void decodeUtf8(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out);
+// UTF-8 that keeps any byte string, for host file names: a byte that does
+// not decode (always one of 0x80..0xFF) becomes U+DC80..U+DCFF, which the
+// encoder turns back into that byte.  The encoder returns false, writing
+// U+FFFD for them, when text holds any other surrogate or a value beyond
+// U+10FFFF, which no host name holds.
+void decodeUtf8Escaped(const unsigned char* bytes, std::size_t length, std::wstring& out);
+bool encodeUtf8Escaped(const wchar_t* text, std::size_t length, std::string& out);
+// The same for a whole name; encodeHostName replaces out.
+std::wstring decodeHostName(const std::string& name);
+bool encodeHostName(const std::wstring& name, std::string& out);
 void decodeUtf7(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out);

@@ -13,6 +13,8 @@ namespace codec {
 namespace {
 
 constexpr wchar_t kReplacement = 0xFFFD;
+// A byte b that is not UTF-8 stands as U+DC00 + b in an escaped text.
+constexpr std::uint32_t kEscapeBase = 0xDC00;
 
 bool isContinuation(unsigned char byte, unsigned char low = 0x80, unsigned char high = 0xBF) {
   return byte >= low && byte <= high;
@@ -47,15 +49,15 @@ inline unsigned int asciiPrefix(std::uint64_t word) {
 #endif
 }
 
-// The code point of the sequence that starts at bytes[i] with a lead byte
-// of 0x80 or above, and the position after it.  Ill-formed input gives
-// U+FFFD and skips the maximal subpart.
-inline wchar_t decodeSequence(const unsigned char* bytes, std::size_t length, std::size_t& i) {
+// Reads the sequence that starts at bytes[i] with a lead byte of 0x80 or
+// above: true, with its code point in cp, when it is well-formed.  i moves
+// past it, or past the maximal subpart of an ill-formed one.
+inline bool readSequence(const unsigned char* bytes, std::size_t length, std::size_t& i,
+                         std::uint32_t& cp) {
   const unsigned char lead = bytes[i];
   std::size_t trail;
   unsigned char low = 0x80;
   unsigned char high = 0xBF;
-  std::uint32_t cp;
   if (lead >= 0xC2 && lead <= 0xDF) {
     trail = 1;
     cp = lead & 0x1Fu;
@@ -77,7 +79,7 @@ inline wchar_t decodeSequence(const unsigned char* bytes, std::size_t length, st
     }
   } else {
     ++i;
-    return kReplacement;
+    return false;
   }
   std::size_t j = i + 1;
   bool wellFormed = true;
@@ -92,7 +94,15 @@ inline wchar_t decodeSequence(const unsigned char* bytes, std::size_t length, st
     cp = (cp << 6) | (bytes[j] & 0x3Fu);
   }
   i = j;
-  return wellFormed ? static_cast<wchar_t>(cp) : kReplacement;
+  return wellFormed;
+}
+
+// The code point of the sequence that starts at bytes[i] with a lead byte
+// of 0x80 or above, and the position after it.  Ill-formed input gives
+// U+FFFD and skips the maximal subpart.
+inline wchar_t decodeSequence(const unsigned char* bytes, std::size_t length, std::size_t& i) {
+  std::uint32_t cp = 0;
+  return readSequence(bytes, length, i, cp) ? static_cast<wchar_t>(cp) : kReplacement;
 }
 
 }  // namespace
@@ -438,6 +448,58 @@ void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out) {
     }
     out.append(buffer, static_cast<std::size_t>(dst - buffer));
   }
+}
+
+// Each byte of an ill-formed sequence is escaped on its own: the bytes
+// after the lead of a maximal subpart are continuation bytes, which start
+// no sequence, so escaping the lead and reading on escapes them too.
+void decodeUtf8Escaped(const unsigned char* bytes, std::size_t length, std::wstring& out) {
+  out.reserve(out.size() + length);
+  std::size_t i = 0;
+  while (i < length) {
+    const unsigned char lead = bytes[i];
+    std::size_t next = i;
+    std::uint32_t cp = 0;
+    if (lead < 0x80) {
+      out.push_back(static_cast<wchar_t>(lead));
+      ++i;
+    } else if (readSequence(bytes, length, next, cp)) {
+      out.push_back(static_cast<wchar_t>(cp));
+      i = next;
+    } else {
+      out.push_back(static_cast<wchar_t>(kEscapeBase + lead));
+      ++i;
+    }
+  }
+}
+
+// The runs between escapes go through the ordinary encoder.
+bool encodeUtf8Escaped(const wchar_t* text, std::size_t length, std::string& out) {
+  bool exact = true;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const std::uint32_t cp = codeOf(text[i]);
+    if (cp >= kEscapeBase + 0x80 && cp <= kEscapeBase + 0xFF) {
+      encodeUtf8(text + from, i - from, out);
+      out.push_back(static_cast<char>(cp - kEscapeBase));
+      from = i + 1;
+    } else if (isSurrogate(cp) || cp > 0x10FFFF) {
+      exact = false;
+    }
+  }
+  encodeUtf8(text + from, length - from, out);
+  return exact;
+}
+
+std::wstring decodeHostName(const std::string& name) {
+  std::wstring out;
+  decodeUtf8Escaped(reinterpret_cast<const unsigned char*>(name.data()), name.size(), out);
+  return out;
+}
+
+bool encodeHostName(const std::wstring& name, std::string& out) {
+  out.clear();
+  return encodeUtf8Escaped(name.data(), name.size(), out);
 }
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <mutex>
 
+#include "core/Codecs.h"
 #include "os/HostFile.h"
-#include "qel/core/StringHelper.h"
 
 namespace qel {
 namespace drive_map {
@@ -81,7 +81,11 @@ std::uint32_t toHostPath(const std::wstring& windowsPath, std::string& hostPath)
   if (rest.empty() || rest[0] != L'/') {
     rest.insert(rest.begin(), L'/');
   }
-  hostPath = root + CWin32Helper::toUTF8(rest);
+  std::string hostRest;
+  if (!codec::encodeHostName(rest, hostRest)) {
+    return platform::kInvalidName;
+  }
+  hostPath = root + hostRest;
   return platform::kHostOk;
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "core/Codecs.h"
 #include "io/Replacement.h"
 #include "os/HostFile.h"
 #include "qel/core/Exception.h"
@@ -178,16 +179,18 @@ void CHostFileSystem::listDirectory(const std::wstring& path, const std::wstring
   const std::wstring pattern = path + getSeparatorChar() + filter;
   const std::size_t split = pattern.find_last_of(std::wstring{getSeparatorChar(), L'/'});
   std::string host;
-  if (toHostPath(pattern.substr(0, split + 1), host) != platform::kHostOk) {
+  std::string hostFilter;
+  if (toHostPath(pattern.substr(0, split + 1), host) != platform::kHostOk ||
+      !codec::encodeHostName(pattern.substr(split + 1), hostFilter)) {
     return;
   }
   std::vector<std::string> found;
-  if (platform::hostListDirectory(host, CWin32Helper::toUTF8(pattern.substr(split + 1)),
-                                  isCaseSensitive(), found) != platform::kHostOk) {
+  if (platform::hostListDirectory(host, hostFilter, isCaseSensitive(), found) !=
+      platform::kHostOk) {
     return;
   }
   for (const std::string& name : found) {
-    names.push_back(CWin32Helper::fromUTF8(name));
+    names.push_back(codec::decodeHostName(name));
   }
 }
 

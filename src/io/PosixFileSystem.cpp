@@ -1,8 +1,8 @@
 #include "qel/io/PosixFileSystem.h"
 
+#include "core/Codecs.h"
 #include "io/DriveMap.h"
 #include "os/HostFile.h"
-#include "qel/core/StringHelper.h"
 #include "qel/platform/Orvane.h"
 
 namespace qel {
@@ -13,12 +13,12 @@ CPosixFileSystem::~CPosixFileSystem() = default;
 std::wstring CPosixFileSystem::getCurrentDirectory() const {
   std::wstring chosen = COrvane::GetCurrentDirectoryOverride();
   if (chosen.empty()) {
-    return CWin32Helper::fromUTF8(platform::hostCurrentDirectory());
+    return codec::decodeHostName(platform::hostCurrentDirectory());
   }
   std::string host;
   if (chosen.size() >= 2 && chosen[1] == L':' &&
       drive_map::toHostPath(chosen, host) == platform::kHostOk) {
-    return CWin32Helper::fromUTF8(host);
+    return codec::decodeHostName(host);
   }
   return chosen;
 }
@@ -48,12 +48,10 @@ std::uint32_t CPosixFileSystem::toHostPath(const std::wstring& path, std::string
   }
   // A relative path is taken from the application's current directory when
   // one was set; otherwise the process's own applies.
-  if (path[0] != L'/' && !COrvane::GetCurrentDirectoryOverride().empty()) {
-    hostPath = CWin32Helper::toUTF8(resolve(getCurrentDirectory(), path));
-  } else {
-    hostPath = CWin32Helper::toUTF8(path);
-  }
-  return platform::kHostOk;
+  const bool exact = path[0] != L'/' && !COrvane::GetCurrentDirectoryOverride().empty()
+                         ? codec::encodeHostName(resolve(getCurrentDirectory(), path), hostPath)
+                         : codec::encodeHostName(path, hostPath);
+  return exact ? platform::kHostOk : platform::kInvalidName;
 }
 
 const wchar_t* CPosixFileSystem::className() const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Codecs.h"
 #include "os/Module.h"
 #include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
@@ -27,7 +28,10 @@ CModuleDLL::CModuleDLL(const std::wstring& path) : _pModule(nullptr) {
   if (path.empty() || path.find(L'\0') != std::wstring::npos) {
     throw OSException(EINVAL, path);
   }
-  const std::string hostPath = CWin32Helper::toUTF8(path);
+  std::string hostPath;
+  if (!codec::encodeHostName(path, hostPath)) {
+    throw OSException(EINVAL, path);
+  }
   int error = 0;
   void* const module = platform::openModule(hostPath, error);
   if (module == nullptr) {

@@ -2,9 +2,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/Codecs.h"
 #include "os/Host.h"
 #include "qel/core/Exception.h"
-#include "qel/core/StringHelper.h"
 #include "qel/platform/Orvane.h"
 
 namespace qel {
@@ -41,7 +41,7 @@ std::wstring COrvane::GetCurrentDirectory() {
     }
   }
   std::wstring result = L"C:";
-  result += CWin32Helper::fromUTF8(workingDirectory());
+  result += codec::decodeHostName(workingDirectory());
   for (wchar_t& c : result) {
     if (c == L'/') {
       c = L'\\';
