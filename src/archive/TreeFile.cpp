@@ -140,4 +140,27 @@ void CTreeFile::update(const CFile& file, const std::function<void(CComposite& r
   lock->close();
 }
 
+void CTreeFile::store(const std::filesystem::path& path, CComposite& root) {
+  store(CFile(path), root, 0);
+}
+
+void CTreeFile::store(const std::filesystem::path& path, CComposite& root, int flags) {
+  store(CFile(path), root, flags);
+}
+
+CTreeFile::LoadReport CTreeFile::load(const std::filesystem::path& path, CComposite& root) {
+  return loadTree(CFile(path), root, nullptr);
+}
+
+void CTreeFile::update(const std::filesystem::path& path,
+                       const std::function<void(CComposite& root)>& edit) {
+  update(CFile(path), edit, DEFAULT_LOCK_WAIT, 0);
+}
+
+void CTreeFile::update(const std::filesystem::path& path,
+                       const std::function<void(CComposite& root)>& edit,
+                       std::uint32_t lockWaitMilliseconds, int flags) {
+  update(CFile(path), edit, lockWaitMilliseconds, flags);
+}
+
 }  // namespace qel

@@ -1,7 +1,10 @@
 #include "qel/io/File.h"
 
+#include <type_traits>
 #include <vector>
 
+#include "core/Codecs.h"
+#include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 
 namespace qel {
@@ -18,6 +21,27 @@ CFile::CFile(const std::wstring& path) : _pFileSystem(CFileSystem::getFileSystem
   _sPath = _pFileSystem->isAbsolute(path) ? path : _pFileSystem->resolve(path);
   _nPrefixLength = _pFileSystem->getPrefixLength(_sPath);
 }
+
+CFile::CFile(const wchar_t* path)
+    : CFile(path != nullptr ? std::wstring(path)
+                            : throw IOException(L"CFile: no path (a null pointer)")) {}
+
+namespace {
+
+// The wide text of a host path: its bytes where the host's paths are
+// narrow, its characters where they are wide already.
+template <typename Native>
+std::wstring wideOf(const Native& native) {
+  if constexpr (std::is_same<typename Native::value_type, char>::value) {
+    return codec::decodeHostName(native);
+  } else {
+    return std::wstring(native.begin(), native.end());
+  }
+}
+
+}  // namespace
+
+CFile::CFile(const std::filesystem::path& path) : CFile(wideOf(path.native())) {}
 
 CFile::CFile(const std::wstring& parent, const std::wstring& child)
     : _pFileSystem(CFileSystem::getFileSystem()) {
@@ -42,6 +66,18 @@ bool CFile::operator!=(const CFile& other) const {
 
 std::wstring CFile::getPath() const {
   return _sPath;
+}
+
+std::filesystem::path CFile::toPath() const {
+  if constexpr (std::is_same<std::filesystem::path::value_type, char>::value) {
+    std::string host;
+    if (!codec::encodeHostName(_sPath, host)) {
+      throw IOException(_sPath + L": no host name");
+    }
+    return std::filesystem::path(host);
+  } else {
+    return std::filesystem::path(_sPath);
+  }
 }
 
 std::wstring CFile::getAbsolutePath() const {

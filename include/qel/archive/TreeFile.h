@@ -2,6 +2,7 @@
 #define QEL_ARCHIVE_TREEFILE_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -53,12 +54,19 @@ class QEL_API CTreeFile {
   // regular one is refused too.  A missing parent directory is created.
   static void store(const CFile& file, CComposite& root);
   static void store(const CFile& file, CComposite& root, int flags);
+  // store for CFile(path), the host file path names byte for byte; throws
+  // as store does.
+  static void store(const std::filesystem::path& path, CComposite& root);
+  static void store(const std::filesystem::path& path, CComposite& root, int flags);
 
   // Loads the records of file into root (children are added to those it
   // has).  Malformed content is reported, not thrown; InvalidDateException
   // and the file system's exceptions pass through.  A missing file creates
   // nothing and is reported as not found.
   static LoadReport load(const CFile& file, CComposite& root);
+  // load for CFile(path), the host file path names byte for byte; reports
+  // and throws as load does.
+  static LoadReport load(const std::filesystem::path& path, CComposite& root);
 
   // A read-modify-write of file that no other update of it can interleave
   // with: takes the file's lock (waiting up to lockWaitMilliseconds, then
@@ -71,6 +79,13 @@ class QEL_API CTreeFile {
   // file.
   static void update(const CFile& file, const std::function<void(CComposite& root)>& edit);
   static void update(const CFile& file, const std::function<void(CComposite& root)>& edit,
+                     std::uint32_t lockWaitMilliseconds, int flags);
+  // update for CFile(path), the host file path names byte for byte; throws
+  // as update does.
+  static void update(const std::filesystem::path& path,
+                     const std::function<void(CComposite& root)>& edit);
+  static void update(const std::filesystem::path& path,
+                     const std::function<void(CComposite& root)>& edit,
                      std::uint32_t lockWaitMilliseconds, int flags);
 };
 

@@ -2,6 +2,7 @@
 #define QEL_IO_FILE_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <list>
 #include <string>
 
@@ -18,6 +19,12 @@ namespace qel {
 class QEL_API CFile {
  public:
   explicit CFile(const std::wstring& path);
+  // The same for a literal or any other terminated wide text; throws
+  // IOException for a null pointer.
+  explicit CFile(const wchar_t* path);
+  // The file that path names on the host, byte for byte: a byte of its name
+  // that is not UTF-8 becomes U+DC80..U+DCFF.  Throws nothing of its own.
+  explicit CFile(const std::filesystem::path& path);
   // child when it is absolute, else parent joined with child.
   CFile(const std::wstring& parent, const std::wstring& child);
   CFile(const CFile& other);
@@ -30,6 +37,10 @@ class QEL_API CFile {
   bool operator!=(const CFile& other) const;
 
   std::wstring getPath() const;
+  // The path as the host names it, U+DC80..U+DCFF back to their bytes, so
+  // that CFile(toPath()) names this file again; throws IOException "path:
+  // no host name" for a character that no host name holds.
+  std::filesystem::path toPath() const;
   std::wstring getAbsolutePath() const;
   bool isAbsolute() const;
   bool exists() const;
