@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "TextForms.h"
@@ -15,7 +16,7 @@
 namespace qeltool {
 
 qel::CFile toFile(const std::string& path) {
-  return qel::CFile(qel::CWin32Helper::fromUTF8(path));
+  return qel::CFile(std::filesystem::path(path));
 }
 
 void requireReadableFile(const std::string& path) {
@@ -152,6 +153,8 @@ std::string userMessage(const std::wstring& message, const std::vector<std::stri
     if (file.empty() || file == "-") {
       continue;
     }
+    // Both sides are displayed the same way, so a name that is not UTF-8
+    // is found too.
     const std::string absolute = qel::CWin32Helper::toUTF8(toFile(file).getPath());
     if (text.compare(0, absolute.size(), absolute) == 0 &&
         (text.size() == absolute.size() || text[absolute.size()] == ':' ||

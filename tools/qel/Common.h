@@ -32,7 +32,8 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The library's file for a UTF-8 command-line path.
+// The library's file for a command-line path: exactly the host file its
+// bytes name, whether or not they are UTF-8.
 qel::CFile toFile(const std::string& path);
 
 // Makes sure that path names an existing regular file that can be read.
