@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qel/io/File.h"
+#include "qel/io/FileStream.h"
 #include "qel/io/Win32FileSystem.h"
 #include "qel/platform/Orvane.h"
 #include "support/FaultyFileSystem.h"
@@ -408,6 +409,78 @@ TEST(PosixFile, NativePathsAndTheApplicationsCurrentDirectory) {
   EXPECT_EQ(base + L"/rel.txt", CFile(L"rel.txt").getPath());
   EXPECT_TRUE(fs::exists(dir.path() / "rel.txt"));
   COrvane::SetCurrentDirectory(L"");
+}
+
+TEST(HostNames, EveryByteStringHasAWideNameThatMapsBackToIt) {
+  qel_test::FileSystemScope scope(&qel_test::makeFileSystem<qel::CPosixFileSystem>);
+  const std::pair<std::string, std::wstring> kNames[] = {
+      {"a\xff\xfe.qel", L"a\xDCFF\xDCFE.qel"},  // bytes that start no sequence
+      {"\x80z", L"\xDC80z"},                    // a lone continuation byte
+      {"\xC0\xAF", L"\xDCC0\xDCAF"},            // an overlong '/'
+      {"\xE2\x82z\xF0\x9F\x98", L"\xDCE2\xDC82z\xDCF0\xDC9F\xDC98"},  // cut short
+      {"\xED\xB2\x80", L"\xDCED\xDCB2\xDC80"},                        // an escape's own UTF-8
+      {"\xF4\x90\x80\x80", L"\xDCF4\xDC90\xDC80\xDC80"},              // beyond U+10FFFF
+      {"\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80", L"\xE9\xFFFD\x1F600"}};
+  for (const auto& name : kNames) {
+    SCOPED_TRACE(name.first);
+    const CFile file(fs::path("/d/" + name.first));
+    EXPECT_EQ(L"/d/" + name.second, file.getPath());
+    EXPECT_EQ("/d/" + name.first, file.toPath().native());
+    EXPECT_EQ("/d/" + name.first, CFile(L"/d/" + name.second).toPath().native());
+  }
+  // Other surrogates, next to the escapes or not, name no host file.
+  for (const wchar_t* wide : {L"/d/\xD800", L"/d/\xDC7F", L"/d/x\xDD00"}) {
+    EXPECT_EQ(kIO + wide + L": no host name", thrownBy([&] { CFile(wide).toPath(); }));
+  }
+}
+
+TEST(HostNames, FilesNamedByBytesThatAreNotUtf8AreFoundOpenedListedAndRenamed) {
+  qel_test::TempDir dir;
+  qel_test::FileSystemScope scope(&qel_test::makeFileSystem<qel::CPosixFileSystem>);
+  dir.writeFile("a\xff\xfe.qel", "abc");
+  // Where the bytes were replaced, this file would be the one used.
+  dir.writeFile("a\xEF\xBF\xBD\xEF\xBF\xBD.qel", "lossy");
+  const CFile file(dir.path() / "a\xff\xfe.qel");
+  EXPECT_TRUE(file.exists() && file.isFile());
+  EXPECT_EQ(3u, file.length());
+  EXPECT_FALSE(CFile(dir.wstr() + L"/a\xD800\xD800.qel").exists());
+  Names names;
+  CFile(dir.path()).listDirectory(names);
+  names.sort();
+  ASSERT_EQ((Names{L"a\xDCFF\xDCFE.qel", L"a\xFFFD\xFFFD.qel"}), names);
+  const CFile listed(dir.wstr(), names.front());
+  EXPECT_TRUE(listed == file);
+  {
+    qel::CFileOutputStream out(listed, true);
+    out.write(reinterpret_cast<const unsigned char*>("de"), 2);
+    out.close();
+  }
+  qel::CFileInputStream in(file);
+  unsigned char buffer[8] = {};
+  std::uint32_t status = 0;
+  EXPECT_EQ(5u, in.read(buffer, sizeof(buffer), &status));
+  EXPECT_EQ("abcde", std::string(reinterpret_cast<const char*>(buffer), 5));
+  in.close();
+  file.renameTo(CFile(dir.path() / "\x80z"));
+  EXPECT_EQ("abcde", dir.readFile("\x80z"));
+  EXPECT_EQ((std::vector<std::string>{"a\xEF\xBF\xBD\xEF\xBF\xBD.qel", "\x80z"}), dir.names());
+  // A current directory whose name is not UTF-8 resolves relative names.
+  fs::create_directory(dir.path() / "d\xff");
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path() / "d\xff");
+  EXPECT_EQ(dir.wstr() + L"/d\xDCFF", CFile::getCurrentDirectory());
+  CFile(L"rel").createNewFile();
+  fs::current_path(before);
+  EXPECT_TRUE(fs::is_regular_file(dir.path() / "d\xff" / "rel"));
+}
+
+TEST_F(Win32File, NamesThatAreNotUtf8LandUnderTheDriveByteForByte) {
+  drive.writeFile("Data/a\xff\xfe.qel", "abc");
+  EXPECT_EQ(3u, CFile(L"a\xDCFF\xDCFE.qel").length());
+  Names names;
+  CFile(L"C:\\Data").listDirectory(names);
+  EXPECT_EQ((Names{L"a\xDCFF\xDCFE.qel"}), names);
+  EXPECT_EQ(0u, thrownBy([] { CFile(L"\xD800").createNewFile(); }).find(kIO));
 }
 
 std::atomic<int> g_fsCreated{0}, g_fsDestroyed{0};
