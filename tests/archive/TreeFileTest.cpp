@@ -208,6 +208,35 @@ TEST_F(TreeFiles, UpdatesEditWholeFilesAndWhatCannotBeEditedOrReplacedChangesNot
   EXPECT_TRUE(fs::is_fifo(_dir.path() / "fifo") && fs::is_empty(_dir.path() / "dir"));
 }
 
+TEST_F(TreeFiles, ANameThatIsNotUtf8IsStoredLoadedAndUpdatedByteForByte) {
+  const fs::path sub = _dir.path() / "s\xff";
+  const fs::path target = sub / "a\xff\xfe.qel";
+  CComposite root;
+  adding("k")(root);
+  // The missing parent is made under its own bytes too.
+  CTreeFile::store(target, root);
+  _dir.writeFile("s\xff/a\xEF\xBF\xBD\xEF\xBF\xBD.qel", "lossy");
+  CTreeFile::update(target, adding("p"));
+  const CFile viaFile(target);
+  CTreeFile::update(viaFile, adding("f"), 0, 0);
+  fs::permissions(target, fs::perms(0444));
+  CTreeFile::update(target, adding("r"), 0, CTreeFile::STORE_REPLACE_READ_ONLY);
+  CComposite byPath;
+  CComposite byFile;
+  EXPECT_EQ(CArchive::RET_OK, CTreeFile::load(target, byPath).eCode);
+  EXPECT_EQ(CArchive::RET_OK, CTreeFile::load(viaFile, byFile).eCode);
+  EXPECT_EQ("2<>{1<f>1=v,1<k>1=v,1<p>1=v,1<r>1=v,}", describeTree(byPath));
+  EXPECT_EQ(describeTree(byPath), describeTree(byFile));
+  CTreeFile::store(target, root, CTreeFile::STORE_REPLACE_READ_ONLY);
+  CComposite stored;
+  EXPECT_TRUE(CTreeFile::load(viaFile, stored).bFound);
+  EXPECT_EQ(describeTree(root), describeTree(stored));
+  EXPECT_EQ((std::vector<std::string>{"a\xEF\xBF\xBD\xEF\xBF\xBD.qel", "a\xff\xfe.qel"}),
+            qel_test::namesIn(sub));
+  EXPECT_EQ("lossy", _dir.readFile("s\xff/a\xEF\xBF\xBD\xEF\xBF\xBD.qel"));
+  EXPECT_EQ(std::vector<std::string>{"s\xff"}, _dir.names());
+}
+
 TEST_F(TreeFiles, TheLockIsHeldThroughTheStoreUnderEveryNameOfTheFile) {
   fs::create_directory(_dir.path() / "real");
   fs::create_directory(_dir.path() / "links");
