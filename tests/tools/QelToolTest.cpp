@@ -326,6 +326,28 @@ TEST_F(QelTool, ProgressBarsAppearOnlyOnATerminal) {
   EXPECT_EQ(dir.readFile("big.json"), dir.readFile("quiet.json"));
 }
 
+// Names that are not UTF-8 open exactly the file whose bytes they are, never
+// the one named by their replaced form, which is there too.
+TEST_F(QelTool, FileNamesThatAreNotUtf8AreOpenedByteForByte) {
+  const std::string lossy = "a\xEF\xBF\xBD\xEF\xBF\xBD.qel";
+  dir.writeFile("a\xff\xfe.qel", kTree);
+  dir.writeFile(lossy, "lossy");
+  dir.writeFile("r\x80.qel", kTree);
+  fs::permissions(path("r\x80.qel"), fs::perms(0444));
+  expectRows({{"show @a\xff\xfe.qel", 0, "name = Ann", ""},
+              {"set @a\xff\xfe.qel user/name Bob", 0, "=", ""},
+              {"get @a\xff\xfe.qel user/name", 0, "=Bob\n", ""},
+              {"export @a\xff\xfe.qel -o @\xC0\xAF.json", 0, "=", ""},
+              {"import @\xC0\xAF.json @t\xE2\x82.qel", 0, "=", ""},
+              {"md5 @a\xff\xfe.qel", 0, "  @a\xff\xfe.qel\n", ""},
+              {"set @r\x80.qel user/name Bob", 1, "", "@r\x80.qel is read-only"},
+              {"show @m\xE2\x82.qel", 1, "", "@m\xE2\x82.qel: no such file"}});
+  EXPECT_EQ(dir.readFile("t\xE2\x82.qel"), dir.readFile("a\xff\xfe.qel"));
+  EXPECT_EQ("lossy", dir.readFile(lossy));
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{lossy, "a\xff\xfe.qel", "r\x80.qel",
+                                                   "t\xE2\x82.qel", "\xC0\xAF.json"}));
+}
+
 // How files are replaced is the file layer's; here: which saves may stream
 // into special files, and how failures are told.
 TEST_F(QelTool, ExportsStreamIntoSpecialFilesEditsDoNotAndFailuresSayWhy) {
