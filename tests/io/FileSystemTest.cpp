@@ -465,10 +465,11 @@ TEST(HostNames, FilesNamedByBytesThatAreNotUtf8AreFoundOpenedListedAndRenamed) {
   EXPECT_EQ("abcde", dir.readFile("\x80z"));
   EXPECT_EQ((std::vector<std::string>{"a\xEF\xBF\xBD\xEF\xBF\xBD.qel", "\x80z"}), dir.names());
   // A current directory whose name is not UTF-8 resolves relative names.
-  fs::create_directory(dir.path() / "d\xff");
+  const fs::path real = fs::canonical(dir.path());
+  fs::create_directory(real / "d\xff");
   const fs::path before = fs::current_path();
-  fs::current_path(dir.path() / "d\xff");
-  EXPECT_EQ(dir.wstr() + L"/d\xDCFF", CFile::getCurrentDirectory());
+  fs::current_path(real / "d\xff");
+  EXPECT_EQ(real.wstring() + L"/d\xDCFF", CFile::getCurrentDirectory());
   CFile(L"rel").createNewFile();
   fs::current_path(before);
   EXPECT_TRUE(fs::is_regular_file(dir.path() / "d\xff" / "rel"));

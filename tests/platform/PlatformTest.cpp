@@ -18,6 +18,7 @@
 #include "qel/platform/DeviceTools.h"
 #include "qel/platform/ModuleDLL.h"
 #include "qel/platform/Orvane.h"
+#include "support/TempDir.h"
 #include "support/Text.h"
 #include "support/Threads.h"
 
@@ -251,6 +252,16 @@ TEST(ModuleDLLTest, FindsExportsByNameAndCopiesShareTheModule) {
   EXPECT_EQ(reinterpret_cast<AddFunction>(second.symbol(kAdd))(20, 22), 42);
 }
 
+TEST(ModuleDLLTest, APathThatIsNotUtf8LoadsTheFileOfItsBytes) {
+  qel_test::TempDir dir;
+  std::filesystem::copy_file(QEL_TEST_MODULE_PATH, dir.path() / "m\xff.so");
+  CModuleDLL module(qel_test::widen(dir.str()) + L"/m\xDCFF.so");
+  EXPECT_EQ(reinterpret_cast<AddFunction>(module.symbol(kAdd))(2, 3), 5);
+  EXPECT_EQ(EINVAL, failureOf([&] {
+                      CModuleDLL other(qel_test::widen(dir.str()) + L"/m\xD800.so");
+                    }).second);
+}
+
 TEST(ModuleDLLTest, FailuresCarryTheNameAndAnErrorCode) {
   // Without the checks an empty path would hand back the main program, and a
   // NUL would load a shorter path, or find a shorter name, than the one given.
@@ -336,6 +347,12 @@ TEST_F(OrvaneTest, ProcessDirectoryInWindowsFormUntilOverridden) {
   fs::create_directories(dir);
   fs::current_path(dir);
   EXPECT_EQ(COrvane::GetCurrentDirectory(), windowsForm(parent) + L"\\qel orvane \u00e9");
+  // A byte that is not UTF-8 stands as U+DC00 and the byte.
+  fs::create_directory(dir / "\xff");
+  fs::current_path(dir / "\xff");
+  EXPECT_EQ(COrvane::GetCurrentDirectory(), windowsForm(parent) + L"\\qel orvane \u00e9\\\xDCFF");
+  fs::current_path(dir);
+  fs::remove(dir / "\xff");
   // Removed, it is an error unless overridden.
   fs::remove(dir);
   try {
