@@ -397,6 +397,8 @@ TEST(PosixFile, NativePathsAndTheApplicationsCurrentDirectory) {
   EXPECT_EQ(L"/", CFile(L"/etc").getParent());
   EXPECT_TRUE(CFile(L"/a/B") != CFile(L"/a/b"));
   EXPECT_TRUE(CFile(L"rel").isAbsolute());
+  EXPECT_EQ(kIO + L"CFile: no path (a null pointer)",
+            thrownBy([] { CFile(static_cast<const wchar_t*>(nullptr)); }));
   CFile(base, L"x").mkdirs();
   file.createNewFile();
   EXPECT_TRUE(file.isFile() && CFile(base + L"/x").isDirectory());
