@@ -2,6 +2,7 @@
 // stores the tree crash-safely to a new file.
 //
 //   qel_consumer SETTINGS OUT     e.g.  qel_consumer examples/settings.qel new.qel
+#include <filesystem>
 #include <iostream>
 
 #include "qel/QelCore.h"
@@ -14,8 +15,7 @@ int main(int argc, char** argv) {
   qel::DISPLAY_ERROR_LOGS = false;  // keep the notice about a name held twice off the console
   try {
     qel::CComposite root;
-    const auto report =
-        qel::CTreeFile::load(qel::CFile(qel::CStringHelper::fromUTF8(argv[1])), root);
+    const auto report = qel::CTreeFile::load(std::filesystem::path(argv[1]), root);
     if (report.eCode != qel::CArchive::RET_OK) {
       std::cerr << argv[1] << ": " << report.message() << '\n';
       return 1;
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     std::cout << "proxy " << qel::tree::get(root, "network/proxy/host", "") << ':'
               << qel::tree::get(root, "network/proxy/port", 0) << '\n';
     qel::tree::setText(root, "network/proxy/port", "8443");
-    qel::CTreeFile::store(qel::CFile(qel::CStringHelper::fromUTF8(argv[2])), root);
+    qel::CTreeFile::store(std::filesystem::path(argv[2]), root);
     std::cout << "stored " << argv[2] << " with port "
               << qel::tree::get(root, "network/proxy/port", 0) << '\n';
   } catch (const std::exception& e) {  // the library's exceptions too
