@@ -22,8 +22,8 @@ class QEL_API CFile {
   // The same for a literal or any other terminated wide text; throws
   // IOException for a null pointer.
   explicit CFile(const wchar_t* path);
-  // The file that path names on the host, byte for byte: a byte of its name
-  // that is not UTF-8 becomes U+DC80..U+DCFF.  Throws nothing of its own.
+  // CFile(std::wstring) of path's bytes read as UTF-8, a byte that does not
+  // decode becoming U+DC80..U+DCFF, so any host name is kept exactly.
   explicit CFile(const std::filesystem::path& path);
   // child when it is absolute, else parent joined with child.
   CFile(const std::wstring& parent, const std::wstring& child);
@@ -37,9 +37,10 @@ class QEL_API CFile {
   bool operator!=(const CFile& other) const;
 
   std::wstring getPath() const;
-  // The path as the host names it, U+DC80..U+DCFF back to their bytes, so
-  // that CFile(toPath()) names this file again; throws IOException "path:
-  // no host name" for a character that no host name holds.
+  // getPath() in the host's bytes, U+DC80..U+DCFF back to the byte each
+  // stands for: under CPosixFileSystem the host path itself, and CFile(toPath())
+  // names this file again.  Throws IOException "path: no host name" for any
+  // other surrogate or a value beyond U+10FFFF.
   std::filesystem::path toPath() const;
   std::wstring getAbsolutePath() const;
   bool isAbsolute() const;
