@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    qel::CSettingsFile settings{qel::CFile(std::filesystem::path(argv[1]))};
+    qel::CSettingsFile settings{std::filesystem::path(argv[1])};
     const int times = std::stoi(argv[2]);
     int retries = 0;
     for (int done = 0; done < times;) {

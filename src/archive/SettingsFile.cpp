@@ -43,6 +43,8 @@ struct QEL_INTERNAL CSettingsFile::State {
   std::optional<SFileStamp> stamp;
 };
 
+CSettingsFile::CSettingsFile(const std::filesystem::path& path) : _pState(new State(CFile(path))) {}
+
 CSettingsFile::CSettingsFile(const CFile& file) : _pState(new State(file)) {}
 
 CSettingsFile::~CSettingsFile() = default;

@@ -49,7 +49,7 @@ class SettingsFiles : public ::testing::Test {
 };
 
 TEST_F(SettingsFiles, ACommitRefusesToOverwriteWhatAnotherProcessCommitted) {
-  CSettingsFile mine(file());
+  CSettingsFile mine(_dir.path() / "app/settings.qel");
   EXPECT_THROW(mine.commit(), qel::IllegalStateException) << "nothing loaded to commit";
   mine.load();
   EXPECT_FALSE(mine.root().hasChildren()) << "a missing file is an empty tree";

@@ -2,6 +2,7 @@
 #define QEL_ARCHIVE_SETTINGSFILE_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 
 #include "qel/archive/Component.h"
@@ -15,12 +16,14 @@ namespace qel {
 // and committed crash-safely, refusing to overwrite what another program
 // committed in between.
 //
-//   CSettingsFile settings(CFile(L"/home/u/.config/app.qel"));
+//   CSettingsFile settings(std::filesystem::path("/home/u/.config/app.qel"));
 //   settings.load();
 //   tree::setText(settings.root(), "network/proxy/port", "8443");
 //   settings.commit();
 class QEL_API CSettingsFile {
  public:
+  // The file at path (every byte of its name kept); nothing is read yet.
+  explicit CSettingsFile(const std::filesystem::path& path);
   explicit CSettingsFile(const CFile& file);
   CSettingsFile(const CSettingsFile&) = delete;
   CSettingsFile& operator=(const CSettingsFile&) = delete;
