@@ -389,6 +389,10 @@ unsigned int ansiCodePage() {
   return currentPage().codePage;
 }
 
+bool ansiDoubleByte() {
+  return currentPage().charset != nullptr;
+}
+
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,
                     std::wstring& out) {
   switch (codePage) {

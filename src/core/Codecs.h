@@ -45,6 +45,8 @@ inline bool ansiKeepsAscii() {
 // of the double-byte pages 932, 936, 949 and 950.
 bool setAnsiCodePage(unsigned int codePage);
 unsigned int ansiCodePage();
+// Whether the page behind code page 0 is a double-byte one.
+bool ansiDoubleByte();
 
 // Any Windows code-page number.  Returns false for an unknown page.
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,

@@ -378,6 +378,11 @@ TEST_F(AnsiPage, DoubleBytePagesRoundTripTheirCharactersAndReplaceTheRest) {
         CWin32Helper::toAnsi(L"a\u05D0" + text + wide({0x1F600, 0xFFFD, 0xD800, 0x110000}) + L"b"))
         << page;
   }
+  // In 932 U+30A2 and U+30C2 are 83 41 and 83 61: only letters fold.
+  ASSERT_TRUE(CWin32Helper::setAnsiCodePage(932));
+  EXPECT_GT(0, CStringHelper::compareNoCase(L"\u30A2", L"\u30C2"));
+  EXPECT_EQ(0, CStringHelper::compareNoCase(L"\u30A2bC", L"\u30A2Bc"));
+  EXPECT_LT(0, CStringHelper::compareNoCase(L"\u30A2A", L"\u30A2_"));
   // The single-byte page is back as it was.
   ASSERT_TRUE(CWin32Helper::setAnsiCodePage(1252));
   EXPECT_EQ(L"\u201C\u00FA\u2013{", CWin32Helper::fromANSI(hex("93fa967b")));
