@@ -410,3 +410,23 @@ TEST(CodePageConcurrency, ConversionsWhileThePageSwitches) {
   EXPECT_TRUE(CWin32Helper::setAnsiCodePage(1252));
   EXPECT_EQ(0, wrong.load());
 }
+
+// Threads converting in a double-byte page at once, bad bytes among the text.
+TEST(CodePageConcurrency, DoubleBytePageOnManyThreads) {
+  ASSERT_TRUE(CWin32Helper::setAnsiCodePage(932));
+  std::string bytes;
+  std::wstring text;
+  for (int i = 0; i < 200; ++i) {
+    bytes += hex("93fa967b") + std::string(i % 4, 'x') + hex("81") + " ";
+    text += L"\u65E5\u672C" + std::wstring(i % 4, L'x') + R(1) + L" ";
+  }
+  const std::string clean = CWin32Helper::toAnsi(text);
+  std::atomic<int> wrong{0};
+  onThreads(4, [&](int) {
+    for (int i = 0; i < 200; ++i) {
+      wrong += CWin32Helper::fromANSI(bytes) != text || CWin32Helper::toAnsi(text) != clean;
+    }
+  });
+  EXPECT_TRUE(CWin32Helper::setAnsiCodePage(1252));
+  EXPECT_EQ(0, wrong.load());
+}
