@@ -1,4 +1,4 @@
-// The ANSI single-byte page and the other Windows code pages.
+// The ANSI page and the other Windows code pages.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -218,9 +218,10 @@ void appendCodePoints(const std::u32string& points, std::wstring& out) {
   }
 }
 
-// Builds the table of a single-byte page by decoding each byte alone; a byte
-// the page does not define maps to U+FFFD.  Null for an unknown page or one
-// whose bytes are not all single characters.
+// A double-byte page once iconv is found to convert it both ways.  Otherwise
+// builds the table of a single-byte page by decoding each byte alone; a byte
+// the page does not define maps to U+FFFD.  Null for an unknown page or
+// another one whose bytes are not all single characters.
 std::unique_ptr<AnsiPage> makePageWithIconv(unsigned int codePage) {
   const char* name = iconvName(codePage);
   if (name == nullptr) {

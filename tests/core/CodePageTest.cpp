@@ -338,7 +338,7 @@ TEST_F(AnsiPage, SwitchesBetweenSingleBytePages) {
 }
 
 // Text of each double-byte page among ASCII (one character's second byte
-// is an ASCII one), alone, in a long text and after a NUL.
+// is an ASCII one), alone, in a long text and before a NUL.
 TEST_F(AnsiPage, DoubleBytePagesRoundTripTheirCharactersAndReplaceTheRest) {
   const std::tuple<unsigned int, std::string, std::wstring> cases[] = {
       {932, hex("93fa967b82a0b1955c"), L"\u65E5\u672C\u3042\uFF71\u8868"},
@@ -352,12 +352,9 @@ TEST_F(AnsiPage, DoubleBytePagesRoundTripTheirCharactersAndReplaceTheRest) {
     const std::wstring wideMixed = L"a" + text + L"\\b~" + text;
     EXPECT_EQ(wideMixed, CWin32Helper::fromANSI(mixed)) << page;
     EXPECT_EQ(mixed, CWin32Helper::toAnsi(wideMixed)) << page;
-    EXPECT_EQ(wideMixed, CStringHelper::fromANSI(mixed)) << page;
-    EXPECT_EQ(mixed, CStringHelper::toAnsi(wideMixed)) << page;
     EXPECT_EQ(wideMixed, CWin32Helper::s2ws(mixed + '\0' + bytes)) << page;
     EXPECT_EQ(mixed, CWin32Helper::ws2s(wideMixed + L'\0' + text)) << page;
     EXPECT_EQ(text, decodePage(bytes, 0)) << page;
-    EXPECT_EQ(text.substr(1), decodePage(bytes.substr(2), 0)) << page;
     std::string longBytes;
     std::wstring longText;
     for (std::size_t i = 0; i < 1000; ++i) {
