@@ -27,10 +27,13 @@ std::atomic<const char*> g_pLoggerName{nullptr};
 // The names given to setName.  A message may be reading one while another
 // is set, so none is ever freed; setting a name again reuses its copy.
 const char* keptName(const std::string& name) {
-  static std::mutex mutex;
-  static std::set<std::string>* const names = new std::set<std::string>();
-  std::lock_guard<std::mutex> guard(mutex);
-  return names->insert(name).first->c_str();
+  struct Names {
+    std::mutex mutex;
+    std::set<std::string> kept;
+  };
+  static Names* const names = new Names();
+  std::lock_guard<std::mutex> guard(names->mutex);
+  return names->kept.insert(name).first->c_str();
 }
 
 constexpr std::size_t kMessageBufferSize = 512;
