@@ -35,6 +35,9 @@ constexpr std::uint16_t kCp1252High[32] = {
 struct AnsiPage {
   unsigned int codePage = 0;
   const char* charset = nullptr;  // iconv's name of a double-byte page
+  // Of a double-byte page, the characters below U+10000 that iconv would
+  // give the bytes of another character.
+  std::vector<bool> oneWay;
   std::array<wchar_t, 256> toUnicode{};
   std::vector<std::pair<wchar_t, unsigned char>> fromUnicode;
   bool asciiCompatible = true;
@@ -58,6 +61,14 @@ struct AnsiPage {
       const wchar_t c = toUnicode[static_cast<std::size_t>(b)];
       keepsAscii = keepsAscii && !(c >= 0 && c < 0x80);
     }
+  }
+
+  // Characters that a double-byte page encodes as '?' by itself: those
+  // iconv would give another character's bytes, and the tag characters,
+  // which it would drop.
+  bool encodedApart(wchar_t c) const {
+    const auto cp = static_cast<std::uint32_t>(std::char_traits<wchar_t>::to_int_type(c));
+    return cp < 0x10000 ? oneWay[cp] : (cp >> 7) == (0xE0000u >> 7);
   }
 
   char encode(wchar_t c) const {
@@ -234,6 +245,10 @@ std::unique_ptr<AnsiPage> makePageWithIconv(unsigned int codePage) {
     auto page = std::make_unique<AnsiPage>();
     page->codePage = codePage;
     page->charset = name;
+    page->oneWay = platform::oneWayCharacters(name);
+    if (page->oneWay.empty()) {
+      return nullptr;
+    }
     page->asciiCompatible = true;
     page->keepsAscii = false;
     return page;
@@ -328,9 +343,19 @@ void decodeDoubleByte(const AnsiPage& page, const unsigned char* bytes, std::siz
 
 void encodeDoubleByte(const AnsiPage& page, const wchar_t* text, std::size_t length,
                       std::string& out) {
-  const std::size_t start = out.size();
-  out.resize(start + 2 * length);
-  out.resize(start + platform::encodeDoubleByte(page.charset, text, length, &out[start]));
+  std::size_t written = out.size();
+  out.resize(written + 2 * length);
+  std::size_t run = 0;
+  for (std::size_t i = 0; i <= length; ++i) {
+    if (i == length || page.encodedApart(text[i])) {
+      written += platform::encodeDoubleByte(page.charset, text + run, i - run, &out[written]);
+      if (i < length) {
+        out[written++] = '?';
+      }
+      run = i + 1;
+    }
+  }
+  out.resize(written);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace qel {
 namespace platform {
@@ -33,9 +34,16 @@ std::size_t decodeDoubleByte(const char* charset, const unsigned char* bytes, st
 
 // Encodes length characters into out, which has room for 2 * length bytes,
 // and returns the number written.  A character the charset cannot hold (a
-// surrogate or a value beyond U+10FFFF among them) becomes '?'.
+// surrogate or a value beyond U+10FFFF among them) becomes '?'.  The C
+// library may drop a tag character (U+E0000 to U+E007F) and may give a
+// character the bytes of another one (oneWayCharacters): the caller keeps
+// such characters out.
 std::size_t encodeDoubleByte(const char* charset, const wchar_t* text, std::size_t length,
                              char* out);
+
+// For every character below U+10000: whether charset encodes it to bytes
+// that decode to another character.  Empty when the charset is unknown.
+std::vector<bool> oneWayCharacters(const char* charset);
 
 }  // namespace platform
 }  // namespace qel

@@ -203,5 +203,35 @@ std::size_t encodeDoubleByte(const char* charset, const wchar_t* text, std::size
   return static_cast<std::size_t>(outPtr - out);
 }
 
+std::vector<bool> oneWayCharacters(const char* charset) {
+  iconv_t encoder = threadDescriptors().get(charset, false);
+  iconv_t decoder = threadDescriptors().get(charset, true);
+  if (!isOpen(encoder) || !isOpen(decoder)) {
+    return {};
+  }
+  std::vector<bool> oneWay(0x10000, false);
+  for (std::uint32_t cp = 0; cp < 0x10000; ++cp) {
+    wchar_t c = static_cast<wchar_t>(cp);
+    char bytes[8];
+    char* in = reinterpret_cast<char*>(&c);
+    std::size_t inLeft = sizeof(c);
+    char* outPtr = bytes;
+    std::size_t outLeft = sizeof(bytes);
+    if (iconv(encoder, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+      iconv(encoder, nullptr, nullptr, nullptr, nullptr);
+      continue;
+    }
+    wchar_t back[2] = {};
+    char* bytesIn = bytes;
+    std::size_t bytesLeft = static_cast<std::size_t>(outPtr - bytes);
+    char* backPtr = reinterpret_cast<char*>(back);
+    std::size_t backLeft = sizeof(back);
+    const std::size_t rc = iconv(decoder, &bytesIn, &bytesLeft, &backPtr, &backLeft);
+    iconv(decoder, nullptr, nullptr, nullptr, nullptr);
+    oneWay[cp] = rc == static_cast<std::size_t>(-1) || backLeft != sizeof(wchar_t) || back[0] != c;
+  }
+  return oneWay;
+}
+
 }  // namespace platform
 }  // namespace qel
