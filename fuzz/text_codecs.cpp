@@ -1,5 +1,6 @@
 // Text conversions in both directions: UTF-8, UTF-7, the ANSI page (several
-// single-byte pages) and the iconv pages, with the round trips that hold.
+// single-byte pages and the double-byte ones) and the iconv pages, with the
+// round trips that hold.
 //
 // Input: one byte choosing the conversion and the page, then the text (wide
 // text is read as one character per four bytes, any value).
@@ -231,8 +232,36 @@ void ansi(unsigned int page, const std::string& bytes, const std::wstring& wide)
   }
 }
 
+// A double-byte page as the ANSI page: the same characters as the page read
+// by number, and every character the page defines goes back to itself.
+void doubleByteAnsi(unsigned int page, const std::string& bytes, const std::wstring& wide) {
+  QEL_FUZZ_CHECK(CWin32Helper::setAnsiCodePage(page));
+  const std::wstring decoded = CWin32Helper::fromANSI(bytes);
+  QEL_FUZZ_CHECK(allScalars(decoded));
+  QEL_FUZZ_CHECK(decoded.size() <= bytes.size());
+  QEL_FUZZ_CHECK(CWin32Helper::fromBytes(bytesOf(bytes), 0, static_cast<unsigned int>(bytes.size()),
+                                         page) == decoded);
+  const std::wstring upToNul = CWin32Helper::s2ws(bytes);
+  const std::wstring again = CWin32Helper::fromANSI(CWin32Helper::toAnsi(upToNul));
+  QEL_FUZZ_CHECK(again.size() == upToNul.size());
+  for (std::size_t i = 0; i < again.size(); ++i) {
+    QEL_FUZZ_CHECK(upToNul[i] == kReplacement ? again[i] == L'?' : again[i] == upToNul[i]);
+  }
+  // Any wide text: a character the page has, or '?'.
+  const std::size_t wideNul = wide.find(L'\0');
+  const std::wstring read = CWin32Helper::fromANSI(CWin32Helper::toAnsi(wide));
+  QEL_FUZZ_CHECK(read.size() == (wideNul == std::wstring::npos ? wide.size() : wideNul));
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    QEL_FUZZ_CHECK(read[i] == wide[i] || read[i] == L'?');
+  }
+  QEL_FUZZ_CHECK(CWin32Helper::setAnsiCodePage(1252));
+}
+
 void iconvPage(unsigned int page, const std::string& bytes, const std::wstring& wide,
                std::uint8_t where) {
+  if (page == 932 || page == 936 || page == 949 || page == 950) {
+    doubleByteAnsi(page, bytes, wide);
+  }
   // A window of the bytes.
   const auto offset = static_cast<unsigned int>(bytes.empty() ? 0 : where % (bytes.size() + 1));
   const auto length = static_cast<unsigned int>(bytes.size() - offset);

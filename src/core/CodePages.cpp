@@ -1,4 +1,4 @@
-// The ANSI single-byte page and the other Windows code pages.
+// The ANSI page and the other Windows code pages.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -27,10 +27,17 @@ constexpr std::uint16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// A single-byte page: the code point of every byte and, sorted by code
-// point, the byte of every code point the page can represent.
-struct SingleBytePage {
+// A page that code page 0 may mean.  A single-byte page has the code point
+// of every byte and, sorted by code point, the byte of every code point the
+// page can represent.  A double-byte page (charset set) converts through
+// iconv instead: its characters take one or two bytes, and a second byte
+// may be an ASCII one, so no byte is known to be ASCII on its own.
+struct AnsiPage {
   unsigned int codePage = 0;
+  const char* charset = nullptr;  // iconv's name of a double-byte page
+  // Of a double-byte page, the characters below U+10000 that iconv would
+  // give the bytes of another character.
+  std::vector<bool> oneWay;
   std::array<wchar_t, 256> toUnicode{};
   std::vector<std::pair<wchar_t, unsigned char>> fromUnicode;
   bool asciiCompatible = true;
@@ -56,6 +63,14 @@ struct SingleBytePage {
     }
   }
 
+  // Characters that a double-byte page encodes as '?' by itself: those
+  // iconv would give another character's bytes, and the tag characters,
+  // which it would drop.
+  bool encodedApart(wchar_t c) const {
+    const auto cp = static_cast<std::uint32_t>(std::char_traits<wchar_t>::to_int_type(c));
+    return cp < 0x10000 ? oneWay[cp] : (cp >> 7) == (0xE0000u >> 7);
+  }
+
   char encode(wchar_t c) const {
     if (asciiCompatible && c >= 0 && c < 0x80) {
       return static_cast<char>(c);
@@ -71,8 +86,8 @@ struct SingleBytePage {
   }
 };
 
-std::unique_ptr<SingleBytePage> makeCp1252() {
-  auto page = std::make_unique<SingleBytePage>();
+std::unique_ptr<AnsiPage> makeCp1252() {
+  auto page = std::make_unique<AnsiPage>();
   page->codePage = 1252;
   for (int b = 0; b < 256; ++b) {
     page->toUnicode[static_cast<std::size_t>(b)] = (b >= 0x80 && b < 0xA0)
@@ -200,6 +215,12 @@ bool isMultiByte(unsigned int codePage) {
   }
 }
 
+// The multi-byte pages that may be the ANSI page: every character one or two
+// bytes, ASCII in one.
+bool isDoubleByteAnsi(unsigned int codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
 void appendCodePoints(const std::u32string& points, std::wstring& out) {
   out.reserve(out.size() + points.size());
   for (char32_t cp : points) {
@@ -208,15 +229,34 @@ void appendCodePoints(const std::u32string& points, std::wstring& out) {
   }
 }
 
-// Builds the table of a single-byte page by decoding each byte alone; a byte
-// the page does not define maps to U+FFFD.  Null for an unknown page or one
-// whose bytes are not all single characters.
-std::unique_ptr<SingleBytePage> makePageWithIconv(unsigned int codePage) {
+// A double-byte page once iconv is found to convert it both ways.  Otherwise
+// builds the table of a single-byte page by decoding each byte alone; a byte
+// the page does not define maps to U+FFFD.  Null for an unknown page or
+// another one whose bytes are not all single characters.
+std::unique_ptr<AnsiPage> makePageWithIconv(unsigned int codePage) {
   const char* name = iconvName(codePage);
-  if (name == nullptr || isMultiByte(codePage)) {
+  if (name == nullptr) {
     return nullptr;
   }
-  auto page = std::make_unique<SingleBytePage>();
+  if (isDoubleByteAnsi(codePage)) {
+    if (!platform::iconvConvertsBothWays(name)) {
+      return nullptr;
+    }
+    auto page = std::make_unique<AnsiPage>();
+    page->codePage = codePage;
+    page->charset = name;
+    page->oneWay = platform::oneWayCharacters(name);
+    if (page->oneWay.empty()) {
+      return nullptr;
+    }
+    page->asciiCompatible = true;
+    page->keepsAscii = false;
+    return page;
+  }
+  if (isMultiByte(codePage)) {
+    return nullptr;
+  }
+  auto page = std::make_unique<AnsiPage>();
   page->codePage = codePage;
   for (int b = 0; b < 256; ++b) {
     const unsigned char byte = static_cast<unsigned char>(b);
@@ -237,7 +277,7 @@ std::unique_ptr<SingleBytePage> makePageWithIconv(unsigned int codePage) {
 
 // The page that code page 0 means; null until the registry is first used.
 // Constant-initialised, so a reader needs no guard once it is set.
-std::atomic<const SingleBytePage*> g_currentPage{nullptr};
+std::atomic<const AnsiPage*> g_currentPage{nullptr};
 
 // Tables are built once and kept for the life of the process, so a reader
 // never sees a table freed under it.
@@ -251,7 +291,7 @@ class PageRegistry {
     _pages.emplace(1252u, std::move(cp1252));
   }
 
-  const SingleBytePage& current() const { return *g_currentPage.load(std::memory_order_acquire); }
+  const AnsiPage& current() const { return *g_currentPage.load(std::memory_order_acquire); }
 
   bool select(unsigned int codePage) {
     std::lock_guard<std::mutex> guard(_mutex);
@@ -271,7 +311,7 @@ class PageRegistry {
 
  private:
   std::mutex _mutex;
-  std::map<unsigned int, std::unique_ptr<SingleBytePage>> _pages;
+  std::map<unsigned int, std::unique_ptr<AnsiPage>> _pages;
 };
 
 PageRegistry& registry() {
@@ -279,8 +319,8 @@ PageRegistry& registry() {
   return instance;
 }
 
-const SingleBytePage& currentPage() {
-  const SingleBytePage* page = g_currentPage.load(std::memory_order_acquire);
+const AnsiPage& currentPage() {
+  const AnsiPage* page = g_currentPage.load(std::memory_order_acquire);
   return page != nullptr ? *page : registry().current();
 }
 
@@ -290,8 +330,42 @@ const SingleBytePage& currentPage() {
 std::atomic<bool> g_ansiAsciiCompatible{true};
 std::atomic<bool> g_ansiKeepsAscii{true};
 
+namespace {
+
+// A double-byte page gives at most one character per byte and takes at most
+// two bytes per character: the output is sized once, then trimmed.
+void decodeDoubleByte(const AnsiPage& page, const unsigned char* bytes, std::size_t length,
+                      std::wstring& out) {
+  const std::size_t start = out.size();
+  out.resize(start + length);
+  out.resize(start + platform::decodeDoubleByte(page.charset, bytes, length, &out[start]));
+}
+
+void encodeDoubleByte(const AnsiPage& page, const wchar_t* text, std::size_t length,
+                      std::string& out) {
+  std::size_t written = out.size();
+  out.resize(written + 2 * length);
+  std::size_t run = 0;
+  for (std::size_t i = 0; i <= length; ++i) {
+    if (i == length || page.encodedApart(text[i])) {
+      written += platform::encodeDoubleByte(page.charset, text + run, i - run, &out[written]);
+      if (i < length) {
+        out[written++] = '?';
+      }
+      run = i + 1;
+    }
+  }
+  out.resize(written);
+}
+
+}  // namespace
+
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out) {
-  const SingleBytePage& page = currentPage();
+  const AnsiPage& page = currentPage();
+  if (page.charset != nullptr) {
+    decodeDoubleByte(page, bytes, length, out);
+    return;
+  }
   out.reserve(out.size() + length);
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.toUnicode[bytes[i]]);
@@ -299,22 +373,30 @@ void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& ou
 }
 
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out) {
-  const SingleBytePage& page = currentPage();
+  const AnsiPage& page = currentPage();
+  if (page.charset != nullptr) {
+    encodeDoubleByte(page, text, length, out);
+    return;
+  }
   out.reserve(out.size() + length);
   for (std::size_t i = 0; i < length; ++i) {
     out.push_back(page.encode(text[i]));
   }
 }
 
-void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out) {
-  const SingleBytePage& page = currentPage();
+std::size_t decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out) {
+  const AnsiPage& page = currentPage();
+  if (page.charset != nullptr) {
+    return platform::decodeDoubleByte(page.charset, bytes, length, out);
+  }
   for (std::size_t i = 0; i < length; ++i) {
     out[i] = page.toUnicode[bytes[i]];
   }
+  return length;
 }
 
 std::string asciiToAnsi(const char* text, std::size_t length) {
-  const SingleBytePage& page = currentPage();
+  const AnsiPage& page = currentPage();
   if (page.asciiCompatible) {
     return std::string(text, length);
   }
@@ -331,6 +413,10 @@ bool setAnsiCodePage(unsigned int codePage) {
 
 unsigned int ansiCodePage() {
   return currentPage().codePage;
+}
+
+bool ansiDoubleByte() {
+  return currentPage().charset != nullptr;
 }
 
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,

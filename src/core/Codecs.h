@@ -10,7 +10,7 @@ namespace codec {
 
 // Every decoder appends to out and replaces what it cannot decode with
 // U+FFFD; every encoder replaces what it cannot encode (U+FFFD in UTF-8, '?'
-// in a single-byte page).  wchar_t holds one code point.
+// in the ANSI page).  wchar_t holds one code point.
 void decodeUtf8(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void encodeUtf8(const wchar_t* text, std::size_t length, std::string& out);
 // UTF-8 that keeps any byte string, for host file names: a byte that does
@@ -26,8 +26,9 @@ bool encodeHostName(const std::wstring& name, std::string& out);
 void decodeUtf7(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void decodeAnsi(const unsigned char* bytes, std::size_t length, std::wstring& out);
 void encodeAnsi(const wchar_t* text, std::size_t length, std::string& out);
-// decodeAnsi into length characters at out.
-void decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out);
+// decodeAnsi into out, which has room for length characters; returns the
+// number written, length unless the page is a double-byte one.
+std::size_t decodeAnsi(const unsigned char* bytes, std::size_t length, wchar_t* out);
 // ASCII text (every character below 0x80) in the ANSI page: the same bytes
 // as encodeAnsi gives for the widened text.
 std::string asciiToAnsi(const char* text, std::size_t length);
@@ -50,9 +51,12 @@ inline bool ansiKeepsAscii() {
   return g_ansiKeepsAscii.load(std::memory_order_relaxed);
 }
 
-// The single-byte page behind code page 0; 1252 by default.
+// The page behind code page 0: a single-byte page (1252 by default) or one
+// of the double-byte pages 932, 936, 949 and 950.
 bool setAnsiCodePage(unsigned int codePage);
 unsigned int ansiCodePage();
+// Whether the page behind code page 0 is a double-byte one.
+bool ansiDoubleByte();
 
 // Any Windows code-page number.  Returns false for an unknown page.
 bool decodeCodePage(unsigned int codePage, const unsigned char* bytes, std::size_t length,

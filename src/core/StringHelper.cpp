@@ -81,24 +81,39 @@ unsigned int CWin32Helper::getAnsiCodePage() {
   return codec::ansiCodePage();
 }
 
-int CStringHelper::compareNoCase(const std::wstring& a, const std::wstring& b) {
-  const std::string left = CWin32Helper::ws2s(a);
-  const std::string right = CWin32Helper::ws2s(b);
-  // Byte comparison after folding ASCII capitals, as the C runtime does in
-  // its default locale; both strings end at their terminator.
+namespace {
+
+// Byte comparison, after folding ASCII capitals when fold is set, as the C
+// runtime does in its default locale; both strings end at their terminator.
+int compareBytes(const std::string& left, const std::string& right, bool fold) {
   for (std::size_t i = 0;; ++i) {
     int l = i < left.size() ? static_cast<unsigned char>(left[i]) : 0;
     int r = i < right.size() ? static_cast<unsigned char>(right[i]) : 0;
-    if (l >= 'A' && l <= 'Z') {
+    if (fold && l >= 'A' && l <= 'Z') {
       l += 'a' - 'A';
     }
-    if (r >= 'A' && r <= 'Z') {
+    if (fold && r >= 'A' && r <= 'Z') {
       r += 'a' - 'A';
     }
     if (l != r || l == 0) {
       return l - r;
     }
   }
+}
+
+}  // namespace
+
+int CStringHelper::compareNoCase(const std::wstring& a, const std::wstring& b) {
+  if (codec::ansiDoubleByte()) {
+    // The second byte of a character may be an ASCII letter, which is no
+    // letter there: the characters are folded before they are encoded.
+    std::wstring left = a;
+    std::wstring right = b;
+    toLower(left);
+    toLower(right);
+    return compareBytes(CWin32Helper::ws2s(left), CWin32Helper::ws2s(right), false);
+  }
+  return compareBytes(CWin32Helper::ws2s(a), CWin32Helper::ws2s(b), true);
 }
 
 namespace {

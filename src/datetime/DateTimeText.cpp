@@ -348,9 +348,11 @@ bool CDateTime::parseChars(const wchar_t* text, std::size_t length) {
 
 CDateTime::CDateTime(const std::string& text)
     : _bGMT(false), _nJulianDay(0), _nMilliseconds(0), _bDashes(false) {
-  // A single-byte page gives one character per byte, so the length decides
-  // before any conversion.  Where the page keeps ASCII the bytes are read as
-  // they are; otherwise their characters are.
+  // A date text is ASCII, one byte per character in every ANSI page, so the
+  // length decides before any conversion.  Where the page keeps ASCII the
+  // bytes are read as they are; otherwise their characters are, and fewer
+  // characters than bytes mean a character of two bytes, never part of a
+  // date.
   const std::size_t length = text.size();
   bool parsed = false;
   TextValue value;
@@ -360,8 +362,7 @@ CDateTime::CDateTime(const std::string& text)
       parsed = readText(bytes, length, value);
     } else {
       wchar_t wide[kMaxText];
-      codec::decodeAnsi(bytes, length, wide);
-      parsed = readText(wide, length, value);
+      parsed = codec::decodeAnsi(bytes, length, wide) == length && readText(wide, length, value);
     }
   }
   if (!parsed) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "os/Host.h"
@@ -21,6 +23,18 @@ namespace {
 // the policy is still "set once at start-up".
 std::atomic<bool> g_bLoggerEnabled{false};
 std::atomic<const char*> g_pLoggerName{nullptr};
+
+// The names given to setName.  A message may be reading one while another
+// is set, so none is ever freed; setting a name again reuses its copy.
+const char* keptName(const std::string& name) {
+  struct Names {
+    std::mutex mutex;
+    std::set<std::string> kept;
+  };
+  static Names* const names = new Names();
+  std::lock_guard<std::mutex> guard(names->mutex);
+  return names->kept.insert(name).first->c_str();
+}
 
 constexpr std::size_t kMessageBufferSize = 512;
 constexpr std::size_t kKeptOnTruncation = 508;
@@ -53,6 +67,10 @@ void ConsoleLogger::enableLog(bool enable, const char* name) {
   DISPLAY_LOGS = enable;
   g_bLoggerEnabled.store(enable);
   g_pLoggerName.store(name);
+}
+
+void ConsoleLogger::setName(const std::string& name) {
+  g_pLoggerName.store(keptName(name));
 }
 
 void ConsoleLogger::LogMessage(logger_message_type type, const char* format, ...) {

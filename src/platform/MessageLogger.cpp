@@ -18,13 +18,11 @@ SinkState& sinkState() {
   return *instance;
 }
 
-// One line, written with a single call so that messages of several threads
-// do not interleave.
-void writeToStandardError(const std::wstring& name, int level, const std::wstring& text) {
-  std::string line = qel::CWin32Helper::toUTF8(name);
-  line += '[';
-  line += std::to_string(level);
-  line += "]: ";
+// One line, "name: text" ("qelcore: text" without a name), written with a
+// single call so that messages of several threads do not interleave.
+void writeToStandardError(const std::wstring& name, const std::wstring& text) {
+  std::string line = name.empty() ? std::string("qelcore") : qel::CWin32Helper::toUTF8(name);
+  line += ": ";
   line += qel::CWin32Helper::toUTF8(text);
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
@@ -51,7 +49,7 @@ void MessageLogger::LogMessage(const wchar_t* message, ...) const {
   if (sink) {
     sink(_sName, _nLevel, text);
   } else {
-    writeToStandardError(_sName, _nLevel, text);
+    writeToStandardError(_sName, text);
   }
 }
 

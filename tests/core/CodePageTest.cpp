@@ -316,8 +316,8 @@ TEST_F(AnsiPage, Windows1252IsTheDefault) {
                                        CWin32Helper::s2ws(std::string("x\0\xC3\xA9", 4))}));
 }
 
-TEST_F(AnsiPage, SwitchesBetweenSingleBytePagesOnly) {
-  for (unsigned int page : {65001u, 65000u, 1200u, 932u, 12345u}) {
+TEST_F(AnsiPage, SwitchesBetweenSingleBytePages) {
+  for (unsigned int page : {65001u, 65000u, 1200u, 54936u, 51932u, 12345u}) {
     EXPECT_FALSE(CWin32Helper::setAnsiCodePage(page)) << page;
   }
   EXPECT_EQ(1252u, CWin32Helper::getAnsiCodePage());
@@ -337,21 +337,93 @@ TEST_F(AnsiPage, SwitchesBetweenSingleBytePagesOnly) {
   }
 }
 
-// ASCII is the same in both pages; the high byte is one page's or the
-// other's, never anything else.
+// Text of each double-byte page among ASCII (one character's second byte
+// is an ASCII one), alone, in a long text and before a NUL.
+TEST_F(AnsiPage, DoubleBytePagesRoundTripTheirCharactersAndReplaceTheRest) {
+  const std::tuple<unsigned int, std::string, std::wstring> cases[] = {
+      {932, hex("93fa967b82a0b1955c"), L"\u65E5\u672C\u3042\uFF71\u8868"},
+      {936, hex("d6d0cec481405c"), L"\u4E2D\u6587\u4E02\\"},
+      {949, hex("c7d1b1b98141"), L"\uD55C\uAD6D\uAC02"},
+      {950, hex("a4a4a4e5a55c"), L"\u4E2D\u6587\u529F"}};
+  for (const auto& [page, bytes, text] : cases) {
+    ASSERT_TRUE(CWin32Helper::setAnsiCodePage(page)) << page;
+    EXPECT_EQ(page, CWin32Helper::getAnsiCodePage());
+    const std::string mixed = "a" + bytes + "\\b~" + bytes;
+    const std::wstring wideMixed = L"a" + text + L"\\b~" + text;
+    EXPECT_EQ(wideMixed, CWin32Helper::fromANSI(mixed)) << page;
+    EXPECT_EQ(mixed, CWin32Helper::toAnsi(wideMixed)) << page;
+    EXPECT_EQ(wideMixed, CWin32Helper::s2ws(mixed + '\0' + bytes)) << page;
+    EXPECT_EQ(mixed, CWin32Helper::ws2s(wideMixed + L'\0' + text)) << page;
+    EXPECT_EQ(text, decodePage(bytes, 0)) << page;
+    std::string longBytes;
+    std::wstring longText;
+    for (std::size_t i = 0; i < 1000; ++i) {
+      longBytes += bytes + std::string(i % 3, 'x');
+      longText += text + std::wstring(i % 3, L'x');
+    }
+    EXPECT_EQ(longText, CWin32Helper::fromANSI(longBytes)) << page;
+    EXPECT_EQ(longBytes, CWin32Helper::toAnsi(longText)) << page;
+    // A lead byte at the end, one before a byte that ends no character (kept
+    // when it is ASCII), characters the page lacks.
+    const std::string lead = bytes.substr(0, 1);
+    EXPECT_EQ(text + R(1), CWin32Helper::fromANSI(bytes + lead)) << page;
+    EXPECT_EQ(R(1) + L" x" + R(2) + text,
+              CWin32Helper::fromANSI(lead + " x" + lead + hex("ff") + bytes))
+        << page;
+    EXPECT_EQ("a?" + bytes + "?????b",
+              CWin32Helper::toAnsi(L"a\u05D0" + text +
+                                   wide({0x1F600, 0xFFFD, 0xD800, 0x110000, 0xE0065}) + L"b"))
+        << page;
+  }
+  // 81 7C in 932 is U+FF0D, never U+2212; U+30A2 and U+30C2 are 83 41 and
+  // 83 61: only letters fold.
+  ASSERT_TRUE(CWin32Helper::setAnsiCodePage(932));
+  EXPECT_EQ("?\x81\x7C?", CWin32Helper::toAnsi(L"\u2212\uFF0D\u00A5"));
+  EXPECT_GT(0, CStringHelper::compareNoCase(L"\u30A2", L"\u30C2"));
+  EXPECT_EQ(0, CStringHelper::compareNoCase(L"\u30A2bC", L"\u30A2Bc"));
+  EXPECT_LT(0, CStringHelper::compareNoCase(L"\u30A2A", L"\u30A2_"));
+  // The single-byte page is back as it was.
+  ASSERT_TRUE(CWin32Helper::setAnsiCodePage(1252));
+  EXPECT_EQ(L"\u201C\u00FA\u2013{", CWin32Helper::fromANSI(hex("93fa967b")));
+  EXPECT_EQ("?\x93", CWin32Helper::toAnsi(L"\u65E5\u201C"));
+}
+
+// ASCII is the same in every page; the high byte is one page's or another's,
+// never anything else.
 TEST(CodePageConcurrency, ConversionsWhileThePageSwitches) {
   std::atomic<bool> stop{false};
   std::atomic<int> wrong{0};
   onThreads(3, [&](int t) {
     if (t == 2) {
-      for (int i = 0; i < 200; ++i) {
-        CWin32Helper::setAnsiCodePage(i % 2 == 0 ? 1251 : 1252);
+      for (int i = 0; i < 300; ++i) {
+        CWin32Helper::setAnsiCodePage(i % 3 == 0 ? 1251 : i % 3 == 1 ? 932 : 1252);
       }
       stop = true;
     }
     while (!stop.load()) {
       const std::wstring text = CWin32Helper::fromANSI("ok\xC0");
-      wrong += (text != L"ok\u00C0" && text != L"ok\u0410") || CWin32Helper::toAnsi(L"ok") != "ok";
+      wrong += (text != L"ok\u00C0" && text != L"ok\u0410" && text != L"ok\uFF80") ||
+               CWin32Helper::toAnsi(L"ok") != "ok";
+    }
+  });
+  EXPECT_TRUE(CWin32Helper::setAnsiCodePage(1252));
+  EXPECT_EQ(0, wrong.load());
+}
+
+// Threads converting in a double-byte page at once, bad bytes among the text.
+TEST(CodePageConcurrency, DoubleBytePageOnManyThreads) {
+  ASSERT_TRUE(CWin32Helper::setAnsiCodePage(932));
+  std::string bytes;
+  std::wstring text;
+  for (int i = 0; i < 200; ++i) {
+    bytes += hex("93fa967b") + std::string(i % 4, 'x') + hex("81") + " ";
+    text += L"\u65E5\u672C" + std::wstring(i % 4, L'x') + R(1) + L" ";
+  }
+  const std::string clean = CWin32Helper::toAnsi(text);
+  std::atomic<int> wrong{0};
+  onThreads(4, [&](int) {
+    for (int i = 0; i < 200; ++i) {
+      wrong += CWin32Helper::fromANSI(bytes) != text || CWin32Helper::toAnsi(text) != clean;
     }
   });
   EXPECT_TRUE(CWin32Helper::setAnsiCodePage(1252));

@@ -418,3 +418,14 @@ TEST(DateTimeText, FollowsAnAnsiPageThatIsNotAscii) {
   EXPECT_EQ(L"<nothing thrown>", message);
   EXPECT_EQ(at(2013, 3, 5), read);
 }
+
+// In a double-byte page a date is read from its characters: 82 54 is one,
+// a fullwidth five, and no digit.
+TEST(DateTimeText, FollowsADoubleByteAnsiPage) {
+  ASSERT_TRUE(qel::CWin32Helper::setAnsiCodePage(932));
+  const std::wstring plain = rejection("20130305T101500Z");
+  const std::wstring fullwidth = rejection("201303\x82\x54");
+  qel::CWin32Helper::setAnsiCodePage(1252);
+  EXPECT_EQ(L"<nothing thrown>", plain);
+  EXPECT_EQ(L"201303\uFF15", fullwidth);
+}

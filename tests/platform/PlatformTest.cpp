@@ -393,7 +393,30 @@ TEST_F(ConsoleLoggerTest, MessageLoggerWritesToTheSinkOrOneUtf8LinePerMessageToS
   MessageLogger(L"app", 1).LogMessage(L"50% %s d\u00f6ne");
   MessageLogger(nullptr, 2).LogMessage(L"");
   MessageLogger(L"app", 2).LogMessage(nullptr);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "app[1]: 50% %s d\xc3\xb6ne\n[2]: \n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "app: 50% %s d\xc3\xb6ne\nqelcore: \n");
+}
+
+// Lines on standard error start with the logger's name, "qelcore" without
+// one; setName keeps a copy and leaves the flags alone, enableLog's name
+// replaces it.
+TEST_F(ConsoleLoggerTest, StandardErrorLinesStartWithTheLoggerName) {
+  MessageLogger::SetSink(MessageLogger::Sink());
+  ::testing::internal::CaptureStderr();
+  ConsoleLogger::LogMessage(LOG_ERROR, "no name");
+  ConsoleLogger::enableLog(true, nullptr);
+  {
+    std::string name = "tool";
+    ConsoleLogger::setName(name);
+    name = "gone";
+  }
+  ConsoleLogger::LogMessage(LOG_INFO, "named %d", 1);
+  ConsoleLogger::setName("");
+  ConsoleLogger::LogMessage(LOG_ERROR, "empty");
+  ConsoleLogger::enableLog(false, "other");
+  ConsoleLogger::LogMessage(LOG_INFO, "held back");
+  ConsoleLogger::LogMessage(LOG_ERROR, "error");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "qelcore: no name\ntool: named 1\nqelcore: empty\nother: error\n");
 }
 
 }  // namespace

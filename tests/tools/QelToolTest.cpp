@@ -301,6 +301,36 @@ TEST_F(QelTool, EditingCommandsChangeTheFileOrLeaveItAsItWas) {
                                       "part.qel", "t.qel", "wrong.json"}));
 }
 
+// Names and values in double-byte pages: stored as the page's bytes,
+// printed as UTF-8, what the page lacks refused; JSON brings back the bytes.
+TEST_F(QelTool, DoubleByteCodePagesHoldTheirText) {
+  dir.writeFile("t.qel", kTree);
+  const std::string name = "\xe5\x90\x8d\xe5\x89\x8d";
+  const std::string value = "\xe6\x97\xa5\xe6\x9c\xac \xe8\xa1\xa8";
+  expectRows({
+      {("--codepage 932 set @t.qel 'user/" + name + "' '" + value + "'").c_str(), 0, "=", ""},
+      {("--codepage 932 get @t.qel user/" + name).c_str(), 0, ("=" + value + "\n").c_str(), ""},
+      {"--codepage 932 show @t.qel", 0, ("  " + name + " = " + value + "\n").c_str(), ""},
+      {"--codepage 932 set @t.qel user/k '\xed\x95\x9c'", 1, "",
+       "\"\xed\x95\x9c\" (U+D55C) cannot be stored in code page 932"},
+      {"--codepage 949 set @t.qel user/k '\xed\x95\x9c'", 0, "=", ""},
+      {"--codepage 949 get @t.qel user/k", 0, "=\xed\x95\x9c\n", ""},
+      {"--codepage 54936 show @t.qel", 2, "", "unsupported code page 54936"},
+  });
+  const std::string bytes = dir.readFile("t.qel");
+  EXPECT_NE(bytes.find("07004\x96\xbc\x91\x4f"
+                       "07007\x93\xfa\x96\x7b \x95\x5c"
+                       "00\n"),
+            std::string::npos);
+  EXPECT_NE(bytes.find("07001k07002\xc7\xd1"
+                       "00\n"),
+            std::string::npos);
+  ASSERT_EQ(run("--codepage 932 export @t.qel -o @out.json").status, 0);
+  EXPECT_NE(dir.readFile("out.json").find("\"" + value + "\""), std::string::npos);
+  ASSERT_EQ(run("--codepage 932 import @out.json @back.qel").status, 0);
+  EXPECT_EQ(dir.readFile("back.qel"), bytes);
+}
+
 TEST_F(QelTool, DeepTreesPrintButDoNotBecomeJson) {
   // Deep enough that walking it by recursion would exhaust the stack.
   dir.writeFile("deeper.qel", deepTree(300000));

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   unsigned int codePage = 0;
   app.add_option("--codepage", codePage,
-                 "ANSI code page of the names and values in archives (e.g. 1252)")
+                 "ANSI code page of the names and values in archives: a single-byte page such as "
+                 "1252 or 1251, or 932, 936, 949 or 950")
       ->check(CLI::PositiveNumber);
   double waitSeconds = 10;
   app.add_option("--wait", waitSeconds,

@@ -17,10 +17,11 @@ namespace qel {
 #endif
 
 // Conversions between wide strings (one Unicode code point per wchar_t) and
-// narrow strings in a code page.  The codecs are the library's own and do not
-// depend on the locale: UTF-8 (65001), UTF-7 (65000) and the ANSI page (0),
-// which is a single-byte page, Windows-1252 unless setAnsiCodePage chose
-// another.  Malformed input is replaced (U+FFFD, '?'), never rejected.
+// narrow strings in a code page.  The codecs do not depend on the locale:
+// UTF-8 (65001), UTF-7 (65000) and the ANSI page (0), which is
+// Windows-1252 unless setAnsiCodePage chose another single-byte page or a
+// double-byte one (converted through the C library's iconv).  Malformed
+// input is replaced (U+FFFD, '?'), never rejected.
 class QEL_API CWin32Helper {
  public:
   // ANSI, stopping at the first NUL.
@@ -38,9 +39,10 @@ class QEL_API CWin32Helper {
   static std::wstring fromBytes(const unsigned char* bytes, unsigned int offset,
                                 unsigned int length, unsigned int codePage);
 
-  // Selects the single-byte page that code page 0 means, for example 1252 or
-  // 1251.  Returns false, changing nothing, for a page that is unknown or is
-  // not a single-byte page.
+  // Selects the page that code page 0 means: a single-byte page, for example
+  // 1252 or 1251, or one of the double-byte pages 932 (Japanese), 936
+  // (simplified Chinese), 949 (Korean) and 950 (traditional Chinese).
+  // Returns false, changing nothing, for any other page.
   static bool setAnsiCodePage(unsigned int codePage);
   static unsigned int getAnsiCodePage();
 };

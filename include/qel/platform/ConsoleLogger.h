@@ -1,6 +1,8 @@
 #ifndef QEL_PLATFORM_CONSOLELOGGER_H_
 #define QEL_PLATFORM_CONSOLELOGGER_H_
 
+#include <string>
+
 #include "qel/core/Export.h"
 #include "qel/core/StringHelper.h"
 
@@ -24,6 +26,8 @@ class QEL_API ConsoleLogger {
   // pointer name (not a copy): the text must stay alive while logging may
   // happen.  DISPLAY_ERROR_LOGS is left as it is.
   static void enableLog(bool enable, const char* name);
+  // Names the logger with a copy of name (empty: "qelcore" on standard error); flags unchanged.
+  static void setName(const std::string& name);
 
   // Expands format printf-style into 512 bytes.  An expansion of 512
   // characters or more is cut to its first 508 followed by "..."; otherwise

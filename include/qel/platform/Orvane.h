@@ -43,8 +43,9 @@ class QEL_API DeviceUtils {
 };
 
 // Delivers one message under a name and a level (1 error, 2 information).
-// By default each message is one line on standard error, "name[level]: text",
-// written as UTF-8; the text is never expanded as a format.
+// By default each message is one line on standard error, "name: text"
+// ("qelcore: text" for an empty name), written as UTF-8; the text is never
+// expanded as a format.
 class QEL_API MessageLogger {
  public:
   using Sink = std::function<void(const std::wstring& name, int level, const std::wstring& text)>;
