@@ -1,7 +1,9 @@
 // show, check, records, export, import, get and set: the commands that read
 // or write settings archives.
 
+#include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "Commands.h"
@@ -155,6 +157,82 @@ int cmdSet(const std::string& path, const std::string& componentPath, const std:
   const FileProgress progress(path, fileSize(path));
   qel::CTreeFile::update(toFile(path), edit, writeOptions().lockWaitMilliseconds, storeFlags());
   return kExitOk;
+}
+
+namespace {
+
+struct ArchiveArguments {
+  std::string file;
+  std::string other;
+  std::string output;
+  std::string value;
+  bool json = false;
+};
+
+}  // namespace
+
+void registerArchiveCommands(CLI::App& app, CommandTable& table) {
+  auto a = std::make_shared<ArchiveArguments>();
+
+  CLI::App* show = app.add_subcommand(
+      "show", "Print the component tree as an indented outline ([composite], name = value)");
+  show->add_option("FILE", a->file, "settings archive")->required();
+  show->add_flag("--json", a->json, "print the tree as JSON instead");
+  table.add(show, [a] {
+    namedFiles() = {a->file};
+    return cmdShow(a->file, a->json);
+  });
+
+  CLI::App* check =
+      app.add_subcommand("check", "Exit 0 when FILE loads as a component tree, 1 otherwise");
+  check->add_option("FILE", a->file, "settings archive")->required();
+  table.add(check, [a] {
+    namedFiles() = {a->file};
+    return cmdCheck(a->file);
+  });
+
+  CLI::App* records = app.add_subcommand(
+      "records", "List every record of any archive: offset, length, fields and their values");
+  records->add_option("FILE", a->file, "archive")->required();
+  table.add(records, [a] {
+    namedFiles() = {a->file};
+    return cmdRecords(a->file);
+  });
+
+  CLI::App* exportCmd = app.add_subcommand("export", "Write the component tree as JSON");
+  exportCmd->add_option("FILE", a->file, "settings archive")->required();
+  exportCmd->add_option("-o,--output", a->output, "output file (standard output by default)");
+  table.add(exportCmd, [a] {
+    namedFiles() = {a->file, a->output};
+    return cmdExport(a->file, a->output);
+  });
+
+  CLI::App* importCmd =
+      app.add_subcommand("import", "Store the tree of an exported JSON document into FILE");
+  importCmd->add_option("JSON", a->other, "JSON document made by export")->required();
+  importCmd->add_option("FILE", a->file, "settings archive to write")->required();
+  table.add(importCmd, [a] {
+    namedFiles() = {a->file, a->other};
+    return cmdImport(a->other, a->file);
+  });
+
+  CLI::App* get = app.add_subcommand("get", "Print the value at a slash-separated PATH");
+  get->add_option("FILE", a->file, "settings archive")->required();
+  get->add_option("PATH", a->other, "path such as network/proxy/host")->required();
+  table.add(get, [a] {
+    namedFiles() = {a->file};
+    return cmdGet(a->file, a->other);
+  });
+
+  CLI::App* set = app.add_subcommand(
+      "set", "Set the text value at PATH (missing composites are created) and store FILE");
+  set->add_option("FILE", a->file, "settings archive")->required();
+  set->add_option("PATH", a->other, "path such as network/proxy/host")->required();
+  set->add_option("VALUE", a->value, "new value (UTF-8)")->required();
+  table.add(set, [a] {
+    namedFiles() = {a->file};
+    return cmdSet(a->file, a->other, a->value);
+  });
 }
 
 }  // namespace qeltool

@@ -1,8 +1,10 @@
 // encode, decode and md5: the value cipher and file digests.
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "Commands.h"
@@ -128,6 +130,30 @@ int cmdMd5(const std::vector<std::string>& files) {
     }
   }
   return status;
+}
+
+void registerCipherCommands(CLI::App& app, CommandTable& table) {
+  auto cipher = std::make_shared<CipherOptions>();
+  auto addCipher = [&cipher](CLI::App* command) {
+    CLI::Option* key = command->add_option("--key", cipher->key, "key text");
+    CLI::Option* keyHex = command->add_option("--key-hex", cipher->keyHex, "key in hexadecimal");
+    key->excludes(keyHex);
+    command->add_option("--iv", cipher->iv, "initial vector, 16 hexadecimal digits (default 0)");
+    command->add_option("VALUE", cipher->value, "value")->required();
+  };
+  CLI::App* encode =
+      app.add_subcommand("encode", "Encipher VALUE (Blowfish CBC) and print it as hexadecimal");
+  addCipher(encode);
+  table.add(encode, [cipher] { return cmdEncode(*cipher); });
+  CLI::App* decode = app.add_subcommand("decode", "Decipher a hexadecimal VALUE made by encode");
+  addCipher(decode);
+  table.add(decode, [cipher] { return cmdDecode(*cipher); });
+
+  auto files = std::make_shared<std::vector<std::string>>();
+  CLI::App* md5 = app.add_subcommand(
+      "md5", "Print MD5 digests in md5sum format (standard input for none or -)");
+  md5->add_option("FILE", *files, "files");
+  table.add(md5, [files] { return cmdMd5(*files); });
 }
 
 }  // namespace qeltool

@@ -81,6 +81,11 @@ std::uint64_t fileSize(const std::string& path) {
   return fileStamp(path).nSize;
 }
 
+std::vector<std::string>& namedFiles() {
+  static std::vector<std::string> files;
+  return files;
+}
+
 WriteOptions& writeOptions() {
   static WriteOptions options;
   return options;

@@ -90,6 +90,10 @@ class EditLock {
   qel::SmartPtr<qel::CFileDescriptor> _lock;
 };
 
+// The files the chosen command names, in the order its arguments name them,
+// for messages; each command's runner sets them.
+std::vector<std::string>& namedFiles();
+
 // The library's message for the user: the absolute paths the library
 // reports are given back as the user spelled them (one of files), and a
 // message that names none of them is put after the first.

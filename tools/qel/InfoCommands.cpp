@@ -1,7 +1,9 @@
 // date and device: what the library knows of dates and of this machine.
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "Commands.h"
 #include "Common.h"
@@ -60,6 +62,16 @@ int cmdDate(const std::string& text) {
               << dateOnly.toByteString(false) << "\n";
   }
   return kExitOk;
+}
+
+void registerInfoCommands(CLI::App& app, CommandTable& table) {
+  CLI::App* device = app.add_subcommand("device", "Print the device facts and keys");
+  table.add(device, [] { return cmdDevice(); });
+  auto text = std::make_shared<std::string>();
+  CLI::App* date = app.add_subcommand(
+      "date", "Print the fields, Julian day, day of week and text forms of a date");
+  date->add_option("TEXT", *text, "a date text such as 20130305T101500Z, or now")->required();
+  table.add(date, [text] { return cmdDate(*text); });
 }
 
 }  // namespace qeltool

@@ -16,6 +16,19 @@
 
 using namespace qeltool;
 
+namespace qeltool {
+
+const std::function<int()>* CommandTable::chosen() const {
+  for (const auto& command : _commands) {
+    if (*command.first) {
+      return &command.second;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace qeltool
+
 int main(int argc, char** argv) {
   // The library's own error log would only repeat what qel reports.
   qel::DISPLAY_ERROR_LOGS = false;
@@ -41,68 +54,10 @@ int main(int argc, char** argv) {
                "store text that the code page cannot hold with its replacement characters "
                "(reported on standard error) instead of refusing it");
 
-  std::string file;
-  std::string other;
-  std::string output;
-  std::string value;
-  bool json = false;
-
-  CLI::App* show = app.add_subcommand(
-      "show", "Print the component tree as an indented outline ([composite], name = value)");
-  show->add_option("FILE", file, "settings archive")->required();
-  show->add_flag("--json", json, "print the tree as JSON instead");
-
-  CLI::App* check =
-      app.add_subcommand("check", "Exit 0 when FILE loads as a component tree, 1 otherwise");
-  check->add_option("FILE", file, "settings archive")->required();
-
-  CLI::App* records = app.add_subcommand(
-      "records", "List every record of any archive: offset, length, fields and their values");
-  records->add_option("FILE", file, "archive")->required();
-
-  CLI::App* exportCmd = app.add_subcommand("export", "Write the component tree as JSON");
-  exportCmd->add_option("FILE", file, "settings archive")->required();
-  exportCmd->add_option("-o,--output", output, "output file (standard output by default)");
-
-  CLI::App* importCmd =
-      app.add_subcommand("import", "Store the tree of an exported JSON document into FILE");
-  importCmd->add_option("JSON", other, "JSON document made by export")->required();
-  importCmd->add_option("FILE", file, "settings archive to write")->required();
-
-  CLI::App* get = app.add_subcommand("get", "Print the value at a slash-separated PATH");
-  get->add_option("FILE", file, "settings archive")->required();
-  get->add_option("PATH", other, "path such as network/proxy/host")->required();
-
-  CLI::App* set = app.add_subcommand(
-      "set", "Set the text value at PATH (missing composites are created) and store FILE");
-  set->add_option("FILE", file, "settings archive")->required();
-  set->add_option("PATH", other, "path such as network/proxy/host")->required();
-  set->add_option("VALUE", value, "new value (UTF-8)")->required();
-
-  CipherOptions cipher;
-  auto addCipher = [&cipher](CLI::App* command) {
-    CLI::Option* key = command->add_option("--key", cipher.key, "key text");
-    CLI::Option* keyHex = command->add_option("--key-hex", cipher.keyHex, "key in hexadecimal");
-    key->excludes(keyHex);
-    command->add_option("--iv", cipher.iv, "initial vector, 16 hexadecimal digits (default 0)");
-    command->add_option("VALUE", cipher.value, "value")->required();
-  };
-  CLI::App* encode =
-      app.add_subcommand("encode", "Encipher VALUE (Blowfish CBC) and print it as hexadecimal");
-  addCipher(encode);
-  CLI::App* decode = app.add_subcommand("decode", "Decipher a hexadecimal VALUE made by encode");
-  addCipher(decode);
-
-  std::vector<std::string> md5Files;
-  CLI::App* md5 = app.add_subcommand(
-      "md5", "Print MD5 digests in md5sum format (standard input for none or -)");
-  md5->add_option("FILE", md5Files, "files");
-
-  CLI::App* device = app.add_subcommand("device", "Print the device facts and keys");
-  std::string dateText;
-  CLI::App* date = app.add_subcommand(
-      "date", "Print the fields, Julian day, day of week and text forms of a date");
-  date->add_option("TEXT", dateText, "a date text such as 20130305T101500Z, or now")->required();
+  CommandTable commands;
+  registerArchiveCommands(app, commands);
+  registerCipherCommands(app, commands);
+  registerInfoCommands(app, commands);
 
   try {
     app.parse(argc, argv);
@@ -123,30 +78,9 @@ int main(int argc, char** argv) {
       std::cerr << "qel: unsupported code page " << codePage << "\n";
       return kExitUsage;
     }
-    if (*show)
-      return cmdShow(file, json);
-    if (*check)
-      return cmdCheck(file);
-    if (*records)
-      return cmdRecords(file);
-    if (*exportCmd)
-      return cmdExport(file, output);
-    if (*importCmd)
-      return cmdImport(other, file);
-    if (*get)
-      return cmdGet(file, other);
-    if (*set)
-      return cmdSet(file, other, value);
-    if (*encode)
-      return cmdEncode(cipher);
-    if (*decode)
-      return cmdDecode(cipher);
-    if (*md5)
-      return cmdMd5(md5Files);
-    if (*device)
-      return cmdDevice();
-    if (*date)
-      return cmdDate(dateText);
+    if (const auto* run = commands.chosen()) {
+      return (*run)();
+    }
   } catch (const UsageError& e) {
     std::cerr << "qel: " << e.what() << "\n";
     return kExitUsage;
@@ -154,10 +88,12 @@ int main(int argc, char** argv) {
     std::cerr << "qel: " << e.what() << "\n";
     return kExitFailure;
   } catch (const qel::CException& e) {
-    std::cerr << "qel: " << userMessage(e.getMessage(), {file, other, output}) << "\n";
+    std::cerr << "qel: " << userMessage(e.getMessage(), namedFiles()) << "\n";
     return kExitFailure;
   } catch (const std::exception& e) {
-    std::cerr << "qel: " << (file.empty() ? std::string() : file + ": ") << e.what() << "\n";
+    const std::vector<std::string>& files = namedFiles();
+    std::cerr << "qel: " << (files.empty() ? std::string() : files.front() + ": ") << e.what()
+              << "\n";
     return kExitFailure;
   }
   return kExitUsage;
