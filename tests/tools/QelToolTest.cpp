@@ -65,8 +65,8 @@ TEST_F(QelTool, ReadingCommands) {
       {"show --json @t.qel", 0,
        "\"format\": \"qel-tree\"|\"base64\": \"AQIKfw==\"|\"value\": \"red\"", ""},
       {"check EXAMPLE", 0, "OK, 15 components", ""},
-      {"check @trunc.qel", 1, "", "RET_END_OF_DATA at record 2, byte offset 23"},
-      {"check @noend.qel", 1, "", "RET_END_OF_DATA"},
+      {"check @trunc.qel", 1, "", "truncated at record 2, byte offset 23"},
+      {"check @noend.qel", 1, "", "truncated"},
       {"check @extra.qel", 1, "", "extra.qel"},
       {"records @t.qel", 0,
        "record 1 offset 0 length 18 fields 2\n  field 1: short 2\n  field 2: string \"user\"\n"
@@ -76,15 +76,16 @@ TEST_F(QelTool, ReadingCommands) {
        ""},
       {"records @bad.qel", 1,
        "=record 1 offset 0 length 18 fields 2\n  field 1: short 2\n  field 2: string \"user\"\n",
-       "bad.qel: malformed record 2 at byte offset 23: RET_BAD_FORMAT"},
+       "bad.qel: malformed record 2 at byte offset 23: the record's length, field count or a "
+       "separator is damaged"},
       {"records @cut.qel", 1,
        "=record 1 offset 0 length 16 fields 2\n  field 1: integer 0\n  field 2: string \"12\"\n",
-       "malformed record 2 at byte offset 21: RET_END_OF_DATA"},
+       "malformed record 2 at byte offset 21: the file ends inside the record"},
       {"records @five.qel", 0,
        "=record 1 offset 0 length 16 fields 5 (2 present)\n  field 1: integer 0\n  field 2: "
        "string \"12\"\n",
        ""},
-      {"records @junk.qel", 1, "", "junk.qel: malformed record 1 at byte offset 0: RET_BAD_FORMAT"},
+      {"records @junk.qel", 1, "", "junk.qel: malformed record 1 at byte offset 0: the record's"},
       {"get EXAMPLE network/proxy/host", 0, "=proxy.example.org\n", ""},
       {"get EXAMPLE user/name", 0, "=Zo\xc3\xab\n", ""},
       {"get EXAMPLE network/nothing", 1, "", "settings.qel: no component at network/nothing"},
@@ -115,7 +116,7 @@ TEST_F(QelTool, ReadingCommands) {
       {"records @sub", 1, "", "@sub: is a directory, not a settings archive"},
       {"check @empty.qel", 1, "", "@empty.qel: empty file, not a settings"},
       {"show @junk.qel", 1, "",
-       "@junk.qel: not a valid component tree: RET_BAD_FORMAT at record 1, byte offset 0"},
+       "@junk.qel: not a valid component tree: malformed at record 1, byte offset 0"},
   });
 }
 
@@ -226,7 +227,8 @@ TEST_F(QelTool, DeepTreesPrintButDoNotBecomeJson) {
   // Deep enough that walking it by recursion would exhaust the stack.
   dir.writeFile("deeper.qel", deepTree(300000));
   dir.writeFile("deep.qel", deepTree(3000));
-  const std::string indented = "\n" + std::string(6000, ' ') + "name = Ann\n";
+  // Indented 64 levels deep at most, and then numbered.
+  const std::string indented = "\n" + std::string(128, ' ') + "(depth 3000) name = Ann\n";
   expectRows(
       {{"check @deeper.qel", 0, "=@deeper.qel: OK, 300001 components\n", ""},
        {"show @deep.qel", 0, indented.c_str(), ""},

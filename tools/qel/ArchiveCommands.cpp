@@ -46,39 +46,109 @@ void loadTreeWithProgress(const std::string& path, qel::CComposite& root) {
 }  // namespace
 
 int cmdShow(const std::string& path, bool json) {
+  const InputFile input(path);
   qel::CComposite root;
-  loadTreeWithProgress(path, root);
+  loadTreeWithProgress(input.path(), root);
   if (json) {
-    std::cout << treeToJson(root, path).dump(2) << "\n";
+    std::cout << treeToJson(root, input.name()).dump(2, ' ', false, Json::error_handler_t::replace)
+              << "\n";
   } else {
     printOutline(root, std::cout);
   }
+  finishStandardOutput();
   return kExitOk;
 }
 
-int cmdCheck(const std::string& path) {
+int cmdCheck(const std::string& path, bool strict, bool json) {
+  const InputFile input(path);
   qel::CComposite root;
-  loadTreeWithProgress(path, root);
-  std::cout << path << ": OK, " << countComponents(root) << " components\n";
+  try {
+    if (strict) {
+      requireReadableFile(input.path());
+      const std::string deviation = framingDeviation(readWholeFile(input.path()));
+      if (!deviation.empty()) {
+        throw Failure(input.name(), "not a strictly framed archive: " + deviation);
+      }
+    }
+    loadTreeWithProgress(input.path(), root);
+  } catch (const Failure& e) {
+    if (json) {
+      Json report = {{"file", input.name()}, {"ok", false}, {"error", e.what()}};
+      std::cout << report.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+      finishStandardOutput();
+    }
+    throw;
+  }
+  const std::size_t components = countComponents(root);
+  if (json) {
+    Json report = {{"file", input.name()}, {"ok", true}, {"components", components}};
+    std::cout << report.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  } else {
+    std::cout << input.name() << ": OK, " << components << " components\n";
+  }
+  finishStandardOutput();
   return kExitOk;
 }
 
-int cmdRecords(const std::string& path) {
-  walkRecords(path, &std::cout);
+int cmdRecords(const std::string& path, bool json) {
+  const InputFile input(path);
+  if (!json) {
+    walkRecords(input.path(), &std::cout);
+    finishStandardOutput();
+    return kExitOk;
+  }
+  Json records = Json::array();
+  auto each = [&records](const RecordEntry& entry) {
+    Json fields = Json::array();
+    for (const auto& field : entry.fields) {
+      const std::string& value = field.second;
+      Json item = {{"type", fieldTypeName(field.first)}};
+      if (field.first == qel::CArchive::FIELD_DATA) {
+        item["hex"] = qel::toHex(reinterpret_cast<const unsigned char*>(value.data()),
+                                 static_cast<unsigned int>(value.size()));
+      } else {
+        item["value"] =
+            field.first == qel::CArchive::FIELD_STRING ? qel::tree::toUtf8(value) : value;
+      }
+      fields.push_back(std::move(item));
+    }
+    records.push_back({{"record", entry.number},
+                       {"offset", entry.offset},
+                       {"length", entry.length},
+                       {"declaredFields", entry.declaredFields},
+                       {"fields", std::move(fields)}});
+  };
+  Json report = {{"file", input.name()}};
+  try {
+    walkRecords(input.path(), nullptr, each);
+  } catch (const Failure& e) {
+    report["records"] = std::move(records);
+    report["error"] = e.what();
+    std::cout << report.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    finishStandardOutput();
+    throw;
+  }
+  report["records"] = std::move(records);
+  std::cout << report.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  finishStandardOutput();
   return kExitOk;
 }
 
 int cmdExport(const std::string& path, const std::string& output) {
+  const InputFile input(path);
   qel::CComposite root;
-  loadTreeWithProgress(path, root);
-  writeOutput(output.empty() ? "-" : output, treeToJson(root, path).dump(2) + "\n");
+  loadTreeWithProgress(input.path(), root);
+  writeOutput(
+      output.empty() ? "-" : output,
+      treeToJson(root, input.name()).dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
   return kExitOk;
 }
 
 int cmdImport(const std::string& jsonPath, const std::string& path) {
-  requireReadableFile(jsonPath);
+  const InputFile input(jsonPath);
+  requireReadableFile(input.path());
   Json document;
-  const std::string text = readWholeFile(jsonPath);
+  const std::string text = readWholeFile(input.path());
   try {
     document = Json::parse(text);
   } catch (const Json::parse_error& e) {
@@ -86,6 +156,10 @@ int cmdImport(const std::string& jsonPath, const std::string& path) {
   }
   qel::CComposite root;
   jsonToTree(document, root, jsonPath);
+  if (path == "-") {
+    storeTreeToStandardOutput(root);
+    return kExitOk;
+  }
   // The whole file is replaced, but not in the middle of another's edit.
   const EditLock lock(path);
   qel::CTreeFile::store(toFile(path), root, storeFlags());
@@ -93,8 +167,9 @@ int cmdImport(const std::string& jsonPath, const std::string& path) {
 }
 
 int cmdGet(const std::string& path, const std::string& componentPath) {
+  const InputFile input(path);
   qel::CComposite root;
-  loadTreeWithProgress(path, root);
+  loadTreeWithProgress(input.path(), root);
   qel::CBaseComponent* current = &root;
   for (const std::string& part : splitPath(componentPath, path)) {
     if (!current->isComposite()) {
@@ -167,6 +242,7 @@ struct ArchiveArguments {
   std::string output;
   std::string value;
   bool json = false;
+  bool strict = false;
 };
 
 }  // namespace
@@ -176,7 +252,7 @@ void registerArchiveCommands(CLI::App& app, CommandTable& table) {
 
   CLI::App* show = app.add_subcommand(
       "show", "Print the component tree as an indented outline ([composite], name = value)");
-  show->add_option("FILE", a->file, "settings archive")->required();
+  show->add_option("FILE", a->file, "settings archive (- for standard input)")->required();
   show->add_flag("--json", a->json, "print the tree as JSON instead");
   table.add(show, [a] {
     namedFiles() = {a->file};
@@ -185,22 +261,27 @@ void registerArchiveCommands(CLI::App& app, CommandTable& table) {
 
   CLI::App* check =
       app.add_subcommand("check", "Exit 0 when FILE loads as a component tree, 1 otherwise");
-  check->add_option("FILE", a->file, "settings archive")->required();
+  check->add_option("FILE", a->file, "settings archive (- for standard input)")->required();
+  check->add_flag("--strict", a->strict,
+                  "also verify every record's framing: separators, closing separator, field "
+                  "count");
+  check->add_flag("--json", a->json, "print the result as JSON");
   table.add(check, [a] {
     namedFiles() = {a->file};
-    return cmdCheck(a->file);
+    return cmdCheck(a->file, a->strict, a->json);
   });
 
   CLI::App* records = app.add_subcommand(
       "records", "List every record of any archive: offset, length, fields and their values");
-  records->add_option("FILE", a->file, "archive")->required();
+  records->add_option("FILE", a->file, "archive (- for standard input)")->required();
+  records->add_flag("--json", a->json, "print the records as JSON");
   table.add(records, [a] {
     namedFiles() = {a->file};
-    return cmdRecords(a->file);
+    return cmdRecords(a->file, a->json);
   });
 
   CLI::App* exportCmd = app.add_subcommand("export", "Write the component tree as JSON");
-  exportCmd->add_option("FILE", a->file, "settings archive")->required();
+  exportCmd->add_option("FILE", a->file, "settings archive (- for standard input)")->required();
   exportCmd->add_option("-o,--output", a->output, "output file (standard output by default)");
   table.add(exportCmd, [a] {
     namedFiles() = {a->file, a->output};
@@ -209,8 +290,10 @@ void registerArchiveCommands(CLI::App& app, CommandTable& table) {
 
   CLI::App* importCmd =
       app.add_subcommand("import", "Store the tree of an exported JSON document into FILE");
-  importCmd->add_option("JSON", a->other, "JSON document made by export")->required();
-  importCmd->add_option("FILE", a->file, "settings archive to write")->required();
+  importCmd->add_option("JSON", a->other, "JSON document made by export (- for standard input)")
+      ->required();
+  importCmd->add_option("FILE", a->file, "settings archive to write (- for standard output)")
+      ->required();
   table.add(importCmd, [a] {
     namedFiles() = {a->file, a->other};
     return cmdImport(a->other, a->file);

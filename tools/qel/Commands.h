@@ -31,14 +31,17 @@ class CommandTable {
 
 // show, check, records, export, import, get, set (ArchiveCommands.cpp).
 void registerArchiveCommands(CLI::App& app, CommandTable& table);
+// repair (RepairCommand.cpp).
+void registerRepairCommands(CLI::App& app, CommandTable& table);
+int cmdRepair(const std::string& path, const std::string& output, bool inPlace);
 // encode, decode, md5 (CipherCommands.cpp).
 void registerCipherCommands(CLI::App& app, CommandTable& table);
 // device, date (InfoCommands.cpp).
 void registerInfoCommands(CLI::App& app, CommandTable& table);
 
 int cmdShow(const std::string& path, bool json);
-int cmdCheck(const std::string& path);
-int cmdRecords(const std::string& path);
+int cmdCheck(const std::string& path, bool strict, bool json);
+int cmdRecords(const std::string& path, bool json);
 int cmdExport(const std::string& path, const std::string& output);
 int cmdImport(const std::string& jsonPath, const std::string& path);
 int cmdGet(const std::string& path, const std::string& componentPath);

@@ -1,10 +1,17 @@
 #include "Common.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <streambuf>
+#include <utility>
 
 #include "TextForms.h"
 #include "qel/archive/Tree.h"
@@ -81,6 +88,207 @@ std::uint64_t fileSize(const std::string& path) {
   return fileStamp(path).nSize;
 }
 
+namespace {
+
+// The temporary copies of inputs made in this run (as opened and as the
+// library spells them), with the names their messages are to give.
+std::vector<std::pair<std::string, std::string>>& copiedInputs() {
+  static std::vector<std::pair<std::string, std::string>> copies;
+  return copies;
+}
+
+std::string temporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+// Writes count bytes to fd whole; false with errno set on a failure.
+bool writeAll(int fd, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t wrote = ::write(fd, bytes, count);
+    if (wrote < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    bytes += wrote;
+    count -= static_cast<std::size_t>(wrote);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string displayName(const std::string& argument) {
+  return argument == "-" ? "standard input" : argument;
+}
+
+InputFile::InputFile(const std::string& argument) : _path(argument), _name(displayName(argument)) {
+  int in = -1;
+  if (argument == "-") {
+    in = STDIN_FILENO;
+  } else {
+    struct stat status {};
+    if (::stat(argument.c_str(), &status) != 0 || S_ISREG(status.st_mode) ||
+        S_ISDIR(status.st_mode)) {
+      return;
+    }
+    in = ::open(argument.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+      throw Failure(_name, std::strerror(errno));
+    }
+  }
+  std::string temporary = temporaryDirectory() + "/qel-input-XXXXXX";
+  const int out = ::mkstemp(&temporary[0]);
+  if (out < 0) {
+    const int error = errno;
+    if (in != STDIN_FILENO) {
+      ::close(in);
+    }
+    throw Failure(temporaryDirectory(),
+                  std::string("cannot hold a copy of ") + _name + ": " + std::strerror(error));
+  }
+  _path = temporary;
+  _copied = true;
+  copiedInputs().emplace_back(qel::CWin32Helper::toUTF8(toFile(_path).getPath()), _name);
+  copiedInputs().emplace_back(_path, _name);
+  std::vector<char> block(1 << 16);
+  std::string failure;
+  for (;;) {
+    const ssize_t got = ::read(in, block.data(), block.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      failure = _name + ": " + std::strerror(errno);
+      break;
+    }
+    if (got == 0) {
+      break;
+    }
+    if (!writeAll(out, block.data(), static_cast<std::size_t>(got))) {
+      failure =
+          temporaryDirectory() + ": cannot hold a copy of " + _name + ": " + std::strerror(errno);
+      break;
+    }
+  }
+  if (in != STDIN_FILENO) {
+    ::close(in);
+  }
+  ::close(out);
+  if (!failure.empty()) {
+    throw Failure("", failure);
+  }
+}
+
+InputFile::~InputFile() {
+  if (_copied) {
+    ::unlink(_path.c_str());
+  }
+}
+
+namespace {
+
+// std::cout's buffer: writes to file descriptor 1 and keeps the reason of
+// the first write that failed, which later calls would lose from errno.
+class OutputBuffer : public std::streambuf {
+ public:
+  OutputBuffer() { setp(_bytes, _bytes + sizeof _bytes); }
+  int error() const { return _error; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (sync() != 0) {
+      return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  int sync() override {
+    const std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+    setp(_bytes, _bytes + sizeof _bytes);
+    if (_error != 0) {
+      return -1;
+    }
+    if (!writeAll(STDOUT_FILENO, _bytes, count)) {
+      _error = errno != 0 ? errno : EIO;
+      return -1;
+    }
+    return 0;
+  }
+
+ private:
+  char _bytes[1 << 16];
+  int _error = 0;
+};
+
+// Never destroyed: std::cout is flushed into it at the process's exit.
+OutputBuffer& outputBuffer() {
+  static auto* buffer = new OutputBuffer;
+  return *buffer;
+}
+
+}  // namespace
+
+void useOutputBuffer() {
+  std::cout.rdbuf(&outputBuffer());
+}
+
+void finishStandardOutput() {
+  std::cout.flush();
+  errno = 0;
+  int error = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    error = errno != 0 ? errno : EIO;
+    std::clearerr(stdout);
+  }
+  if (std::cout.rdbuf() == &outputBuffer() && outputBuffer().error() != 0) {
+    error = outputBuffer().error();
+  } else if (!std::cout && error == 0) {
+    error = EIO;
+  }
+  if (error != 0) {
+    std::cout.clear();
+    throw Failure("standard output", std::strerror(error));
+  }
+}
+
+void storeTreeToStandardOutput(qel::CComposite& root) {
+  std::string dir = temporaryDirectory() + "/qel-output-XXXXXX";
+  if (::mkdtemp(&dir[0]) == nullptr) {
+    throw Failure(temporaryDirectory(),
+                  std::string("cannot hold the archive to write: ") + std::strerror(errno));
+  }
+  const std::string file = dir + "/archive";
+  std::string bytes;
+  try {
+    qel::CTreeFile::store(toFile(file), root, 0);
+    bytes = readWholeFile(file);
+  } catch (...) {
+    ::unlink(file.c_str());
+    ::rmdir(dir.c_str());
+    throw;
+  }
+  ::unlink(file.c_str());
+  ::rmdir(dir.c_str());
+  writeOutput("-", bytes);
+}
+
+std::string withInputNames(std::string text) {
+  for (const auto& copy : copiedInputs()) {
+    for (std::size_t at = text.find(copy.first); at != std::string::npos;
+         at = text.find(copy.first, at + copy.second.size())) {
+      text.replace(at, copy.first.size(), copy.second);
+    }
+  }
+  return text;
+}
+
 std::vector<std::string>& namedFiles() {
   static std::vector<std::string> files;
   return files;
@@ -120,6 +328,7 @@ int storeFlags() {
 
 void writeOutput(const std::string& path, const std::string& text) {
   if (path == "-") {
+    std::cout.flush();
     errno = 0;
     const bool written =
         std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
@@ -153,7 +362,7 @@ EditLock::~EditLock() {
 }
 
 std::string userMessage(const std::wstring& message, const std::vector<std::string>& files) {
-  std::string text = qel::CWin32Helper::toUTF8(message);
+  std::string text = withInputNames(qel::CWin32Helper::toUTF8(message));
   for (const std::string& file : files) {
     if (file.empty() || file == "-") {
       continue;
@@ -172,7 +381,7 @@ std::string userMessage(const std::wstring& message, const std::vector<std::stri
   }
   for (const std::string& file : files) {
     if (!file.empty()) {
-      return file + ": " + text;
+      return displayName(file) + ": " + text;
     }
   }
   return text;

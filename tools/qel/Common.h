@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "qel/archive/Component.h"
 #include "qel/core/RefCount.h"
 #include "qel/io/File.h"
 #include "qel/io/FileSystem.h"
@@ -18,6 +19,7 @@ namespace qeltool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNotFound = 3;
 
 // A failure tied to a file: reported as "qel: FILE: message".
 class Failure : public std::runtime_error {
@@ -76,6 +78,47 @@ int storeFlags();
 // device is written as a stream; any other file is replaced in one step
 // (CFileReplacement), so that a failure leaves the previous one untouched.
 void writeOutput(const std::string& path, const std::string& text);
+
+// An input file named on the command line, ready for the library to open
+// by path: a regular file is opened where it is; "-" (standard input), a
+// pipe, a FIFO or a device is read once, as a stream, into a private
+// temporary file that is removed when this ends.  A missing file or a
+// directory is left to the reader to report.  Messages about the copy are
+// given under the name the user gave (withInputNames, userMessage).
+class InputFile {
+ public:
+  explicit InputFile(const std::string& argument);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  // What to open.
+  const std::string& path() const { return _path; }
+  // What messages call it: the argument, or "standard input" for "-".
+  const std::string& name() const { return _name; }
+
+ private:
+  std::string _path;
+  std::string _name;
+  bool _copied = false;
+};
+
+// text with the temporary copies of inputs named as the user named them.
+std::string withInputNames(std::string text);
+
+// The name of a file for messages: "standard input" for "-".
+std::string displayName(const std::string& argument);
+
+// Makes std::cout write through a buffer of the tool's own, which keeps the
+// system's reason for a write that failed (once, at the start).
+void useOutputBuffer();
+
+// Flushes standard output; a write that failed ("No space left on device")
+// is a Failure naming standard output with the system's reason.
+void finishStandardOutput();
+
+// Writes the bytes an archive store produces for root to standard output
+// (stored through a private temporary file, as CTreeFile::store writes).
+void storeTreeToStandardOutput(qel::CComposite& root);
 
 // Holds the edit lock of path for as long as it lives (CTreeFile::update
 // takes it itself; this is for writers that do not read the file first).

@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "Common.h"
+#include "qel/core/Exception.h"
 #include "qel/core/StringHelper.h"
 #include "qel/datetime/DateTime.h"
 #include "qel/platform/DeviceTools.h"
@@ -31,9 +32,15 @@ int cmdDevice() {
 
 // The fields, Julian day, day of week and every text form of a date.
 int cmdDate(const std::string& text) {
-  const qel::CDateTime value =
-      text == "now" ? qel::CDateTime::GetSystemTime()
-                    : qel::CDateTime::CDateTimeFromString(qel::CWin32Helper::fromUTF8(text));
+  qel::CDateTime value;
+  try {
+    value = text == "now" ? qel::CDateTime::GetSystemTime()
+                          : qel::CDateTime::CDateTimeFromString(qel::CWin32Helper::fromUTF8(text));
+  } catch (const qel::InvalidDateException&) {
+    throw Failure(text,
+                  "not a date and time such as 20130305T101500Z, 2013-03-05 or "
+                  "20130305T101500.250Z");
+  }
   static const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                       "Thursday", "Friday", "Saturday"};
   unsigned short year, month, day, dayOfWeek, hour, minute, second, millisecond;

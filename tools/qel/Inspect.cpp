@@ -57,20 +57,20 @@ std::string describeField(int type, const std::string& value) {
 
 }  // namespace
 
-const char* codeName(qel::CArchive::RetError code) {
+const char* codeWords(qel::CArchive::RetError code) {
   switch (code) {
     case qel::CArchive::RET_OK:
-      return "RET_OK";
+      return "no error";
     case qel::CArchive::RET_WRONG_TYPE:
-      return "RET_WRONG_TYPE";
+      return "a field does not hold the type its record needs";
     case qel::CArchive::RET_END_OF_LINE:
-      return "RET_END_OF_LINE";
+      return "the record ends before its fields do";
     case qel::CArchive::RET_BAD_FORMAT:
-      return "RET_BAD_FORMAT";
+      return "the record's length, field count or a separator is damaged";
     case qel::CArchive::RET_END_OF_DATA:
-      return "RET_END_OF_DATA";
+      return "the file ends inside the record";
   }
-  return "RET_UNKNOWN";
+  return "the record cannot be read";
 }
 
 const char* fieldTypeName(int type) {
@@ -113,8 +113,7 @@ void loadTreeOnce(const std::string& path, qel::CComposite& root) {
   }
   if (report.eCode != qel::CArchive::RET_OK) {
     std::ostringstream text;
-    text << "not a valid component tree: " << codeName(report.eCode) << " at record "
-         << report.nRecord << ", byte offset " << report.nOffset;
+    text << "not a valid component tree: " << report.message();
     throw Failure(path, text.str());
   }
   // The tree must end with the file: more records after it are not loaded.
@@ -152,6 +151,11 @@ void loadTree(const std::string& path, qel::CComposite& root) {
 }
 
 std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
+  return walkRecords(path, out, nullptr);
+}
+
+std::uint32_t walkRecords(const std::string& path, std::ostream* out,
+                          const std::function<void(const RecordEntry&)>& each) {
   requireReadableFile(path);
   const std::uint64_t size = fileSize(path);
   qel::CFile file = toFile(path);
@@ -165,7 +169,7 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
     }
     std::ostringstream text;
     text << "malformed record " << ar.getRecordNumber() << " at byte offset "
-         << ar.getRecordOffset() << ": " << codeName(code);
+         << ar.getRecordOffset() << ": " << codeWords(code);
     if (!detail.empty()) {
       text << " (" << detail << ")";
     }
@@ -173,6 +177,7 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
   };
   std::uint32_t records = 0;
   std::vector<std::string> fields;
+  RecordEntry entry;
   for (;;) {
     qel::CArchive::RetError code = qel::CArchive::RET_OK;
     ar.readStartLine(code);
@@ -184,6 +189,7 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
     }
     ++records;
     fields.clear();
+    entry.fields.clear();
     bool closed = false;
     for (int index = 1;; ++index) {
       const std::string typeText = ar.read(1, code);
@@ -226,9 +232,19 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
       if (out != nullptr) {
         fields.push_back(describeField(type, value));
       }
+      if (each) {
+        entry.fields.emplace_back(type, std::move(value));
+      }
     }
     if (!closed) {
       throw malformed(qel::CArchive::RET_END_OF_LINE, "no closing separator");
+    }
+    if (each) {
+      entry.number = records;
+      entry.offset = ar.getRecordOffset();
+      entry.length = ar.getRecordLength();
+      entry.declaredFields = ar.getFieldCount();
+      each(entry);
     }
     if (out == nullptr) {
       continue;
@@ -247,8 +263,17 @@ std::uint32_t walkRecords(const std::string& path, std::ostream* out) {
 }
 
 void printOutline(qel::CComposite& root, std::ostream& out) {
-  walkTree(root, [&out](qel::CBaseComponent& child, std::size_t depth) {
-    const std::string indent(depth * 2, ' ');
+  const std::string deepest(kMaxIndentLevels * 2, ' ');
+  std::string indent;
+  walkTree(root, [&](qel::CBaseComponent& child, std::size_t depth) {
+    if (!out) {
+      return;
+    }
+    if (depth <= kMaxIndentLevels) {
+      indent.assign(deepest, 0, depth * 2);
+    } else {
+      indent = deepest + "(depth " + std::to_string(depth) + ") ";
+    }
     const std::string name = escapeText(qel::tree::toUtf8(child.getName()));
     switch (child.getType()) {
       case qel::CBaseComponent::TYPE_COMPOSITE:
@@ -274,6 +299,136 @@ void printOutline(qel::CComposite& root, std::ostream& out) {
         break;
     }
   });
+}
+
+namespace {
+
+std::string describeByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte >= 0x20 && byte < 0x7f) {
+    return std::string("'") + c + "'";
+  }
+  static const char digits[] = "0123456789abcdef";
+  return std::string("byte 0x") + digits[byte >> 4] + digits[byte & 0xf];
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  return -1;
+}
+
+// The value of count hexadecimal digits at bytes[at], or -1 with *bad (when
+// given) the offset of the first byte that is none.
+long hexNumber(const std::string& bytes, std::size_t at, std::size_t count,
+               std::size_t* bad = nullptr) {
+  long value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int digit = hexValue(bytes[at + i]);
+    if (digit < 0) {
+      if (bad != nullptr) {
+        *bad = at + i;
+      }
+      return -1;
+    }
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::uint64_t recordEnd(const std::string& bytes, std::uint64_t offset) {
+  if (offset + 4 > bytes.size()) {
+    return offset;
+  }
+  const long length = hexNumber(bytes, static_cast<std::size_t>(offset), 4);
+  return length < 0 ? offset : offset + 4 + static_cast<std::uint64_t>(length) + 1;
+}
+
+std::string framingDeviation(const std::string& bytes) {
+  std::size_t start = 0;
+  for (std::uint32_t record = 1; start < bytes.size(); ++record) {
+    auto deviation = [&](const std::string& what, std::size_t at) {
+      std::ostringstream text;
+      text << "record " << record << " at byte offset " << start << ": " << what
+           << ", at byte offset " << at;
+      return text.str();
+    };
+    if (bytes.size() - start < 4) {
+      return deviation("the file ends inside the record's length", bytes.size());
+    }
+    std::size_t bad = 0;
+    const long length = hexNumber(bytes, start, 4, &bad);
+    if (length < 0) {
+      return deviation("the length is not four hexadecimal digits", bad);
+    }
+    const std::size_t line = start + 4;
+    const std::size_t end = line + static_cast<std::size_t>(length);
+    if (end >= bytes.size()) {
+      return deviation("the file ends inside the record", bytes.size());
+    }
+    if (bytes[end] != '\n') {
+      return deviation("the record's " + std::to_string(length) + " bytes are followed by " +
+                           describeByte(bytes[end]) + ", not a line feed",
+                       end);
+    }
+    bad = line;
+    const long declared = length >= 2 ? hexNumber(bytes, line, 2, &bad) : -1;
+    if (declared < 0) {
+      return deviation("the field count is not two hexadecimal digits", bad);
+    }
+    long present = 0;
+    std::size_t at = line + 2;
+    for (;;) {
+      if (at >= end) {
+        return deviation("no closing separator", end);
+      }
+      if (bytes[at] == '0' && at + 1 == end) {
+        break;
+      }
+      if (at + 1 == end) {
+        return deviation("the closing separator is " + describeByte(bytes[at]) + ", not '0'", at);
+      }
+      const std::string field = "field " + std::to_string(present + 1);
+      const int type = hexValue(bytes[at]);
+      if (type < 0 || fieldTypeName(type) == nullptr) {
+        return deviation(field + ": " + describeByte(bytes[at]) + " is not a field type", at);
+      }
+      if (end - at < 5) {
+        return deviation(field + ": the record ends inside the field", end);
+      }
+      const long valueLength = hexNumber(bytes, at + 1, 3, &bad);
+      if (valueLength < 0) {
+        return deviation(field + ": the length is not three hexadecimal digits", bad);
+      }
+      const std::size_t separator = at + 4 + static_cast<std::size_t>(valueLength);
+      if (separator >= end) {
+        return deviation(field + ": the value runs past the record", end);
+      }
+      if (bytes[separator] != '0') {
+        return deviation(
+            field + ": the separator is " + describeByte(bytes[separator]) + ", not '0'",
+            separator);
+      }
+      ++present;
+      at = separator + 1;
+    }
+    if (present != declared) {
+      return deviation(
+          "declares " + std::to_string(declared) + " fields but holds " + std::to_string(present),
+          line);
+    }
+    start = end + 1;
+  }
+  return std::string();
 }
 
 std::size_t countComponents(qel::CComposite& root) {

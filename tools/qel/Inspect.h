@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qel/archive/Archive.h"
@@ -12,8 +14,9 @@
 
 namespace qeltool {
 
-// "RET_BAD_FORMAT" and so on.
-const char* codeName(qel::CArchive::RetError code);
+// Why a record did not read, in words: "the file ends inside the record"
+// and so on.
+const char* codeWords(qel::CArchive::RetError code);
 
 // "string", "data" and so on; nullptr for a type digit no field has.
 const char* fieldTypeName(int type);
@@ -30,10 +33,38 @@ void loadTree(const std::string& path, qel::CComposite& root);
 // records before it have been printed.
 std::uint32_t walkRecords(const std::string& path, std::ostream* out);
 
+// One record as walkRecords reads it: each field's type digit and value.
+struct RecordEntry {
+  std::uint32_t number = 0;
+  std::uint64_t offset = 0;
+  std::int32_t length = 0;
+  std::int32_t declaredFields = 0;
+  std::vector<std::pair<int, std::string>> fields;
+};
+// walkRecords handing each record to each (after printing it to out, if
+// given).
+std::uint32_t walkRecords(const std::string& path, std::ostream* out,
+                          const std::function<void(const RecordEntry&)>& each);
+
 // The tree as an indented outline: "[name]" for a composite, "name = value"
 // for text with control characters escaped, "name = <binary, N bytes> hex"
 // for binary data.  Names and values are shown in UTF-8.
+// Indentation grows by two spaces a level down to kMaxIndentLevels; below,
+// a line starts with the indentation of that level and "(depth N) ".
+// Printing stops early once out fails.
+constexpr std::size_t kMaxIndentLevels = 64;
 void printOutline(qel::CComposite& root, std::ostream& out);
+
+// The first deviation of bytes from the record framing (a length of four
+// hexadecimal digits, a line feed after the record, a field count of two,
+// each field's type digit, three-digit length and '0' separator, the
+// closing '0', as many fields as declared), as "record N at byte offset O:
+// what, at byte offset P"; empty when every record is framed as it must be.
+std::string framingDeviation(const std::string& bytes);
+
+// The byte offset just past the record that starts at offset in bytes,
+// read from its length; offset itself when no length can be read there.
+std::uint64_t recordEnd(const std::string& bytes, std::uint64_t offset);
 
 // All components below root.
 std::size_t countComponents(qel::CComposite& root);
