@@ -152,10 +152,14 @@ int cmdImport(const std::string& jsonPath, const std::string& path) {
   try {
     document = Json::parse(text);
   } catch (const Json::parse_error& e) {
-    throw Failure(jsonPath, std::string("invalid JSON: ") + e.what());
+    // The library's message without its "[json.exception...] " tag.
+    std::string why = e.what();
+    const std::size_t tag = why.rfind("] ", why.find(' '));
+    throw Failure(input.name(),
+                  "invalid JSON: " + (tag == std::string::npos ? why : why.substr(tag + 2)));
   }
   qel::CComposite root;
-  jsonToTree(document, root, jsonPath);
+  jsonToTree(document, root, input.name());
   if (path == "-") {
     storeTreeToStandardOutput(root);
     return kExitOk;
