@@ -77,15 +77,14 @@ int cmdExport(const std::string& path, const std::string& output) {
 
 int cmdImport(const std::string& jsonPath, const std::string& path) {
   requireReadableFile(jsonPath);
-  Json document;
-  const std::string text = readWholeFile(jsonPath);
-  try {
-    document = Json::parse(text);
-  } catch (const Json::parse_error& e) {
-    throw Failure(jsonPath, std::string("invalid JSON: ") + e.what());
-  }
+  const Json document = parseJson(readWholeFile(jsonPath), jsonPath);
   qel::CComposite root;
-  jsonToTree(document, root, jsonPath);
+  try {
+    jsonToTree(document, root, jsonPath);
+  } catch (const Json::exception&) {
+    // Every shape jsonToTree does not name itself.
+    throw Failure(jsonPath, std::string("not a valid ") + kJsonFormat + " document");
+  }
   // The whole file is replaced, but not in the middle of another's edit.
   const EditLock lock(path);
   qel::CTreeFile::store(toFile(path), root, storeFlags());

@@ -31,6 +31,8 @@ class CommandTable {
 
 // show, check, records, export, import, get, set (ArchiveCommands.cpp).
 void registerArchiveCommands(CLI::App& app, CommandTable& table);
+// ls, list, diff, apply (ListCommands.cpp).
+void registerListCommands(CLI::App& app, CommandTable& table);
 // encode, decode, md5 (CipherCommands.cpp).
 void registerCipherCommands(CLI::App& app, CommandTable& table);
 // device, date (InfoCommands.cpp).
@@ -43,6 +45,11 @@ int cmdExport(const std::string& path, const std::string& output);
 int cmdImport(const std::string& jsonPath, const std::string& path);
 int cmdGet(const std::string& path, const std::string& componentPath);
 int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value);
+
+int cmdLs(const std::string& path, const std::string& componentPath);
+int cmdList(const std::string& path, bool json);
+int cmdDiff(const std::string& pathA, const std::string& pathB, bool json);
+int cmdApply(const std::string& path, const std::string& changesPath);
 
 struct CipherOptions {
   std::string key;

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
 
   CommandTable commands;
   registerArchiveCommands(app, commands);
+  registerListCommands(app, commands);
   registerCipherCommands(app, commands);
   registerInfoCommands(app, commands);
 
