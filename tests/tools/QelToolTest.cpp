@@ -137,7 +137,8 @@ TEST_F(QelTool, EditingCommandsChangeTheFileOrLeaveItAsItWas) {
   dir.writeFile("t.qel", kTree);
   dir.writeFile("part.qel", kTree.substr(0, 60));
   dir.writeFile("bad.json", "{\"format\": \"qel-tree\", \"children\": [ {\"type\": ");
-  dir.writeFile("wrong.json", R"({"format":"qel-tree","children":[{"type":"text","name":""}]})");
+  dir.writeFile("wrong.json",
+                R"({"format":"qel-tree","version":1,"children":[{"type":"text","name":""}]})");
   dir.writeFile("dup.json", R"({"format":"qel-tree","version":1,"children":[)"
                             R"({"type":"text","name":"k","value":"Zo\u00eb"},)"
                             R"({"type":"text","name":"k","value":"two"},)"

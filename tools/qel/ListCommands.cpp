@@ -26,7 +26,8 @@ namespace {
 std::string describe(const ListEntry& entry) {
   switch (entry.kind) {
     case ListEntry::kBinary:
-      return "binary, " + std::to_string(entry.value.size()) + " bytes";
+      return "binary, " + std::to_string(entry.value.size()) +
+             (entry.value.size() == 1 ? " byte" : " bytes");
     case ListEntry::kComposite:
       return "empty composite";
     default:

@@ -50,7 +50,8 @@ char controlEscape(char c) {
   }
 }
 
-std::string unescapeValue(const std::string& text, const std::string& where) {
+// text with its escapes undone; it starts at column offset + 1 of its line.
+std::string unescapeValue(const std::string& text, std::size_t offset, const std::string& where) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\\') {
@@ -68,7 +69,8 @@ std::string unescapeValue(const std::string& text, const std::string& where) {
       out += static_cast<char>(escapedByte(text, i + 1));
       i += 3;
     } else {
-      throw Failure(where, "malformed escape in the value at column " + std::to_string(i + 1));
+      throw Failure(where,
+                    "malformed escape in the value at column " + std::to_string(offset + i + 1));
     }
   }
   return out;
@@ -221,7 +223,7 @@ ListEntry parseLine(const std::string& line, const std::string& where) {
     entry.kind = ListEntry::kComposite;
     path.pop_back();
   } else if (rest[0] == '=') {
-    entry.value = archiveText(unescapeValue(rest.substr(1), where), where, path);
+    entry.value = archiveText(unescapeValue(rest.substr(1), i + 1, where), where, path);
   } else if (rest.compare(0, 5, ":hex=") == 0) {
     entry.kind = ListEntry::kBinary;
     entry.value = fromHexText(rest.substr(5), where);
