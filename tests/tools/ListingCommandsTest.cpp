@@ -82,7 +82,8 @@ TEST_F(Listings, ListPrintsEveryEntryOnOneLine) {
        "c\\:d\\[0]=w\nempty/\ntab\\tname\\\\=\\r\\x7f\ndup/k=0\ndup/k[1]=1\ndup/k[2]=2\n",
        ""},
       {"list --json @t.qel", 0,
-       "={\n  \"entries\": [\n    {\n      \"path\": \"user/name\",\n      \"value\": \"Ann\"\n    "
+       "={\n  \"format\": \"qel-list\",\n  \"version\": 1,\n  \"entries\": [\n    {\n      "
+       "\"path\": \"user/name\",\n      \"value\": \"Ann\"\n    "
        "},\n    {\n      \"path\": \"user/prefs/color\",\n      \"value\": \"red\"\n    },\n    {\n"
        "      \"path\": \"user/icon\",\n      \"hex\": \"01020a7f\"\n    }\n  ]\n}\n",
        ""},
@@ -122,6 +123,7 @@ TEST_F(Listings, ApplyReadsBackWhatListPrints) {
       {"--codepage 932 list @raw.qel | TOOL --codepage 932 apply @raw-lines.qel", 0, "=", ""},
       {"--codepage 932 list --json @raw.qel > @raw.json", 0, "=", ""},
       {"--codepage 932 apply @raw-json.qel - < @raw.json", 0, "=", ""},
+      {"--codepage 932 diff @raw.qel @t.qel", 1, "- \\x81: texthex=81\n", ""},
   });
   EXPECT_EQ(dir.readFile("raw-lines.qel"), dir.readFile("raw.qel"));
   EXPECT_EQ(dir.readFile("raw-json.qel"), dir.readFile("raw.qel"));
@@ -195,6 +197,9 @@ TEST_F(Listings, ApplyIsAllOrNothing) {
        "bad.txt: invalid JSON: an object holds the key \"path\" twice"},
       {R"({"entries":[{"path":"a","value":"1"},]})", "bad.txt: invalid JSON at line 1, column"},
       {R"({"changes":[]})", "bad.txt: a JSON set of changes is {\"entries\": [...]}"},
+      {R"({"format":"qel-tree","version":1,"entries":[]})", "bad.txt: unknown format \"qel-tree\""},
+      {R"({"format":"qel-list","version":2,"entries":[]})",
+       "bad.txt: unsupported qel-list version 2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.changes);

@@ -30,8 +30,15 @@ std::string describe(const ListEntry& entry) {
              (entry.value.size() == 1 ? " byte" : " bytes");
     case ListEntry::kComposite:
       return "empty composite";
-    default:
-      return "\"" + escapeText(qel::tree::toUtf8(entry.value)) + "\"";
+    default: {
+      qel::tree::TextLoss loss;
+      const std::string utf8 = qel::tree::toUtf8(entry.value, loss);
+      if (loss.nCount != 0) {
+        // As list gives it: the bytes in the code page.
+        return formatLine(entry).substr(listPath(entry.path).size() + 1);
+      }
+      return "\"" + escapeText(utf8) + "\"";
+    }
   }
 }
 
@@ -66,6 +73,15 @@ std::vector<Change> parseChanges(const std::string& text, const std::string& nam
     const Json document = parseJson(text, name);
     if (!document.contains("entries") || !document["entries"].is_array()) {
       throw Failure(name, "a JSON set of changes is {\"entries\": [...]}");
+    }
+    // Written by hand, a set of changes may leave out format and version.
+    if (document.contains("format") && document["format"] != kListFormat) {
+      throw Failure(name, "unknown format " + document["format"].dump() + " (qel applies " +
+                              kListFormat + ")");
+    }
+    if (document.contains("version") && document["version"] != 1) {
+      throw Failure(name, std::string("unsupported ") + kListFormat + " version " +
+                              document["version"].dump() + " (qel applies version 1)");
     }
     std::size_t index = 0;
     for (const Json& node : document["entries"]) {
@@ -154,6 +170,8 @@ int cmdList(const std::string& path, bool json) {
   const std::vector<ListEntry> entries = listEntries(root);
   if (json) {
     Json document = Json::object();
+    document["format"] = kListFormat;
+    document["version"] = 1;
     Json list = Json::array();
     for (const ListEntry& entry : entries) {
       list.push_back(entryToJson(entry));

@@ -26,6 +26,9 @@
 // "\xHH"); anything else, "=" included, stands for itself.
 namespace qeltool {
 
+// The "format" member of the JSON listing that list --json prints.
+constexpr const char* kListFormat = "qel-list";
+
 struct ListEntry {
   enum Kind { kText, kBinary, kComposite, kRemove };
   Kind kind = kText;
