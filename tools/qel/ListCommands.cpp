@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "Common.h"
+#include "FileProgress.h"
 #include "Inspect.h"
 #include "ListForm.h"
 #include "TextForms.h"
@@ -21,6 +22,14 @@
 namespace qeltool {
 
 namespace {
+
+// Loading reads the file twice: once as a tree, once to check that no
+// record follows the tree.
+std::vector<ListEntry> loadEntries(const std::string& path, qel::CComposite& root) {
+  const FileProgress progress(path, 2 * fileSize(path));
+  loadTree(path, root);
+  return listEntries(root);
+}
 
 // What diff says of an entry's value.
 std::string describe(const ListEntry& entry) {
@@ -141,7 +150,10 @@ void applyChange(qel::CComposite& root, const ListEntry& entry) {
 
 int cmdLs(const std::string& path, const std::string& componentPath) {
   qel::CComposite root;
-  loadTree(path, root);
+  {
+    const FileProgress progress(path, 2 * fileSize(path));
+    loadTree(path, root);
+  }
   const std::string treePath = archiveText(componentPath, path, componentPath);
   const qel::CBaseComponent* node = qel::tree::lookup(root, treePath);
   if (node == nullptr) {
@@ -166,8 +178,7 @@ int cmdLs(const std::string& path, const std::string& componentPath) {
 
 int cmdList(const std::string& path, bool json) {
   qel::CComposite root;
-  loadTree(path, root);
-  const std::vector<ListEntry> entries = listEntries(root);
+  const std::vector<ListEntry> entries = loadEntries(path, root);
   if (json) {
     Json document = Json::object();
     document["format"] = kListFormat;
@@ -194,11 +205,9 @@ int cmdDiff(const std::string& pathA, const std::string& pathB, bool json) {
   // As diff(1): trouble is 2, so that it is not taken for "different".
   try {
     qel::CComposite rootA;
-    loadTree(pathA, rootA);
-    a = listEntries(rootA);
+    a = loadEntries(pathA, rootA);
     qel::CComposite rootB;
-    loadTree(pathB, rootB);
-    b = listEntries(rootB);
+    b = loadEntries(pathB, rootB);
   } catch (const Failure& e) {
     std::cerr << "qel: " << e.what() << "\n";
     return kExitUsage;
@@ -288,6 +297,7 @@ int cmdApply(const std::string& path, const std::string& changesPath) {
       }
     }
   };
+  const FileProgress progress(path, fileSize(path));
   qel::CTreeFile::update(toFile(path), edit, writeOptions().lockWaitMilliseconds, storeFlags());
   return kExitOk;
 }
