@@ -1,7 +1,11 @@
 // End-to-end tests of ls, list, diff and apply, and of the JSON checks of
 // import: each row is a command line, its exit status and what it prints.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -218,6 +222,22 @@ TEST_F(Listings, ApplyIsAllOrNothing) {
   });
   EXPECT_EQ(dir.names(),
             (std::vector<std::string>{"awkward.json", "awkward.qel", "bad.txt", "t.qel"}));
+}
+
+// apply is an edit: it waits for another's edit of the file and leaves a
+// read-only file alone unless forced.
+TEST_F(Listings, ApplyStoresUnderTheEditLock) {
+  dir.writeFile("one.txt", "user/name=Bob\n");
+  // Close-on-exec, so that the processes the test starts do not hold it.
+  const int held = ::open(path("t.qel").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  expectRows({{"--wait 0 apply @t.qel @one.txt", 1, "=", "t.qel: locked by another process"}});
+  ::close(held);
+  EXPECT_EQ(dir.readFile("t.qel"), kTree);
+  ::chmod(path("t.qel").c_str(), 0444);
+  expectRows({{"apply @t.qel @one.txt", 1, "=", "t.qel is read-only"},
+              {"--force apply @t.qel @one.txt", 0, "=", ""},
+              {"list @t.qel", 0, "user/name=Bob\n", ""}});
 }
 
 TEST_F(Listings, DiffNamesEveryDifferenceByPath) {
