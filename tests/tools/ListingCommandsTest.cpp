@@ -149,6 +149,8 @@ TEST_F(Listings, ApplyEditsInOrder) {
                              R"({"path":"x/y","hex":"0a"},{"path":"z","composite":true}]})");
   dir.writeFile("nothing.txt", "");
   dir.writeFile("one.txt", "a=1\n");
+  // Every character of a name given as "\xHH": the name "-a/b[0\=<tab>".
+  dir.writeFile("bytes.txt", "\\x2da\\x2fb\\x5b0\\x5c\\x3d\\x09=1\n");
   expectRows({
       {"apply @t.qel @edit.txt", 0, "=", ""},
       {"list @t.qel", 0,
@@ -167,6 +169,9 @@ TEST_F(Listings, ApplyEditsInOrder) {
       {"list @made.qel", 0, "=a=1\n", ""},
       {"apply @made.qel @nothing.txt", 0, "=", ""},
       {"list @made.qel", 0, "=a=1\n", ""},
+      {"apply @made.qel @bytes.txt", 0, "=", ""},
+      {"ls @made.qel", 0, "=a\n-a\\/b\\[0\\\\=\\t\n", ""},
+      {"list @made.qel", 0, "=a=1\n\\-a\\/b\\[0\\\\\\=\\t=1\n", ""},
   });
 }
 
