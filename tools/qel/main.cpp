@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   registerArchiveCommands(app, commands);
   registerCipherCommands(app, commands);
   registerInfoCommands(app, commands);
+  registerEditCommands(app, commands);
 
   try {
     app.parse(argc, argv);
