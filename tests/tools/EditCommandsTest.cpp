@@ -146,7 +146,7 @@ TEST_F(QelTool, RmAndMvEditWholeSubtrees) {
       // Both indexes name nodes of the tree as it was loaded.
       {"rm @t.qel 'server[0]' 'server[1]'", 0, "=", ""},
       {"show @t.qel", 0, "=[s]\n  server = gamma\n", ""},
-      {"rm -f @t.qel nothing s/server s", 0, "=", ""},
+      {"rm -f @t.qel s nothing s/server", 0, "=", ""},
       {"show @t.qel", 0, "=", ""},
       {"rm -f @t.qel nothing", 0, "=", ""},
       {"rm @missing.qel a", 1, "", "missing.qel: no such file"},
@@ -199,6 +199,11 @@ TEST_F(QelTool, KeysComeFromFilesAndTheEnvironment) {
             std::string::npos)
       << wrong.err;
   EXPECT_EQ(wrong.err.find("badkey123"), std::string::npos) << wrong.err;
+  // Away from a terminal the bytes go out as they are, one line feed added.
+  const Result raw = run("get --decode --key badkey123 --raw @t.qel pw");
+  EXPECT_EQ(raw.status, 0);
+  EXPECT_EQ(wrong.out, raw.out + "\n");
+  EXPECT_EQ(raw.out.find("\\x"), std::string::npos) << raw.out;
 }
 
 TEST_F(QelTool, UndecipherableBytesReachATerminalEscaped) {
