@@ -183,6 +183,8 @@ TEST_F(QelTool, KeysComeFromFilesAndTheEnvironment) {
       {"get --decode --key sekrit --raw @t.qel pw", 0, "=hunter2", ""},
       {"get --decode --key-file @key @t.qel a", 1, "", "a: not an encoded value"},
       {"set --encode --key-file - @t.qel pw - <@key", 2, "", "standard input"},
+      {"set --key-file @key @t.qel pw plain", 2, "", "need --encode"},
+      {"get --raw @t.qel pw", 2, "", "need --decode"},
   });
   ::setenv("QEL_KEY", "sekrit", 1);
   expectRows({

@@ -77,6 +77,14 @@ int cmdImport(const std::string& jsonPath, const std::string& path) {
 
 namespace {
 
+// Cipher options are refused where nothing is enciphered, rather than ignored.
+void requireNoKey(const CipherOptions& cipher, const char* needed) {
+  if (!cipher.key.empty() || !cipher.keyHex.empty() || !cipher.keyFile.empty() ||
+      !cipher.iv.empty() || cipher.raw) {
+    throw UsageError(std::string("--key, --key-hex, --key-file, --iv and --raw need ") + needed);
+  }
+}
+
 // The value at componentPath as JSON: its type, and the text or, for
 // binary data, the size with the bytes in hexadecimal and base64.
 Json valueJson(const qel::CBaseComponent& node) {
@@ -108,6 +116,9 @@ Json valueJson(const qel::CBaseComponent& node) {
 }  // namespace
 
 int cmdGet(const std::string& path, const std::string& componentPath, const GetOptions& options) {
+  if (!options.decode) {
+    requireNoKey(options.cipher, "--decode");
+  }
   qel::CComposite root;
   loadTreeWithProgress(path, root);
   const qel::CBaseComponent* node =
@@ -141,6 +152,9 @@ int cmdGet(const std::string& path, const std::string& componentPath, const GetO
 
 int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value,
            const SetOptions& options) {
+  if (!options.encode) {
+    requireNoKey(options.cipher, "--encode");
+  }
   if (!fileExists(path)) {
     throw Failure(path, "no such file");
   }
