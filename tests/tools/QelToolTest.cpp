@@ -87,7 +87,7 @@ TEST_F(QelTool, ReadingCommands) {
       {"records @junk.qel", 1, "", "junk.qel: malformed record 1 at byte offset 0: RET_BAD_FORMAT"},
       {"get EXAMPLE network/proxy/host", 0, "=proxy.example.org\n", ""},
       {"get EXAMPLE user/name", 0, "=Zo\xc3\xab\n", ""},
-      {"get EXAMPLE network/nothing", 1, "", "settings.qel: no component at network/nothing"},
+      {"get EXAMPLE network/nothing", 3, "", "settings.qel: no component at network/nothing"},
       {"get EXAMPLE network", 1, "", "composite"},
       {"md5 @a.txt @b.txt", 0,
        "=900150983cd24fb0d6963f7d28e17f72  @a.txt\nd41d8cd98f00b204e9800998ecf8427e  @b.txt\n", ""},

@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   registerListCommands(app, commands);
   registerCipherCommands(app, commands);
   registerInfoCommands(app, commands);
+  registerEditCommands(app, commands);
 
   try {
     app.parse(argc, argv);
