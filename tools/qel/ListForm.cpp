@@ -13,27 +13,13 @@ std::string hexOf(const std::string& bytes) {
   return qel::toHex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // The byte of "\xHH" at text[at] (at the 'x'), or -1.
 int escapedByte(const std::string& text, std::size_t at) {
-  if (at + 2 >= text.size()) {
+  std::string byte;
+  if (at + 2 >= text.size() || !qel::fromHex(std::string_view(text).substr(at + 1, 2), byte)) {
     return -1;
   }
-  const int high = hexDigit(text[at + 1]);
-  const int low = hexDigit(text[at + 2]);
-  return high < 0 || low < 0 ? -1 : high * 16 + low;
+  return static_cast<unsigned char>(byte[0]);
 }
 
 // The control character of "\n", "\r" or "\t", or 0.
