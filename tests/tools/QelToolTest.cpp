@@ -88,7 +88,7 @@ TEST_F(QelTool, ReadingCommands) {
       {"records @junk.qel", 1, "", "junk.qel: malformed record 1 at byte offset 0: the record's"},
       {"get EXAMPLE network/proxy/host", 0, "=proxy.example.org\n", ""},
       {"get EXAMPLE user/name", 0, "=Zo\xc3\xab\n", ""},
-      {"get EXAMPLE network/nothing", 1, "", "settings.qel: no component at network/nothing"},
+      {"get EXAMPLE network/nothing", 3, "", "settings.qel: no component at network/nothing"},
       {"get EXAMPLE network", 1, "", "composite"},
       {"md5 @a.txt @b.txt", 0,
        "=900150983cd24fb0d6963f7d28e17f72  @a.txt\nd41d8cd98f00b204e9800998ecf8427e  @b.txt\n", ""},
@@ -138,7 +138,8 @@ TEST_F(QelTool, EditingCommandsChangeTheFileOrLeaveItAsItWas) {
   dir.writeFile("t.qel", kTree);
   dir.writeFile("part.qel", kTree.substr(0, 60));
   dir.writeFile("bad.json", "{\"format\": \"qel-tree\", \"children\": [ {\"type\": ");
-  dir.writeFile("wrong.json", R"({"format":"qel-tree","children":[{"type":"text","name":""}]})");
+  dir.writeFile("wrong.json",
+                R"({"format":"qel-tree","version":1,"children":[{"type":"text","name":""}]})");
   dir.writeFile("dup.json", R"({"format":"qel-tree","version":1,"children":[)"
                             R"({"type":"text","name":"k","value":"Zo\u00eb"},)"
                             R"({"type":"text","name":"k","value":"two"},)"

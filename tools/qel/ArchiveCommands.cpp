@@ -4,7 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
-#include <sstream>
+#include <utility>
 
 #include "Commands.h"
 #include "Common.h"
@@ -18,23 +18,6 @@
 namespace qeltool {
 
 namespace {
-
-// A path such as "network/proxy/host" as ANSI names; empty parts are
-// skipped.  file names the archive in messages.
-std::vector<std::string> splitPath(const std::string& path, const std::string& file) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(path);
-  while (std::getline(in, part, '/')) {
-    if (!part.empty()) {
-      parts.push_back(archiveText(part, file, path));
-    }
-  }
-  if (parts.empty()) {
-    throw Failure("", "empty component path \"" + path + "\"");
-  }
-  return parts;
-}
 
 // Loading reads the file twice: once as a tree, once to check that no
 // record follows the tree.
@@ -147,19 +130,14 @@ int cmdExport(const std::string& path, const std::string& output) {
 int cmdImport(const std::string& jsonPath, const std::string& path) {
   const InputFile input(jsonPath);
   requireReadableFile(input.path());
-  Json document;
-  const std::string text = readWholeFile(input.path());
-  try {
-    document = Json::parse(text);
-  } catch (const Json::parse_error& e) {
-    // The library's message without its "[json.exception...] " tag.
-    std::string why = e.what();
-    const std::size_t tag = why.rfind("] ", why.find(' '));
-    throw Failure(input.name(),
-                  "invalid JSON: " + (tag == std::string::npos ? why : why.substr(tag + 2)));
-  }
+  const Json document = parseJson(readWholeFile(input.path()), input.name());
   qel::CComposite root;
-  jsonToTree(document, root, input.name());
+  try {
+    jsonToTree(document, root, input.name());
+  } catch (const Json::exception&) {
+    // Every shape jsonToTree does not name itself.
+    throw Failure(input.name(), std::string("not a valid ") + kJsonFormat + " document");
+  }
   if (path == "-") {
     storeTreeToStandardOutput(root);
     return kExitOk;
@@ -170,67 +148,132 @@ int cmdImport(const std::string& jsonPath, const std::string& path) {
   return kExitOk;
 }
 
-int cmdGet(const std::string& path, const std::string& componentPath) {
+namespace {
+
+// Cipher options are refused where nothing is enciphered, rather than ignored.
+void requireNoKey(const CipherOptions& cipher, const char* needed) {
+  if (!cipher.key.empty() || !cipher.keyHex.empty() || !cipher.keyFile.empty() ||
+      !cipher.iv.empty() || cipher.raw) {
+    throw UsageError(std::string("--key, --key-hex, --key-file, --iv and --raw need ") + needed);
+  }
+}
+
+// The value at componentPath as JSON: its type, and the text or, for
+// binary data, the size with the bytes in hexadecimal and base64.
+Json valueJson(const qel::CBaseComponent& node) {
+  Json out = Json::object();
+  if (node.getType() == qel::CBaseComponent::TYPE_BINARY) {
+    unsigned int size = 0;
+    const unsigned char* data = static_cast<const qel::CBinaryComponent&>(node).getData(size);
+    size = data == nullptr ? 0 : size;
+    out["type"] = "binary";
+    out["size"] = size;
+    out["hex"] = qel::toHex(data, size);
+    out["base64"] = qel::toBase64(data, size);
+    return out;
+  }
+  const std::string& value = static_cast<const qel::CComponent&>(node).getValue();
+  qel::tree::TextLoss loss;
+  const std::string utf8 = qel::tree::toUtf8(value, loss);
+  out["type"] = "text";
+  if (loss.nCount == 0) {
+    out["value"] = utf8;
+  } else {
+    // Bytes that the code page has no character for.
+    out["valueBase64"] = qel::toBase64(reinterpret_cast<const unsigned char*>(value.data()),
+                                       static_cast<unsigned int>(value.size()));
+  }
+  return out;
+}
+
+}  // namespace
+
+int cmdGet(const std::string& path, const std::string& componentPath, const GetOptions& options) {
+  if (!options.decode) {
+    requireNoKey(options.cipher, "--decode");
+  }
   const InputFile input(path);
   qel::CComposite root;
   loadTreeWithProgress(input.path(), root);
-  qel::CBaseComponent* current = &root;
-  for (const std::string& part : splitPath(componentPath, path)) {
-    if (!current->isComposite()) {
-      current = nullptr;
-      break;
-    }
-    current = static_cast<qel::CComposite*>(current)->find(part);
-    if (current == nullptr) {
-      break;
-    }
+  const qel::CBaseComponent* node =
+      qel::tree::lookup(std::as_const(root), archiveText(componentPath, path, componentPath));
+  if (node == nullptr) {
+    std::cerr << "qel: " << path << ": no component at " << componentPath << "\n";
+    return kExitNotFound;
   }
-  if (current == nullptr) {
-    throw Failure(path, "no component at " + componentPath);
+  if (node->isComposite()) {
+    throw Failure(path, componentPath + " is a composite, not a value");
   }
-  switch (current->getType()) {
-    case qel::CBaseComponent::TYPE_COMPOSITE:
-      throw Failure(path, componentPath + " is a composite, not a value");
-    case qel::CBaseComponent::TYPE_BINARY: {
-      unsigned int size = 0;
-      const unsigned char* data = static_cast<qel::CBinaryComponent*>(current)->getData(size);
-      std::cout << qel::toHex(data, data == nullptr ? 0 : size) << "\n";
-      break;
+  if (options.decode) {
+    if (node->getType() != qel::CBaseComponent::TYPE_COMPONENT) {
+      throw Failure(path, componentPath + " is binary data, not an encoded value");
     }
-    default:
-      std::cout << qel::tree::toUtf8(static_cast<qel::CComponent*>(current)->getValue()) << "\n";
-      break;
+    return printDeciphered(options.cipher, static_cast<const qel::CComponent*>(node)->getValue(),
+                           path + ": " + componentPath);
+  }
+  if (options.json) {
+    writeOutput("-", valueJson(*node).dump(2) + "\n");
+  } else if (node->getType() == qel::CBaseComponent::TYPE_BINARY) {
+    unsigned int size = 0;
+    const unsigned char* data = static_cast<const qel::CBinaryComponent*>(node)->getData(size);
+    writeOutput("-", qel::toHex(data, data == nullptr ? 0 : size) + "\n");
+  } else {
+    writeOutput("-",
+                qel::tree::toUtf8(static_cast<const qel::CComponent*>(node)->getValue()) + "\n");
   }
   return kExitOk;
 }
 
-int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value) {
+int cmdSet(const std::string& path, const std::string& componentPath, const std::string& value,
+           const SetOptions& options) {
+  if (!options.encode) {
+    requireNoKey(options.cipher, "--encode");
+  }
   if (!fileExists(path)) {
     throw Failure(path, "no such file");
   }
-  const std::vector<std::string> parts = splitPath(componentPath, path);
-  const std::string encoded = archiveText(value, path, componentPath);
-  auto edit = [&](qel::CComposite& root) {
-    qel::CComposite* parent = &root;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-      qel::CBaseComponent* next = parent->find(parts[i]);
-      if (next == nullptr) {
-        auto* created = new qel::CComposite(parts[i]);
-        parent->add(created);
-        next = created;
-      } else if (!next->isComposite()) {
-        throw Failure(path, "\"" + qel::tree::toUtf8(parts[i]) + "\" in " + componentPath +
-                                " is a value, not a composite");
-      }
-      parent = static_cast<qel::CComposite*>(next);
-    }
-    qel::CBaseComponent* leaf = parent->find(parts.back());
-    if (leaf == nullptr) {
-      parent->add(new qel::CComponent(parts.back(), encoded));
-    } else if (leaf->getType() == qel::CBaseComponent::TYPE_COMPONENT) {
-      static_cast<qel::CComponent*>(leaf)->setValue(encoded);
+  const bool fromInput = value == "-";
+  if (fromInput && options.cipher.keyFile == "-") {
+    throw UsageError("standard input cannot give both the key and the value");
+  }
+  std::string bytes;
+  if (options.binary) {
+    if (fromInput) {
+      bytes = readAllStandardInput();
+    } else if (value.size() > 1 && value[0] == '@') {
+      const std::string source = value.substr(1);
+      requireReadableFile(source);
+      bytes = readWholeFile(source);
     } else {
-      throw Failure(path, componentPath + " is not a text value");
+      throw UsageError("set --binary: the value is @FILE or - (standard input)");
+    }
+  } else {
+    std::string text = value;
+    if (fromInput) {
+      // A text value cannot hold a line feed: the one that ends the input
+      // is not part of the value.
+      text = readAllStandardInput();
+      if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+      }
+    }
+    bytes = options.encode ? encipher(options.cipher, archiveText(text, path, componentPath))
+                           : archiveText(text, path, componentPath);
+  }
+  const std::string address = archiveText(componentPath, path, componentPath);
+  const auto wanted =
+      options.binary ? qel::CBaseComponent::TYPE_BINARY : qel::CBaseComponent::TYPE_COMPONENT;
+  auto edit = [&](qel::CComposite& root) {
+    const qel::CBaseComponent* existing = qel::tree::lookup(std::as_const(root), address);
+    if (existing != nullptr && existing->getType() != wanted) {
+      throw Failure(path, componentPath +
+                              (options.binary ? " is not a binary value" : " is not a text value"));
+    }
+    if (options.binary) {
+      qel::tree::setData(root, address, reinterpret_cast<const unsigned char*>(bytes.data()),
+                         static_cast<unsigned int>(bytes.size()));
+    } else {
+      qel::tree::setText(root, address, bytes);
     }
   };
   const FileProgress progress(path, fileSize(path));
@@ -303,22 +346,44 @@ void registerArchiveCommands(CLI::App& app, CommandTable& table) {
     return cmdImport(a->other, a->file);
   });
 
-  CLI::App* get = app.add_subcommand("get", "Print the value at a slash-separated PATH");
+  auto getOptions = std::make_shared<GetOptions>();
+  CLI::App* get = app.add_subcommand(
+      "get", "Print the value at PATH (names joined by /, name[i] for the i-th of a name)");
   get->add_option("FILE", a->file, "settings archive")->required();
-  get->add_option("PATH", a->other, "path such as network/proxy/host")->required();
-  table.add(get, [a] {
+  get->add_option("PATH", a->other, "path such as network/proxy/host or user/server[1]")
+      ->required();
+  CLI::Option* getJson =
+      get->add_flag("--json", getOptions->json, "print the type and the value as JSON");
+  CLI::Option* decode = get->add_flag("--decode", getOptions->decode,
+                                      "decipher the value, hexadecimal made by encode");
+  getJson->excludes(decode);
+  get->add_flag("--raw", getOptions->cipher.raw,
+                "with --decode: print the bytes as they are, without a line feed");
+  addKeyOptions(*get, getOptions->cipher);
+  table.add(get, [a, getOptions] {
     namedFiles() = {a->file};
-    return cmdGet(a->file, a->other);
+    return cmdGet(a->file, a->other, *getOptions);
   });
 
+  auto setOptions = std::make_shared<SetOptions>();
   CLI::App* set = app.add_subcommand(
-      "set", "Set the text value at PATH (missing composites are created) and store FILE");
+      "set", "Set the value at PATH (missing composites are created) and store FILE");
   set->add_option("FILE", a->file, "settings archive")->required();
-  set->add_option("PATH", a->other, "path such as network/proxy/host")->required();
-  set->add_option("VALUE", a->value, "new value (UTF-8)")->required();
-  table.add(set, [a] {
+  set->add_option("PATH", a->other, "path such as network/proxy/host or user/server[1]")
+      ->required();
+  set->add_option("VALUE", a->value,
+                  "new value (UTF-8); - reads it from standard input, one line feed at its end "
+                  "dropped; with --binary @FILE or -")
+      ->required();
+  CLI::Option* binary = set->add_flag("--binary", setOptions->binary,
+                                      "store binary data: the bytes of @FILE or of standard input");
+  CLI::Option* encode =
+      set->add_flag("--encode", setOptions->encode, "store the value enciphered, as encode does");
+  binary->excludes(encode);
+  addKeyOptions(*set, setOptions->cipher);
+  table.add(set, [a, setOptions] {
     namedFiles() = {a->file};
-    return cmdSet(a->file, a->other, a->value);
+    return cmdSet(a->file, a->other, a->value, *setOptions);
   });
 }
 

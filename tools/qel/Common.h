@@ -19,6 +19,7 @@ namespace qeltool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// What a command was asked to find is not there.
 constexpr int kExitNotFound = 3;
 
 // A failure tied to a file: reported as "qel: FILE: message".

@@ -1,7 +1,8 @@
 #include "TreeJson.h"
 
-#include <list>
 #include <memory>
+#include <set>
+#include <vector>
 
 #include "Common.h"
 #include "Inspect.h"
@@ -147,7 +148,46 @@ void addJsonChildren(const Json& children, qel::CComposite& parent, const std::s
   }
 }
 
+// The JSON library's message without its "[json.exception...] parse error"
+// prefix: "at line 1, column 2: syntax error while parsing value - ...".
+std::string jsonReason(const std::string& what) {
+  std::string reason = what;
+  if (!reason.empty() && reason[0] == '[') {
+    const std::size_t end = reason.find("] ");
+    reason = end == std::string::npos ? std::string() : reason.substr(end + 2);
+  }
+  const std::string prefix = "parse error ";
+  if (reason.compare(0, prefix.size(), prefix) == 0) {
+    reason = reason.substr(prefix.size());
+  }
+  return reason;
+}
+
 }  // namespace
+
+Json parseJson(const std::string& text, const std::string& where) {
+  // The keys seen so far in each object that is open.
+  std::vector<std::set<std::string>> keys;
+  auto callback = [&keys, &where](int /*depth*/, Json::parse_event_t event, Json& parsed) {
+    if (event == Json::parse_event_t::object_start) {
+      keys.emplace_back();
+    } else if (event == Json::parse_event_t::object_end) {
+      keys.pop_back();
+    } else if (event == Json::parse_event_t::key && !keys.empty() &&
+               !keys.back().insert(parsed.get<std::string>()).second) {
+      throw Failure(where, "invalid JSON: an object holds the key \"" + parsed.get<std::string>() +
+                               "\" twice");
+    }
+    return true;
+  };
+  try {
+    return Json::parse(text, callback);
+  } catch (const Json::exception& e) {
+    const std::string reason = jsonReason(e.what());
+    const std::string joint = reason.compare(0, 3, "at ") == 0 ? " " : ": ";
+    throw Failure(where, "invalid JSON" + (reason.empty() ? std::string() : joint + reason));
+  }
+}
 
 Json treeToJson(qel::CComposite& root, const std::string& where) {
   Json document = Json::object();
@@ -162,9 +202,21 @@ Json treeToJson(qel::CComposite& root, const std::string& where) {
 }
 
 void jsonToTree(const Json& document, qel::CComposite& root, const std::string& where) {
-  if (!document.is_object() || !document.contains("format") || document["format"] != kJsonFormat ||
-      !document.contains("children")) {
-    throw Failure(where, std::string("not a ") + kJsonFormat + " document");
+  if (!document.is_object() || !document.contains("format") || !document["format"].is_string()) {
+    throw Failure(where, std::string("not a ") + kJsonFormat + " document: no \"format\"");
+  }
+  if (document["format"] != kJsonFormat) {
+    throw Failure(where, "unknown format \"" + document["format"].get<std::string>() +
+                             "\" (qel imports " + kJsonFormat + ")");
+  }
+  if (!document.contains("version") || document["version"] != 1) {
+    throw Failure(where,
+                  std::string("unsupported ") + kJsonFormat + " version " +
+                      (document.contains("version") ? document["version"].dump() : "(none)") +
+                      " (qel imports version 1)");
+  }
+  if (!document.contains("children")) {
+    throw Failure(where, "missing \"children\"");
   }
   addJsonChildren(document["children"], root, where, 1, std::string());
 }

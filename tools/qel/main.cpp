@@ -141,8 +141,10 @@ int main(int argc, char** argv) {
 
   CommandTable commands;
   registerArchiveCommands(app, commands);
+  registerListCommands(app, commands);
   registerCipherCommands(app, commands);
   registerInfoCommands(app, commands);
+  registerEditCommands(app, commands);
   registerRepairCommands(app, commands);
 
   std::string helpTopic;
