@@ -292,6 +292,7 @@ TEST_F(QelTool, MessagesArePlainAndUsageErrorsSayWhatToDo) {
       {"frob x", 2, "", "qel: unknown command 'frob' (qel --help lists the commands)"},
       {"--codepage 1251 shwo x", 2, "", "qel: unknown command 'shwo'; did you mean 'show'?"},
       {"rep x", 2, "", "did you mean 'repair'?"},
+      {"lsit x", 2, "", "did you mean 'list'?"},
       {"", 2, "", "qel: no command given"},
       {"show", 2, "", "qel: FILE is required"},
       {"check --frob @junk.qel", 2, "", "qel: "},
