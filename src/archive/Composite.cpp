@@ -97,6 +97,9 @@ struct QEL_INTERNAL CComposite::Children {
   CBaseComponent* find(std::string_view name);
   // Takes child out of the list; false when it is no child.
   bool remove(CBaseComponent* child);
+  // Appends child as CComposite::add does; mayBeChild false skips the
+  // search for child among those of its name (a child just made is none).
+  inline void add(CBaseComponent* child, bool mayBeChild);
 
   static void store(const CComposite& root, CArchive& ar, CArchive::RetError& code);
   static void load(CComposite& root, CArchive& ar, CArchive::RetError& code);
@@ -295,22 +298,18 @@ CComposite::ChildPosition CComposite::nextChild(const ChildPosition& position) c
   return ChildPosition{leaf->entries[index].second, leaf, index};
 }
 
-void CComposite::add(CBaseComponent* child) {
-  if (child == nullptr || child == this) {
-    return;
-  }
-  Children& children = *_pChildren;
+inline void CComposite::Children::add(CBaseComponent* child, bool mayBeChild) {
   const std::string& name = child->getName();
   const CBaseComponent* found = nullptr;
-  if (children.index.active()) {
+  if (index.active()) {
     // The index slot of the name comes from memory while the child added
     // before is sorted in.
     const std::uint64_t hash = NameIndex::hashOf(name);
-    children.index.prefetch(hash);
-    children.settle();
-    found = children.index.find(name, hash);
+    index.prefetch(hash);
+    settle();
+    found = index.find(name, hash);
   } else {
-    found = children.find(name);
+    found = find(name);
   }
   if (found != nullptr && DISPLAY_ERROR_LOGS) {
     ConsoleLogger::LogMessage(LOG_ERROR, "CComposite::add ERROR - Already exist!!!");
@@ -318,11 +317,20 @@ void CComposite::add(CBaseComponent* child) {
   if (found == child) {
     return;
   }
-  // Owning a child twice would destroy it twice.
-  if (found != nullptr && children.filedUnder(name, child) != children.sorted.end()) {
+  // Owning a child twice would destroy it twice.  The search runs through
+  // every child of the name, so a loaded child, new for certain, skips it:
+  // thousands of children of one name would make loading quadratic.
+  if (mayBeChild && found != nullptr && filedUnder(name, child) != sorted.end()) {
     return;
   }
-  children.pLast = child;
+  pLast = child;
+}
+
+void CComposite::add(CBaseComponent* child) {
+  if (child == nullptr || child == this) {
+    return;
+  }
+  _pChildren->add(child, true);
 }
 
 void CComposite::remove(CBaseComponent* child) {
@@ -358,11 +366,11 @@ CBaseComponent* CComposite::clone() const {
     source->_pChildren->forEach([&pending, target](CBaseComponent* child) {
       if (child->isComposite() && typeid(*child) == typeid(CComposite)) {
         auto* copy = new CComposite(child->getName());
-        target->add(copy);
+        target->_pChildren->add(copy, false);
         pending.emplace_back(static_cast<const CComposite*>(child), copy);
       } else {
         std::unique_ptr<CBaseComponent> copy(child->clone());
-        target->add(copy.get());
+        target->_pChildren->add(copy.get(), false);
         // The target owns the copy now.
         static_cast<void>(copy.release());
       }
@@ -515,7 +523,7 @@ void CComposite::Children::load(CComposite& root, CArchive& ar, CArchive::RetErr
             leaf = new CBinaryComponent(name, nameLength, value, valueLength);
           }
           std::unique_ptr<CBaseComponent> owned(leaf);
-          current->add(leaf);
+          current->_pChildren->add(leaf, false);
           // The composite owns the leaf now.
           static_cast<void>(owned.release());
           break;
@@ -530,7 +538,7 @@ void CComposite::Children::load(CComposite& root, CArchive& ar, CArchive::RetErr
         if (code != CArchive::RET_OK) {
           return;
         }
-        current->add(child.get());
+        current->_pChildren->add(child.get(), false);
         static_cast<void>(child.release());
         break;
       }
@@ -543,7 +551,7 @@ void CComposite::Children::load(CComposite& root, CArchive& ar, CArchive::RetErr
           return;
         }
         auto* child = new CComposite(name);
-        current->add(child);
+        current->_pChildren->add(child, false);
         open.push_back(child);
         break;
       }
