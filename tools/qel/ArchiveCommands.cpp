@@ -17,16 +17,7 @@
 
 namespace qeltool {
 
-namespace {
-
-// Loading reads the file twice: once as a tree, once to check that no
-// record follows the tree.
-void loadTreeWithProgress(const std::string& path, qel::CComposite& root) {
-  const FileProgress progress(path, 2 * fileSize(path));
-  loadTree(path, root);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int cmdShow(const std::string& path, bool json) {
   const InputFile input(path);
@@ -196,20 +187,20 @@ int cmdGet(const std::string& path, const std::string& componentPath, const GetO
   qel::CComposite root;
   loadTreeWithProgress(input.path(), root);
   const qel::CBaseComponent* node =
-      qel::tree::lookup(std::as_const(root), archiveText(componentPath, path, componentPath));
+      qel::tree::lookup(std::as_const(root), archiveText(componentPath, input.name(), componentPath));
   if (node == nullptr) {
-    std::cerr << "qel: " << path << ": no component at " << componentPath << "\n";
+    std::cerr << "qel: " << input.name() << ": no component at " << componentPath << "\n";
     return kExitNotFound;
   }
   if (node->isComposite()) {
-    throw Failure(path, componentPath + " is a composite, not a value");
+    throw Failure(input.name(), componentPath + " is a composite, not a value");
   }
   if (options.decode) {
     if (node->getType() != qel::CBaseComponent::TYPE_COMPONENT) {
-      throw Failure(path, componentPath + " is binary data, not an encoded value");
+      throw Failure(input.name(), componentPath + " is binary data, not an encoded value");
     }
     return printDeciphered(options.cipher, static_cast<const qel::CComponent*>(node)->getValue(),
-                           path + ": " + componentPath);
+                           input.name() + ": " + componentPath);
   }
   if (options.json) {
     writeOutput("-", valueJson(*node).dump(2) + "\n");

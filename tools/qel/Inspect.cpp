@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Common.h"
+#include "FileProgress.h"
 #include "TextForms.h"
 #include "qel/archive/Tree.h"
 #include "qel/core/BinaryText.h"
@@ -128,6 +129,11 @@ void loadTreeOnce(const std::string& path, qel::CComposite& root) {
 }
 
 }  // namespace
+
+void loadTreeWithProgress(const std::string& path, qel::CComposite& root) {
+  const FileProgress progress(path, 2 * fileSize(path));
+  loadTree(path, root);
+}
 
 void loadTree(const std::string& path, qel::CComposite& root) {
   requireReadableFile(path);

@@ -25,6 +25,9 @@ const char* fieldTypeName(int type);
 // unreadable, empty, malformed, records after the end of the tree) ends in
 // a Failure naming the file, the code, the record and its byte offset.
 void loadTree(const std::string& path, qel::CComposite& root);
+// loadTree with a progress bar on a terminal (the file is read twice: as a
+// tree, then to check that no record follows it).
+void loadTreeWithProgress(const std::string& path, qel::CComposite& root);
 
 // Reads every record of any archive and, when out is given, prints each
 // one: number, byte offset, declared length and field count, then each

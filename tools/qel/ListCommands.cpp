@@ -23,11 +23,11 @@ namespace qeltool {
 
 namespace {
 
-// Loading reads the file twice: once as a tree, once to check that no
-// record follows the tree.
+// The entries of the archive a command-line argument names ("-" and pipes
+// too).
 std::vector<ListEntry> loadEntries(const std::string& path, qel::CComposite& root) {
-  const FileProgress progress(path, 2 * fileSize(path));
-  loadTree(path, root);
+  const InputFile input(path);
+  loadTreeWithProgress(input.path(), root);
   return listEntries(root);
 }
 
@@ -151,8 +151,8 @@ void applyChange(qel::CComposite& root, const ListEntry& entry) {
 int cmdLs(const std::string& path, const std::string& componentPath) {
   qel::CComposite root;
   {
-    const FileProgress progress(path, 2 * fileSize(path));
-    loadTree(path, root);
+    const InputFile input(path);
+    loadTreeWithProgress(input.path(), root);
   }
   const std::string treePath = archiveText(componentPath, path, componentPath);
   const qel::CBaseComponent* node = qel::tree::lookup(root, treePath);
