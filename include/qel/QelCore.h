@@ -25,6 +25,7 @@
 #include "qel/io/HostFileSystem.h"
 #include "qel/io/PosixFileSystem.h"
 #include "qel/io/Stream.h"
+#include "qel/io/TemporaryFile.h"
 #include "qel/io/Win32FileSystem.h"
 #include "qel/platform/ConsoleLogger.h"
 #include "qel/platform/DeviceTools.h"

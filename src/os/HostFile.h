@@ -42,6 +42,11 @@ enum HostError : std::uint32_t {
 // on device"); "locked by another process" for kLockViolation.
 const char* hostErrorText(std::uint32_t code);
 
+// Creates a new, empty file that only this user may read and write, named
+// prefix and random characters, in the directory for temporary files
+// ($TMPDIR, else /tmp), and gives its path in out.
+std::uint32_t hostCreatePrivateTemporaryFile(const std::string& prefix, std::string& out);
+
 // The host error number for an errno value met on path.
 std::uint32_t hostErrorOf(int error, const std::string& path);
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -216,6 +217,23 @@ bool hasNul(const std::string& path) {
 
 std::uint32_t hostErrorOf(int error, const std::string& path) {
   return mapErrno(error, path);
+}
+
+std::uint32_t hostCreatePrivateTemporaryFile(const std::string& prefix, std::string& out) {
+  const char* directory = std::getenv("TMPDIR");
+  std::string path = directory != nullptr && *directory != '\0' ? directory : "/tmp";
+  path += "/" + prefix + "-XXXXXX";
+  // mkostemp makes the file with O_EXCL and mode 0600.
+  int descriptor;
+  do {
+    descriptor = ::mkostemp(&path[0], O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    return hostErrorOf(errno, path);
+  }
+  ::close(descriptor);
+  out = path;
+  return kHostOk;
 }
 
 const char* hostErrorText(std::uint32_t code) {

@@ -131,4 +131,8 @@ bool standardErrorIsTerminal() {
   return platform::isTerminal(platform::StandardStream::Error);
 }
 
+bool standardOutputIsTerminal() {
+  return platform::isTerminal(platform::StandardStream::Output);
+}
+
 }  // namespace qel

@@ -186,8 +186,8 @@ int cmdGet(const std::string& path, const std::string& componentPath, const GetO
   const InputFile input(path);
   qel::CComposite root;
   loadTreeWithProgress(input.path(), root);
-  const qel::CBaseComponent* node =
-      qel::tree::lookup(std::as_const(root), archiveText(componentPath, input.name(), componentPath));
+  const qel::CBaseComponent* node = qel::tree::lookup(
+      std::as_const(root), archiveText(componentPath, input.name(), componentPath));
   if (node == nullptr) {
     std::cerr << "qel: " << input.name() << ": no component at " << componentPath << "\n";
     return kExitNotFound;

@@ -10,12 +10,6 @@
 #include <memory>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "Commands.h"
 #include "Common.h"
 #include "Progress.h"
@@ -23,6 +17,7 @@
 #include "qel/core/BinaryText.h"
 #include "qel/crypto/BlowFish.h"
 #include "qel/crypto/Hash.h"
+#include "qel/platform/ConsoleLogger.h"
 
 namespace qeltool {
 
@@ -157,14 +152,6 @@ std::string escaped(const std::string& text) {
   return out;
 }
 
-bool standardOutputIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stdout)) != 0;
-#else
-  return ::isatty(STDOUT_FILENO) == 1;
-#endif
-}
-
 // The digest of what read hands on, piece by piece, to the consumer it is
 // given; progress shows against total bytes (0: unknown).
 std::string md5Of(
@@ -241,7 +228,7 @@ int printDeciphered(const CipherOptions& options, const std::string& hex,
     writeOutput("-", plain + "\n");
     return kExitOk;
   }
-  writeOutput("-", (standardOutputIsTerminal() ? escaped(plain) : plain) + "\n");
+  writeOutput("-", (qel::standardOutputIsTerminal() ? escaped(plain) : plain) + "\n");
   std::cerr << "qel: " << (where.empty() ? std::string() : where + ": ")
             << "the deciphered value is not printable text (a wrong key?); --raw prints it as "
                "it is\n";

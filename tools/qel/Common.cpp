@@ -1,15 +1,14 @@
 #include "Common.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <memory>
 #include <streambuf>
 #include <utility>
 
@@ -19,6 +18,7 @@
 #include "qel/core/StringHelper.h"
 #include "qel/io/FileReplacement.h"
 #include "qel/io/FileStream.h"
+#include "qel/io/TemporaryFile.h"
 
 namespace qeltool {
 
@@ -97,27 +97,6 @@ std::vector<std::pair<std::string, std::string>>& copiedInputs() {
   return copies;
 }
 
-std::string temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
-}
-
-// Writes count bytes to fd whole; false with errno set on a failure.
-bool writeAll(int fd, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t wrote = ::write(fd, bytes, count);
-    if (wrote < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes += wrote;
-    count -= static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string displayName(const std::string& argument) {
@@ -125,68 +104,44 @@ std::string displayName(const std::string& argument) {
 }
 
 InputFile::InputFile(const std::string& argument) : _path(argument), _name(displayName(argument)) {
-  int in = -1;
+  std::string bytes;
   if (argument == "-") {
-    in = STDIN_FILENO;
-  } else {
-    struct stat status {};
-    if (::stat(argument.c_str(), &status) != 0 || S_ISREG(status.st_mode) ||
-        S_ISDIR(status.st_mode)) {
-      return;
-    }
-    in = ::open(argument.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+    bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    if (std::cin.bad()) {
       throw Failure(_name, std::strerror(errno));
     }
-  }
-  std::string temporary = temporaryDirectory() + "/qel-input-XXXXXX";
-  const int out = ::mkstemp(&temporary[0]);
-  if (out < 0) {
-    const int error = errno;
-    if (in != STDIN_FILENO) {
-      ::close(in);
+  } else {
+    // A pipe, a FIFO or a device has no size: it is read as a stream.  An
+    // empty regular file reads as nothing and is left to the loader, as is
+    // a file that cannot be opened.
+    if (!fileExists(argument) || toFile(argument).isDirectory() || fileSize(argument) != 0) {
+      return;
     }
-    throw Failure(temporaryDirectory(),
-                  std::string("cannot hold a copy of ") + _name + ": " + std::strerror(error));
+    std::ifstream in(toFile(argument).toPath(), std::ios::binary);
+    if (!in) {
+      return;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+      throw Failure(_name, std::strerror(errno));
+    }
+    if (bytes.empty()) {
+      return;
+    }
   }
-  _path = temporary;
-  _copied = true;
+  _copy = std::make_unique<qel::CTemporaryFile>("qel-input");
+  _path = _copy->getHostPath();
   copiedInputs().emplace_back(qel::CWin32Helper::toUTF8(toFile(_path).getPath()), _name);
   copiedInputs().emplace_back(_path, _name);
-  std::vector<char> block(1 << 16);
-  std::string failure;
-  for (;;) {
-    const ssize_t got = ::read(in, block.data(), block.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      failure = _name + ": " + std::strerror(errno);
-      break;
-    }
-    if (got == 0) {
-      break;
-    }
-    if (!writeAll(out, block.data(), static_cast<std::size_t>(got))) {
-      failure =
-          temporaryDirectory() + ": cannot hold a copy of " + _name + ": " + std::strerror(errno);
-      break;
-    }
-  }
-  if (in != STDIN_FILENO) {
-    ::close(in);
-  }
-  ::close(out);
-  if (!failure.empty()) {
-    throw Failure("", failure);
+  std::ofstream out(_copy->getFile().toPath(), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    throw Failure(_name, std::string("cannot hold a copy: ") + std::strerror(errno));
   }
 }
 
-InputFile::~InputFile() {
-  if (_copied) {
-    ::unlink(_path.c_str());
-  }
-}
+InputFile::~InputFile() = default;
 
 namespace {
 
@@ -215,7 +170,9 @@ class OutputBuffer : public std::streambuf {
     if (_error != 0) {
       return -1;
     }
-    if (!writeAll(STDOUT_FILENO, _bytes, count)) {
+    errno = 0;
+    if (count != 0 &&
+        (std::fwrite(_bytes, 1, count, stdout) != count || std::fflush(stdout) != 0)) {
       _error = errno != 0 ? errno : EIO;
       return -1;
     }
@@ -259,24 +216,9 @@ void finishStandardOutput() {
 }
 
 void storeTreeToStandardOutput(qel::CComposite& root) {
-  std::string dir = temporaryDirectory() + "/qel-output-XXXXXX";
-  if (::mkdtemp(&dir[0]) == nullptr) {
-    throw Failure(temporaryDirectory(),
-                  std::string("cannot hold the archive to write: ") + std::strerror(errno));
-  }
-  const std::string file = dir + "/archive";
-  std::string bytes;
-  try {
-    qel::CTreeFile::store(toFile(file), root, 0);
-    bytes = readWholeFile(file);
-  } catch (...) {
-    ::unlink(file.c_str());
-    ::rmdir(dir.c_str());
-    throw;
-  }
-  ::unlink(file.c_str());
-  ::rmdir(dir.c_str());
-  writeOutput("-", bytes);
+  const qel::CTemporaryFile file("qel-output");
+  qel::CTreeFile::store(file.getFile(), root, 0);
+  writeOutput("-", readWholeFile(file.getHostPath()));
 }
 
 std::string withInputNames(std::string text) {

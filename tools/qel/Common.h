@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "qel/io/File.h"
 #include "qel/io/FileSystem.h"
 #include "qel/io/HostFileSystem.h"
+#include "qel/io/TemporaryFile.h"
 
 namespace qeltool {
 
@@ -100,7 +102,8 @@ class InputFile {
  private:
   std::string _path;
   std::string _name;
-  bool _copied = false;
+  // The copy of a stream, removed with this.
+  std::unique_ptr<qel::CTemporaryFile> _copy;
 };
 
 // text with the temporary copies of inputs named as the user named them.

@@ -56,6 +56,8 @@ class QEL_API Win32ConsoleLogger {
 // Whether the process's standard error is open on a terminal, where
 // progress and other interactive output make sense.
 QEL_API bool standardErrorIsTerminal();
+// The same for standard output.
+QEL_API bool standardOutputIsTerminal();
 
 }  // namespace qel
 
