@@ -314,8 +314,7 @@ std::string describeByte(char c) {
   if (byte >= 0x20 && byte < 0x7f) {
     return std::string("'") + c + "'";
   }
-  static const char digits[] = "0123456789abcdef";
-  return std::string("byte 0x") + digits[byte >> 4] + digits[byte & 0xf];
+  return "byte 0x" + qel::toHex(&byte, 1);
 }
 
 int hexValue(char c) {
