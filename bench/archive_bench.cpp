@@ -13,10 +13,12 @@
 #include <rapidjson/document.h>
 #include <rapidjson/filewritestream.h>
 #include <rapidjson/writer.h>
+#include <simdjson.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -503,6 +505,61 @@ void digestNlohmann(const nlohmann::json& array, int depth, Digest& digest) {
   }
 }
 
+// The tree in the form "qel export" writes: {"format", "version",
+// "children"}, each node {"type", "name", "children" | "value" | "base64"}.
+void writeExportChildren(qel::CComposite& composite,
+                         rapidjson::Writer<rapidjson::FileWriteStream>& writer) {
+  writer.StartArray();
+  for (qel::CBaseComponent& child : qel::tree::children(composite)) {
+    writer.StartObject();
+    writer.Key("type");
+    if (auto* inner = dynamic_cast<qel::CComposite*>(&child)) {
+      writer.String("composite");
+      writer.Key("name");
+      writer.String(child.getName().c_str());
+      writer.Key("children");
+      writeExportChildren(*inner, writer);
+    } else if (auto* binary = dynamic_cast<qel::CBinaryComponent*>(&child)) {
+      unsigned int size = 0;
+      const unsigned char* bytes = binary->getData(size);
+      writer.String("binary");
+      writer.Key("name");
+      writer.String(child.getName().c_str());
+      writer.Key("base64");
+      writer.String(base64(bytes, size).c_str());
+    } else {
+      writer.String("text");
+      writer.Key("name");
+      writer.String(child.getName().c_str());
+      writer.Key("value");
+      writer.String(static_cast<qel::CComponent&>(child).getValue().c_str());
+    }
+    writer.EndObject();
+  }
+  writer.EndArray();
+}
+
+void digestSimdjson(simdjson::dom::array array, int depth, Digest& digest) {
+  for (simdjson::dom::element node : array) {
+    const std::string_view type = node["type"].get_string();
+    const std::string name(node["name"].get_string().value());
+    if (type == "composite") {
+      digest.node('c', depth, name);
+      digestSimdjson(node["children"].get_array(), depth + 1, digest);
+      digest.node('e', depth, std::string());
+    } else if (type == "binary") {
+      digest.node('b', depth, name);
+      const std::vector<unsigned char> bytes =
+          unbase64(std::string(node["base64"].get_string().value()));
+      digest.add(bytes.data(), bytes.size());
+    } else {
+      digest.node('v', depth, name);
+      const std::string_view value = node["value"].get_string();
+      digest.add(value.data(), value.size());
+    }
+  }
+}
+
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "archive_bench: %s\n", what);
   std::abort();
@@ -628,16 +685,40 @@ void nlohmannStore(const std::string& path, const nlohmann::json& doc) {
   syncAndClose(f);
 }
 
+void exportStore(const std::string& path, qel::CComposite& tree) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    fail("cannot create a JSON file");
+  }
+  char buffer[65536];
+  rapidjson::FileWriteStream stream(f, buffer, sizeof(buffer));
+  rapidjson::Writer<rapidjson::FileWriteStream> writer(stream);
+  writer.StartObject();
+  writer.Key("format");
+  writer.String("qel-tree");
+  writer.Key("version");
+  writer.Int(1);
+  writer.Key("children");
+  writeExportChildren(tree, writer);
+  writer.EndObject();
+  stream.Flush();
+  syncAndClose(f);
+}
+
 const std::string& directoryFor(bool memory) {
   return memory ? memoryDirectory() : diskDirectory();
 }
 
-// The three files of the tree in a directory, written once.
+// The files of the tree in a directory, written once: the archive, the JSON
+// of RapidJSON and nlohmann-json, and the JSON "qel export" writes.
+enum StoredFormat { kArchive = 0, kRapid = 1, kNlohmann = 2, kExport = 3 };
+
 const std::string& storedFile(bool memory, int format) {
-  static std::string paths[2][3];
+  static std::string paths[2][4];
   std::string& path = paths[memory ? 1 : 0][format];
   if (path.empty()) {
-    static const char* const kNames[] = {"tree.arc", "tree_rapid.json", "tree_nlohmann.json"};
+    static const char* const kNames[] = {"tree.arc", "tree_rapid.json", "tree_nlohmann.json",
+                                         "tree_export.json"};
     path = directoryFor(memory) + "/" + kNames[format];
     leftovers().files.push_back(path);
     Inputs& in = inputs();
@@ -645,8 +726,10 @@ const std::string& storedFile(bool memory, int format) {
       qelStore(path, *in.tree);
     } else if (format == 1) {
       rapidStore(path, in.rapid);
-    } else {
+    } else if (format == 2) {
       nlohmannStore(path, in.lohmann);
+    } else {
+      exportStore(path, *in.tree);
     }
   }
   return path;
@@ -762,6 +845,128 @@ void BM_TreeLoad(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * in.digest.nodes));
 }
 
+// ---- the floor: what moving the same bytes costs ---------------------------------
+// The stored archive's bytes, already in memory, written with one write per
+// MiB and closed (flushed first on disk, as the store's are); and the same
+// file read into memory (a buffer kept from round to round) with each byte
+// looked at once, by a memchr for the line feeds that end the records.
+
+constexpr std::size_t kFloorChunk = std::size_t{1} << 20;
+
+void writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, std::min(size, kFloorChunk));
+    if (n <= 0) {
+      fail("the floor's write failed");
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+std::size_t countLineFeeds(const char* data, std::size_t size) {
+  std::size_t count = 0;
+  const char* end = data + size;
+  while (const void* found = std::memchr(data, '\n', static_cast<std::size_t>(end - data))) {
+    ++count;
+    data = static_cast<const char*>(found) + 1;
+  }
+  return count;
+}
+
+template <bool kMemory>
+void BM_TreeStoreFloor(benchmark::State& state) {
+  const std::string bytes = readWhole(storedFile(kMemory, kArchive));
+  const std::string path = directoryFor(kMemory) + "/store_floor.arc";
+  auto store = [&] {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      fail("the floor cannot create its file");
+    }
+    writeAll(fd, bytes.data(), bytes.size());
+    if ((!kMemory && ::fdatasync(fd) != 0) || ::close(fd) != 0) {
+      fail("the floor's flush or close failed");
+    }
+  };
+  store();
+  for (auto _ : state) {
+    store();
+    benchmark::ClobberMemory();
+  }
+  if (readWhole(path) != bytes) {
+    fail("the floor wrote other bytes than the archive");
+  }
+  state.counters["file_bytes"] = static_cast<double>(bytes.size());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+  std::remove(path.c_str());
+}
+
+template <bool kMemory>
+void BM_TreeLoadFloor(benchmark::State& state) {
+  const std::string& path = storedFile(kMemory, kArchive);
+  const std::string expected = readWhole(path);
+  std::string buffer(expected.size(), '\0');
+  std::size_t lineFeeds = 0;
+  auto load = [&] {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      fail("the floor cannot open the archive");
+    }
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+      const ssize_t n = ::read(fd, &buffer[done], buffer.size() - done);
+      if (n <= 0) {
+        fail("the floor's read failed");
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    lineFeeds = countLineFeeds(buffer.data(), buffer.size());
+  };
+  load();
+  for (auto _ : state) {
+    load();
+    benchmark::DoNotOptimize(lineFeeds);
+  }
+  if (buffer != expected || lineFeeds != countLineFeeds(expected.data(), expected.size())) {
+    fail("the floor read other bytes than the archive");
+  }
+  state.counters["file_bytes"] = static_cast<double>(buffer.size());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * buffer.size()));
+}
+
+// simdjson parsing the tree's "qel export" JSON into its DOM, with one parser
+// kept for the run, as simdjson is meant to be used.
+template <bool kMemory>
+void BM_TreeLoadSimdjson(benchmark::State& state) {
+  Inputs& in = inputs();
+  const std::string& path = storedFile(kMemory, kExport);
+  simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  if (parser.load(path).get(document) != simdjson::SUCCESS) {
+    fail("simdjson cannot parse the exported tree");
+  }
+  Digest digest;
+  for (auto _ : state) {
+    if (parser.load(path).get(document) != simdjson::SUCCESS) {
+      fail("simdjson cannot parse the exported tree");
+    }
+    benchmark::DoNotOptimize(document);
+    state.PauseTiming();
+    digest = Digest();
+    digestSimdjson(document["children"].get_array(), 0, digest);
+    state.ResumeTiming();
+  }
+  if (!(digest == in.digest)) {
+    fail("the tree simdjson parsed differs from the stored one");
+  }
+  const std::uint64_t bytes = fileSize(path);
+  state.counters["file_bytes"] = static_cast<double>(bytes);
+  state.counters["nodes"] = static_cast<double>(in.digest.nodes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * in.digest.nodes));
+}
+
 #define QEL_TREE_BENCH(fn, row, format, memory, peer) \
   BENCHMARK_TEMPLATE(fn, format, memory)->Name(row "/" peer)->Unit(benchmark::kMillisecond)
 
@@ -777,6 +982,22 @@ QEL_TREE_BENCH(BM_TreeLoad, "tree_load", 2, false, "nlohmann");
 QEL_TREE_BENCH(BM_TreeLoad, "tree_load_shm", 0, true, "qel");
 QEL_TREE_BENCH(BM_TreeLoad, "tree_load_shm", 1, true, "rapidjson");
 QEL_TREE_BENCH(BM_TreeLoad, "tree_load_shm", 2, true, "nlohmann");
+BENCHMARK_TEMPLATE(BM_TreeStoreFloor, false)
+    ->Name("tree_store/floor")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_TreeStoreFloor, true)
+    ->Name("tree_store_shm/floor")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_TreeLoadFloor, false)->Name("tree_load/floor")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_TreeLoadFloor, true)
+    ->Name("tree_load_shm/floor")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_TreeLoadSimdjson, false)
+    ->Name("tree_load/simdjson")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_TreeLoadSimdjson, true)
+    ->Name("tree_load_shm/simdjson")
+    ->Unit(benchmark::kMillisecond);
 
 // ---- growth of one composite -------------------------------------------------------
 // A composite holding n children (random names) takes a batch of new children
@@ -935,6 +1156,7 @@ void BM_TreeLoadMemory(benchmark::State& state) {
   state.counters["peak_bytes"] = peak;
   state.counters["tree_bytes"] = held;
   state.counters["peak_per_tree"] = held > 0 ? peak / held : 0;
+  state.counters["file_bytes"] = static_cast<double>(fileSize(path));
 }
 BENCHMARK(BM_TreeLoadMemory)->Name("tree_load_memory/qel")->Unit(benchmark::kMillisecond);
 

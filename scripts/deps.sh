@@ -20,7 +20,7 @@ packages_of() {
     build) echo cmake ninja-build g++ nlohmann-json3-dev libcli11-dev ;;
     tests) echo libgtest-dev libgmock-dev pkg-config zsh ;;
     clang) echo clang libclang-rt-14-dev llvm lld ;;
-    bench) echo libbenchmark-dev libssl-dev libpoco-dev rapidjson-dev nlohmann-json3-dev pkg-config python3 ;;
+    bench) echo libbenchmark-dev libssl-dev libpoco-dev rapidjson-dev nlohmann-json3-dev libsimdjson-dev pkg-config python3 ;;
     plot) echo python3 python3-matplotlib ;;
     abi) echo abigail-tools ;;
     lint) echo clang-format clang-tidy ;;
