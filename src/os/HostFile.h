@@ -178,6 +178,9 @@ class HostFile {
   bool _bSyncAtClose;
   bool _bReadAhead;
   std::vector<unsigned char> _pending;
+  // Bytes handed to the system since their write-out to the disk was last
+  // started (files flushed at their close).
+  std::size_t _nNotStarted = 0;
   // Read ahead: the piece read last, _nAheadEnd bytes at the start of
   // _ahead, of which _nAheadPos have been served.
   std::vector<unsigned char> _ahead;
