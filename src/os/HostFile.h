@@ -1,9 +1,13 @@
 #ifndef QEL_SRC_OS_HOSTFILE_H_
 #define QEL_SRC_OS_HOSTFILE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "os/BackgroundWriter.h"
 
 namespace qel {
 namespace platform {
@@ -119,6 +123,12 @@ struct HostTarget {
 // directory exists, and kPathNotFound otherwise.
 std::uint32_t hostResolveTarget(const std::string& path, HostTarget* target);
 
+// Writes one gathered piece of a file flushed at its close (all of it, or
+// the error), and starts the disk's write-out of the file every few
+// megabytes, counted in *notStarted.
+std::uint32_t hostWriteDurablePiece(int fd, const unsigned char* data, std::size_t size,
+                                    std::size_t* notStarted);
+
 // An open file.  Opened files are written through to the disk.
 class HostFile {
  public:
@@ -165,8 +175,12 @@ class HostFile {
         _bWrite(write),
         _bSyncAtClose(syncAtClose),
         _bReadAhead(readAhead && read && !write) {}
-  // Hands the gathered writes to the system.
+  // Hands the gathered writes to the system, after every piece handed to
+  // the background writer (which then ends).
   std::uint32_t writePending();
+  // Moves the writes of a durable file that has grown large to a thread of
+  // their own.
+  void startBackgroundWriter();
   static std::uint32_t createNamedTemporary(const std::string& directory, const std::string& base,
                                             HostFile** file, std::string* path);
   // Gives the unnamed file fd an unpredictable name in directory.
@@ -179,8 +193,10 @@ class HostFile {
   bool _bReadAhead;
   std::vector<unsigned char> _pending;
   // Bytes handed to the system since their write-out to the disk was last
-  // started (files flushed at their close).
+  // started (files flushed at their close), and in all.
   std::size_t _nNotStarted = 0;
+  std::size_t _nHanded = 0;
+  std::unique_ptr<BackgroundWriter> _pWriter;
   // Read ahead: the piece read last, _nAheadEnd bytes at the start of
   // _ahead, of which _nAheadPos have been served.
   std::vector<unsigned char> _ahead;

@@ -35,6 +35,10 @@ constexpr std::size_t kGatherSize = 256 * 1024;
 // started every few megabytes, so that the disk works while the rest is
 // written and the flush at the close waits for the last few alone.
 constexpr std::size_t kStartWriteOutEvery = 4 * 1024 * 1024;
+// A file flushed at its close that grows beyond this is written on a
+// thread of its own from then on; a settings file of the usual size never
+// starts one.
+constexpr std::size_t kBackgroundFrom = 8 * 1024 * 1024;
 
 bool isDirectory(const std::string& path) {
   struct stat st;
@@ -158,6 +162,25 @@ std::uint32_t writeAll(int fd, const unsigned char* data, std::size_t size) {
   }
   return kHostOk;
 }
+
+}  // namespace
+
+std::uint32_t hostWriteDurablePiece(int fd, const unsigned char* data, std::size_t size,
+                                    std::size_t* notStarted) {
+  const std::uint32_t code = writeAll(fd, data, size);
+  *notStarted += size;
+  if (code == kHostOk && *notStarted >= kStartWriteOutEvery) {
+    *notStarted = 0;
+#if defined(__linux__)
+    // Only a head start: the flush at the close still makes it durable and
+    // reports what goes wrong.
+    (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  }
+  return code;
+}
+
+namespace {
 
 bool hasHiddenMark(const std::string& path) {
   char value[sizeof(kHiddenValue)] = {};
@@ -442,10 +465,11 @@ std::uint32_t HostFile::write(const void* buffer, std::uint32_t size, std::uint3
     }
     _pending.insert(_pending.end(), bytes, bytes + size);
     if (_pending.size() >= kGatherSize) {
-      const std::uint32_t code = writePending();
+      const std::uint32_t code = _pWriter ? _pWriter->hand(_pending) : writePending();
       if (code != kHostOk) {
         return code;
       }
+      startBackgroundWriter();
     }
     *count = size;
     return kHostOk;
@@ -489,24 +513,34 @@ std::uint32_t HostFile::close() {
 }
 
 std::uint32_t HostFile::writePending() {
-  if (_pending.empty()) {
-    return kHostOk;
+  std::uint32_t code = kHostOk;
+  if (_pWriter) {
+    code = _pWriter->finish();
+    _pWriter.reset();
   }
-  const std::uint32_t code = writeAll(_fd, _pending.data(), _pending.size());
-  if (code == kHostOk && _bSyncAtClose) {
-    _nNotStarted += _pending.size();
-    if (_nNotStarted >= kStartWriteOutEvery) {
-      _nNotStarted = 0;
-#if defined(__linux__)
-      // Only a head start: the flush at the close still makes it durable
-      // and reports what goes wrong.
-      (void)::sync_file_range(_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
-    }
+  if (_pending.empty()) {
+    return code;
+  }
+  if (code == kHostOk) {
+    _nHanded += _pending.size();
+    code = _bSyncAtClose
+               ? hostWriteDurablePiece(_fd, _pending.data(), _pending.size(), &_nNotStarted)
+               : writeAll(_fd, _pending.data(), _pending.size());
   }
   // What could not be written is dropped: the failure is reported once.
   _pending.clear();
   return code;
+}
+
+void HostFile::startBackgroundWriter() {
+  if (_pWriter || _nHanded < kBackgroundFrom) {
+    return;
+  }
+  try {
+    _pWriter = std::make_unique<BackgroundWriter>(_fd);
+  } catch (const std::exception&) {
+    // Without a thread the writes go on in the caller's.
+  }
 }
 
 std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes) {

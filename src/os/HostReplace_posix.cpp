@@ -348,6 +348,10 @@ std::uint32_t HostFile::discard(const std::string& temporary) {
   if (_fd < 0) {
     return kInvalidHandle;
   }
+  if (_pWriter) {
+    (void)_pWriter->finish();
+    _pWriter.reset();
+  }
   _pending.clear();
   ::close(_fd);
   _fd = -1;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -33,6 +34,15 @@ constexpr int kStream = CFileReplacement::STREAM_SPECIAL_FILES;
 void replace(const fs::path& target, const std::string& content, int flags = 0) {
   CFileReplacement out(qel::CFile(target.wstring()), flags);
   out.write(content.data(), content.size());
+  out.commit();
+}
+
+// The same in pieces of 64 KiB, as an archive writes.
+void replaceInPieces(const fs::path& target, const std::string& content) {
+  CFileReplacement out(qel::CFile(target.wstring()));
+  for (std::size_t at = 0; at < content.size(); at += 64 * 1024) {
+    out.write(content.data() + at, std::min<std::size_t>(64 * 1024, content.size() - at));
+  }
   out.commit();
 }
 
@@ -65,6 +75,29 @@ class FileReplacement : public ::testing::Test {
   fs::path at(const std::string& name) const { return _dir.path() / name; }
   qel_test::TempDir _dir;
 };
+
+// A large file is written on a thread of its own once it passes a few
+// megabytes, while the caller gathers the next pieces.
+using FileReplacementConcurrency = FileReplacement;
+
+TEST_F(FileReplacementConcurrency, ALargeFileWrittenOnAThreadOfItsOwnArrivesWhole) {
+  std::string large(20 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) {
+    large[i] = static_cast<char>(i * 13 % 253);
+  }
+  replaceInPieces(at("large"), large);
+  EXPECT_TRUE(qel_test::contentOf(at("large")) == large);
+  {
+    // Given up before the commit, it leaves nothing behind.
+    CFileReplacement out(qel::CFile(at("large").wstring()));
+    for (int i = 0; i < 200; ++i) {
+      out.write(large.data(), 64 * 1024);
+    }
+    out.discard();
+  }
+  EXPECT_TRUE(qel_test::contentOf(at("large")) == large);
+  EXPECT_EQ(qel_test::namesIn(_dir.path()), Names{"large"});
+}
 
 TEST_F(FileReplacement, KeepsTheModeTheOwnerAndTheSetIdBits) {
   for (const unsigned mode : {0600u, 0640u, 0755u, 0604u, 0444u}) {
@@ -298,6 +331,21 @@ std::string checkReplacements(const fs::path& dir, bool named) {
   ::umask(027);
   replace(real / "fresh", "new");
   expect(modeOf(real / "fresh") == 0640, "a new file's mode");
+  // A large file is written on a thread of its own once it passes a few
+  // megabytes: a failure there (the size limit, met by that thread without
+  // a signal) is the commit's.
+  std::string large(12 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) {
+    large[i] = static_cast<char>(i * 7 % 251);
+  }
+  replaceInPieces(link, large);
+  expect(qel_test::contentOf(real / "file") == large, "the large file");
+  const struct rlimit tenMegabytes = {10 * 1024 * 1024, 10 * 1024 * 1024};
+  ::setrlimit(RLIMIT_FSIZE, &tenMegabytes);
+  const std::string tooLarge =
+      qel::CWin32Helper::toUTF8(qel_test::failureOf([&] { replaceInPieces(link, large); }).message);
+  expect(tooLarge == link.string() + ": File too large", "12 MiB: " + tooLarge);
+  expect(qel_test::contentOf(real / "file") == large, "the large file after the failure");
   // Under a file size limit the write fails with the reason, not by SIGXFSZ,
   // whether the limit is met while writing or at the commit.
   const struct rlimit limit = {16 * 1024, 16 * 1024};
