@@ -168,6 +168,21 @@ void ChildList::insert(std::string_view name, CBaseComponent* child) {
 }
 
 void ChildList::append(std::string_view name, CBaseComponent* child) {
+  if (_pLast != nullptr && _pLast->nCount < ChildLeaf::kCapacity &&
+      name.size() <= ChildName::kInline) {
+    // The usual case of a loaded list, written straight into its place: a
+    // name made on the stack and copied would be read back in wider pieces
+    // than it was written in, which the processor cannot forward.
+    ChildEntry& entry = _pLast->entries[_pLast->nCount];
+    entry.first.nLength = name.size();
+    if (!name.empty()) {
+      std::memcpy(entry.first.u.text, name.data(), name.size());
+    }
+    entry.second = child;
+    ++_pLast->nCount;
+    ++_nSize;
+    return;
+  }
   const ChildEntry entry{ChildName::make(name), child};
   if (_pRoot == nullptr) {
     ChildLeaf* leaf = nullptr;
