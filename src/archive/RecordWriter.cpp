@@ -128,31 +128,30 @@ void RecordWriter::endRecord() {
 }
 
 void RecordWriter::append(const unsigned char* bytes, unsigned int count) {
-  if (count <= kBlockSize - _block.size()) {
-    _block.append(bytes, count);
-    return;
-  }
   while (count != 0) {
-    const std::uint32_t room = kBlockSize - _block.size();
-    if (room == 0) {
-      if (_pFile == nullptr) {
-        throw IOException(L"The archive is closed");
-      }
-      flush(_pFile);
-      continue;
+    if (_nBlock == kBlockSize) {
+      flushTarget();
     }
-    const std::uint32_t take = std::min<std::uint32_t>(room, count);
-    _block.append(bytes, take);
+    const std::uint32_t take = std::min<std::uint32_t>(kBlockSize - _nBlock, count);
+    std::memcpy(_aBlock + _nBlock, bytes, take);
+    _nBlock += take;
     bytes += take;
     count -= take;
   }
+}
+
+void RecordWriter::flushTarget() {
+  if (_pFile == nullptr) {
+    throw IOException(L"The archive is closed");
+  }
+  flush(_pFile);
 }
 
 void RecordWriter::flush(CFileDescriptor* file) {
   if (_bFailed) {
     throw IOException(L"An earlier write to the archive failed");
   }
-  const std::uint32_t size = _block.size();
+  const std::uint32_t size = _nBlock;
   SmartPtr<CFileSystem> fileSystem = file->getFileSystem();
   // A write may take fewer bytes than it was given (a signal, or a disk
   // that has just filled up); the rest goes in further writes, and a disk
@@ -162,7 +161,7 @@ void RecordWriter::flush(CFileDescriptor* file) {
   while (written < size) {
     std::uint32_t count = 0;
     try {
-      count = fileSystem->writeFile(file, _block.data() + written, size - written);
+      count = fileSystem->writeFile(file, _aBlock + written, size - written);
     } catch (...) {
       _bFailed = true;
       throw;
@@ -174,7 +173,7 @@ void RecordWriter::flush(CFileDescriptor* file) {
     }
     written += count;
   }
-  _block.clear();
+  _nBlock = 0;
 }
 
 }  // namespace qel

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/RecordFormat.h"
 #include "qel/archive/Archive.h"
-#include "qel/core/Buffer.h"
 #include "qel/io/FileSystem.h"
 
 namespace qel {
@@ -47,13 +47,24 @@ class RecordWriter {
 
   // Bytes behind the records, flushing full blocks to the target.
   void append(const unsigned char* bytes, unsigned int count);
-  bool hasPending() const { return _block.size() != 0; }
+  // Room for count bytes (at most a block) at the end of the block, which
+  // is flushed first when it has less; the bytes count once used() says so.
+  unsigned char* room(std::uint32_t count) {
+    if (record::kBlockSize - _nBlock < count) {
+      flushTarget();
+    }
+    return _aBlock + _nBlock;
+  }
+  void used(std::uint32_t count) { _nBlock += count; }
+  bool hasPending() const { return _nBlock != 0; }
   // Writes the block to file; a write that takes nothing, or fails, marks
   // the writer failed and throws.
   void flush(CFileDescriptor* file);
-  void discardPending() { _block.clear(); }
+  void discardPending() { _nBlock = 0; }
 
  private:
+  // Flushes the block to the target; throws when there is none.
+  void flushTarget();
   void beginField(FieldType type, std::size_t valueLength);
   void countField();
 
@@ -64,7 +75,8 @@ class RecordWriter {
   std::int32_t _nFieldCount = 0;
   // The open record, from its field count on.
   std::string _sLine;
-  Buffer<unsigned char, 4096> _block;
+  unsigned char _aBlock[record::kBlockSize];
+  std::uint32_t _nBlock = 0;
 };
 
 }  // namespace qel

@@ -122,6 +122,24 @@ TEST_F(TreeFiles, WhatCannotBeStoredExactlyReachesNoFileAtAll) {
     EXPECT_EQ(_dir.readFile("old.qel"), before);
     EXPECT_TRUE(strays({"old.qel"}).empty());
   }
+  // A line feed at any place of a name or a value of any length up to
+  // three words, where records are checked a word at a time.
+  for (std::size_t length = 1; length <= 24; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      std::string text(length, 't');
+      text[at] = '\n';
+      CComposite root;
+      root.add(new CComponent("name", text));
+      EXPECT_EQ(messageOf([&] { CTreeFile::store(file("old.qel"), root); }), L"name" + lineFeed)
+          << length << " " << at;
+      CComposite named;
+      named.add(new CComponent(text, "value"));
+      const std::wstring path = qel::CWin32Helper::fromUTF8(text);
+      EXPECT_EQ(messageOf([&] { CTreeFile::store(file("old.qel"), named); }), path + lineFeed)
+          << length << " " << at;
+    }
+  }
+  EXPECT_EQ(_dir.readFile("old.qel"), before);
 }
 
 TEST_F(TreeFiles, ADamagedFileIsNamedByTheRecordAndTheByteWhereItStops) {
