@@ -144,6 +144,12 @@ namespace {
 // to the system after a large tree or document goes, and the next round of
 // whoever comes then pays the page faults of getting it back.
 const bool gKeepFreedMemory = mallopt(M_TRIM_THRESHOLD, 1 << 30) != 0;
+// Destroying a tree or document is outside the timing, but the allocator
+// defers most of it: small blocks freed go to its fast bins, and the next
+// round's first large request merges them all.  Without fast bins a block
+// is merged as it is freed, and the cost of a destruction stays with it
+// instead of falling on whichever contender runs next.
+const bool gMergeFreedBlocks = mallopt(M_MXFAST, 0) != 0;
 
 // ---- inputs -------------------------------------------------------------------
 
