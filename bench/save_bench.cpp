@@ -4,20 +4,28 @@
 // archive, flushed at its close, renamed over the target); an edit by
 // CTreeFile::update (the lock, a load, the store); the lock alone; and the
 // load alone, so that update less load less store is what the lock adds.
+// A typical settings file (32 KiB) is also set against the floor: the
+// least a safe save costs in plain system calls (an exclusive private
+// temporary file, write, fdatasync, rename, a flush of the directory), and
+// the least a load costs (open, read, close, and a look at every byte).
 //
 // Files are written to QEL_BENCH_DIR, or else to "save_files" beside the
 // executable (the build tree, on the disk that holds it).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
+#include "qel/archive/SettingsFile.h"
 #include "qel/core/StringHelper.h"
 #include "qel/io/File.h"
 #include "qel/io/FileSystem.h"
@@ -142,8 +150,149 @@ void save_lock(benchmark::State& state) {
   }
 }
 
+// ---- a 32 KiB settings file against the floor --------------------------------------
+
+std::string contentOf(const std::string& path) {
+  std::string bytes(sizeOf(path), '\0');
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  qelbench::require(fd >= 0, "the stored file opens");
+  const ssize_t n = ::read(fd, &bytes[0], bytes.size());
+  ::close(fd);
+  qelbench::require(n == static_cast<ssize_t>(bytes.size()), "the stored file reads whole");
+  return bytes;
+}
+
+std::size_t countLineFeeds(const char* data, std::size_t size) {
+  std::size_t count = 0;
+  const char* end = data + size;
+  while (const void* found = std::memchr(data, '\n', static_cast<std::size_t>(end - data))) {
+    ++count;
+    data = static_cast<const char*>(found) + 1;
+  }
+  return count;
+}
+
+constexpr std::size_t kSettingsBytes = 32 * 1024;
+
+std::size_t settingsBytes() {
+  return qelbench::scaled(kSettingsBytes, 4096);
+}
+
+void settings_store_qel(benchmark::State& state) {
+  Target target(settingsBytes());
+  const std::string stored = contentOf(target.path);
+  for (auto _ : state) {
+    qel::CTreeFile::store(target.file, target.root);
+  }
+  qelbench::require(contentOf(target.path) == stored, "the store writes the same bytes");
+  finish(state, target);
+}
+
+// The least a crash-safe save does, on bytes already made.
+void settings_store_floor(benchmark::State& state) {
+  Target target(settingsBytes());
+  const std::string bytes = contentOf(target.path);
+  const std::string dir = directory();
+  for (auto _ : state) {
+    std::string temporary = dir + "/.floor.XXXXXX";
+    const int fd = ::mkstemp(&temporary[0]);  // O_CREAT | O_EXCL, mode 0600
+    qelbench::require(fd >= 0, "the temporary file is made");
+    qelbench::require(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
+                      "the bytes are written");
+    qelbench::require(::fdatasync(fd) == 0 && ::close(fd) == 0, "the file is flushed");
+    qelbench::require(::rename(temporary.c_str(), target.path.c_str()) == 0, "the file replaces");
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    qelbench::require(dirFd >= 0 && ::fsync(dirFd) == 0 && ::close(dirFd) == 0,
+                      "the directory is flushed");
+  }
+  qelbench::require(contentOf(target.path) == bytes, "the floor writes the same bytes");
+  finish(state, target);
+}
+
+void settings_load_qel(benchmark::State& state) {
+  Target target(settingsBytes());
+  const std::size_t children = target.root.getChildCount();
+  for (auto _ : state) {
+    auto* root = new qel::CComposite;
+    const qel::CTreeFile::LoadReport report = qel::CTreeFile::load(target.file, *root);
+    state.PauseTiming();
+    qelbench::require(report.eCode == qel::CArchive::RET_OK && root->getChildCount() == children,
+                      "the tree loads");
+    delete root;
+    state.ResumeTiming();
+  }
+  finish(state, target);
+}
+
+// The least a load does: the bytes into memory, each looked at once.
+void settings_load_floor(benchmark::State& state) {
+  Target target(settingsBytes());
+  const std::string expected = contentOf(target.path);
+  std::vector<char> buffer(expected.size());
+  std::size_t lineFeeds = 0;
+  for (auto _ : state) {
+    const int fd = ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    ::close(fd);
+    qelbench::require(n == static_cast<ssize_t>(buffer.size()), "the floor reads the file");
+    lineFeeds = countLineFeeds(buffer.data(), buffer.size());
+    benchmark::DoNotOptimize(lineFeeds);
+  }
+  qelbench::require(std::string(buffer.begin(), buffer.end()) == expected &&
+                        lineFeeds == countLineFeeds(expected.data(), expected.size()),
+                    "the floor reads the file's bytes");
+  finish(state, target);
+}
+
+void settings_file_load_qel(benchmark::State& state) {
+  Target target(settingsBytes());
+  qel::CSettingsFile settings(target.file);
+  for (auto _ : state) {
+    settings.load();
+  }
+  qelbench::require(settings.root().getChildCount() == target.root.getChildCount(),
+                    "the settings load");
+  finish(state, target);
+}
+
+void settings_file_commit_qel(benchmark::State& state) {
+  Target target(settingsBytes());
+  const std::string stored = contentOf(target.path);
+  qel::CSettingsFile settings(target.file);
+  settings.load();
+  for (auto _ : state) {
+    settings.commit();
+  }
+  qelbench::require(contentOf(target.path) == stored, "the commit writes the same bytes");
+  finish(state, target);
+}
+
 }  // namespace
 
+BENCHMARK(settings_store_qel)
+    ->Name("settings_store/qel")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(settings_store_floor)
+    ->Name("settings_store/floor")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(settings_load_qel)
+    ->Name("settings_load/qel")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(settings_load_floor)
+    ->Name("settings_load/floor")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(settings_file_load_qel)
+    ->Name("settings_file_load/qel")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(settings_file_commit_qel)
+    ->Name("settings_file_commit/qel")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK(save_plain)->Arg(32)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(save_store)->Arg(32)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(save_update)->Arg(32)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
