@@ -269,30 +269,14 @@ void settings_file_commit_qel(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(settings_store_qel)
-    ->Name("settings_store/qel")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-BENCHMARK(settings_store_floor)
-    ->Name("settings_store/floor")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-BENCHMARK(settings_load_qel)
-    ->Name("settings_load/qel")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-BENCHMARK(settings_load_floor)
-    ->Name("settings_load/floor")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
-BENCHMARK(settings_file_load_qel)
-    ->Name("settings_file_load/qel")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
+BENCHMARK(settings_store_qel)->Name("settings_store/qel")->Unit(benchmark::kMicrosecond);
+BENCHMARK(settings_store_floor)->Name("settings_store/floor")->Unit(benchmark::kMicrosecond);
+BENCHMARK(settings_load_qel)->Name("settings_load/qel")->Unit(benchmark::kMicrosecond);
+BENCHMARK(settings_load_floor)->Name("settings_load/floor")->Unit(benchmark::kMicrosecond);
+BENCHMARK(settings_file_load_qel)->Name("settings_file_load/qel")->Unit(benchmark::kMicrosecond);
 BENCHMARK(settings_file_commit_qel)
     ->Name("settings_file_commit/qel")
-    ->Unit(benchmark::kMicrosecond)
-    ->UseRealTime();
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(save_plain)->Arg(32)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(save_store)->Arg(32)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(save_update)->Arg(32)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
