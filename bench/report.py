@@ -7,19 +7,19 @@ import glob
 import json
 import math
 import os
+import statistics
 import sys
 
 TIME_TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+# Fewer pairs than this give no spread and no verdict.
+MIN_PAIRS = 4
 
 
 def load_runs(json_dir):
-    """Benchmark name -> (its figure entry, its repetitions in the order they
-    ran).  The figure entry is the median aggregate when there are
-    repetitions, else the single run; the repetitions are the single runs,
-    by repetition_index."""
+    """Benchmark name -> its runs, one entry per repetition in the order of
+    their repetition_index (a single entry when there were no repetitions).
+    Aggregates are left out: the figures are computed here from the runs."""
     runs = {}
-    medians = {}
-    repetitions = {}
     for path in sorted(glob.glob(os.path.join(json_dir, "*.json"))):
         try:
             with open(path) as f:
@@ -30,34 +30,29 @@ def load_runs(json_dir):
         if not isinstance(data, dict):
             continue
         for entry in data.get("benchmarks", []):
-            name = entry.get("run_name", entry["name"])
-            if entry.get("run_type") == "aggregate":
-                if entry.get("aggregate_name") == "median":
-                    medians[name] = entry
-            elif entry.get("error_occurred"):
+            if entry.get("run_type") == "aggregate" or entry.get("error_occurred"):
                 continue
-            else:
-                runs.setdefault(name, entry)
-                repetitions.setdefault(name, []).append(entry)
-    runs.update(medians)
-    for entries in repetitions.values():
-        entries.sort(key=lambda e: e.get("repetition_index", 0))
-    return {name: (entry, repetitions.get(name, [])) for name, entry in runs.items()}
+            name = entry.get("run_name", entry["name"])
+            # UseRealTime appends "/real_time" to the name; rows leave it out.
+            if name.endswith("/real_time"):
+                name = name[: -len("/real_time")]
+            runs.setdefault(name, {})[entry.get("repetition_index", 0)] = entry
+    return runs
+
+
+def median(values):
+    return statistics.median(values)
 
 
 def quartiles(values):
-    """(lower quartile, median, upper quartile) of values, by linear
-    interpolation between the closest ranks (the inclusive method of
-    Python's statistics.quantiles)."""
-    ordered = sorted(values)
-
-    def at(fraction):
-        position = fraction * (len(ordered) - 1)
-        low = math.floor(position)
-        high = min(low + 1, len(ordered) - 1)
-        return ordered[low] + (ordered[high] - ordered[low]) * (position - low)
-
-    return at(0.25), at(0.5), at(0.75)
+    """(Q1, Q3) of values, or None with fewer than 4 of them.  Quartiles by
+    linear interpolation between the order statistics, the method of
+    statistics.quantiles(method="inclusive"): for 1, 2, 3, 4, 5 they are 2
+    and 4."""
+    if len(values) < MIN_PAIRS:
+        return None
+    q1, _, q3 = statistics.quantiles(values, n=4, method="inclusive")
+    return q1, q3
 
 
 def real_time_ns(entry):
@@ -93,63 +88,59 @@ def shared_counter(a, b):
     return None
 
 
-# Fewer pairs than this give no quartiles worth the name.
-MIN_PAIRS = 4
-
-
-def row_ratio(row, qel, peer):
-    """The ratio of a row for one entry of each side."""
-    if row.get("kind", "throughput") == "throughput":
-        return real_time_ns(peer) / real_time_ns(qel)
-    qel_value, _ = figure(qel, row.get("qel_field", "real_time"))
-    peer_value, _ = figure(peer, row.get("peer_field", "real_time"))
-    return qel_value / peer_value if peer_value else math.inf
+def pairs(row, runs):
+    """The repetitions of the two sides as they ran: repetition i of the qel
+    benchmark with repetition i of the peer (the same entry for a row whose
+    two sides are fields of one benchmark)."""
+    qel = runs.get(row["qel"])
+    peer = runs.get(row["peer"])
+    if not qel or not peer:
+        return []
+    return [(qel[i], peer[i]) for i in sorted(qel) if i in peer]
 
 
 def evaluate(row, runs):
-    if row["qel"] not in runs or row["peer"] not in runs:
+    matched = pairs(row, runs)
+    if not matched:
         return None
-    qel, qel_reps = runs[row["qel"]]
-    peer, peer_reps = runs[row["peer"]]
     kind = row.get("kind", "throughput")
-    if kind not in ("throughput", "at_most"):
-        raise ValueError(f"row {row['row']}: unknown kind {kind}")
     target = float(row["target"])
+    qel_values, peer_values, ratios = [], [], []
     if kind == "throughput":
-        counter = shared_counter(qel, peer)
-        qel_value, unit = throughput_figure(qel, counter)
-        peer_value, _ = throughput_figure(peer, counter)
-    else:
-        qel_value, unit = figure(qel, row.get("qel_field", "real_time"))
-        peer_value, peer_unit = figure(peer, row.get("peer_field", "real_time"))
+        counter = shared_counter(matched[0][0], matched[0][1])
+        for qel, peer in matched:
+            qel_value, unit = throughput_figure(qel, counter)
+            peer_value, _ = throughput_figure(peer, counter)
+            qel_values.append(qel_value)
+            peer_values.append(peer_value)
+            ratios.append(real_time_ns(peer) / real_time_ns(qel))
+    elif kind == "at_most":
+        for qel, peer in matched:
+            qel_value, unit = figure(qel, row.get("qel_field", "real_time"))
+            peer_value, peer_unit = figure(peer, row.get("peer_field", "real_time"))
+            qel_values.append(qel_value)
+            peer_values.append(peer_value)
+            ratios.append(qel_value / peer_value if peer_value else math.inf)
         if peer_unit != unit:
             unit = f"{unit} / {peer_unit}"
-    # The repetitions of the two sides paired as they ran: the i-th of one
-    # with the i-th of the other (the same entry when both sides are fields
-    # of one benchmark).
-    pairs = list(zip(qel_reps, peer_reps))
-    if len(pairs) >= MIN_PAIRS:
-        q1, ratio, q3 = quartiles([row_ratio(row, a, b) for a, b in pairs])
     else:
-        q1 = q3 = None
-        ratio = row_ratio(row, qel, peer)
-    # A row is met only when the quartile on its losing side meets the
-    # target: three quarters of the paired repetitions do at least as well.
-    if kind == "throughput":
-        deciding = q1 if q1 is not None else ratio
-        met = deciding >= target
+        raise ValueError(f"row {row['row']}: unknown kind {kind}")
+    spread = quartiles(ratios)
+    if spread is None:
+        met = None
+    elif kind == "throughput":
+        met = spread[0] >= target
     else:
-        deciding = q3 if q3 is not None else ratio
-        met = deciding <= target
+        met = spread[1] <= target
     return {
         "row": row["row"],
-        "qel": qel_value,
-        "peer": peer_value,
+        "qel": median(qel_values),
+        "peer": median(peer_values),
         "unit": unit,
-        "ratio": ratio,
-        "ratio_q1": q1,
-        "ratio_q3": q3,
-        "pairs": len(pairs),
+        "ratio": median(ratios),
+        "ratio_q1": spread[0] if spread else None,
+        "ratio_q3": spread[1] if spread else None,
+        "pairs": len(ratios),
         "target": target,
         "met": met,
     }
@@ -174,12 +165,17 @@ def print_table(rows, results, smoke):
         if result is None:
             lines.append([row["row"], row["peer_name"], "-", "-", "", "-", target, "not run"])
             continue
-        met = "-" if smoke else ("yes" if result["met"] else "NO")
         ratio = f"{result['ratio']:.2f}"
         if result["ratio_q1"] is not None:
             ratio += f" ({result['ratio_q1']:.2f}-{result['ratio_q3']:.2f})"
         elif not smoke:
-            ratio += f" ({result['pairs']} pairs: no spread)"
+            ratio += f" ({result['pairs']} pair(s), no spread)"
+        if smoke:
+            met = "-"
+        elif result["met"] is None:
+            met = f"fewer than {MIN_PAIRS} pairs"
+        else:
+            met = "yes" if result["met"] else "NO"
         lines.append([row["row"], row["peer_name"], number(result["qel"]),
                       number(result["peer"]), result["unit"], ratio, target, met])
     widths = [max(len(str(line[i])) for line in [header] + lines) for i in range(len(header))]
@@ -208,17 +204,16 @@ def plot(rows, results, path):
     labels = [f"{row['row']}\nvs {row['peer_name']}" for row, _ in shown]
     ratios = [res["ratio"] for _, res in shown]
     targets = [res["target"] for _, res in shown]
-    colours = ["#3a923a" if res["met"] else "#c83737" for _, res in shown]
+    colours = ["#3a923a" if res["met"] else ("#999999" if res["met"] is None else "#c83737")
+               for _, res in shown]
     height = 0.45 * len(shown) + 1.2
     fig, ax = plt.subplots(figsize=(9, height), dpi=80)
     positions = range(len(shown))
-    # The quartiles of the paired repetitions as an error bar on each bar.
-    lower = [res["ratio"] - (res["ratio_q1"] if res["ratio_q1"] is not None else res["ratio"])
-             for _, res in shown]
-    upper = [(res["ratio_q3"] if res["ratio_q3"] is not None else res["ratio"]) - res["ratio"]
-             for _, res in shown]
-    ax.barh(positions, ratios, color=colours, height=0.6, xerr=[lower, upper],
-            error_kw={"ecolor": "black", "capsize": 2, "linewidth": 0.8})
+    # The quartiles of the per-pair ratios as an error bar (none without them).
+    lower = [res["ratio"] - res["ratio_q1"] if res["ratio_q1"] is not None else 0 for _, res in shown]
+    upper = [res["ratio_q3"] - res["ratio"] if res["ratio_q3"] is not None else 0 for _, res in shown]
+    ax.barh(positions, ratios, color=colours, height=0.6,
+            xerr=[lower, upper], error_kw={"ecolor": "black", "capsize": 3, "linewidth": 0.8})
     ax.scatter(targets, positions, marker="|", s=300, color="black", zorder=3, label="target")
     ax.set_xscale("log")
     ax.set_yticks(list(positions))
@@ -227,8 +222,8 @@ def plot(rows, results, path):
     ax.axvline(1.0, color="grey", linewidth=0.8)
     ax.set_xlabel("ratio (throughput rows: peer time / QelCore time; at-most rows: QelCore / reference)")
     ax.legend(loc="lower right", fontsize=7)
-    ax.set_title("QelCore against its peers and the floor (green: target met by the quartile "
-                 "on the losing side; bars: median, whiskers: quartiles)", fontsize=8)
+    ax.set_title("QelCore against its peers (green: target met by the unfavourable quartile)\n"
+                 "bars: median ratio; whiskers: lower to upper quartile", fontsize=9)
     fig.tight_layout()
     fig.savefig(path)
     plt.close(fig)
