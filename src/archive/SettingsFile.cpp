@@ -17,11 +17,22 @@ namespace {
 std::optional<SFileStamp> stampOf(const CFile& file) {
   const SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
   const std::wstring path = file.getPath();
-  if ((fileSystem->getFileAttributeFlags(path) & CFileSystem::FA_EXISTS) == 0) {
-    return std::nullopt;
-  }
+  const auto exists = [&fileSystem, &path] {
+    return (fileSystem->getFileAttributeFlags(path) & CFileSystem::FA_EXISTS) != 0;
+  };
   if (const auto* host = dynamic_cast<const CHostFileSystem*>(fileSystem.get())) {
-    return host->getStamp(path);
+    // One look at the file when it is there, as it mostly is.
+    try {
+      return host->getStamp(path);
+    } catch (const IOException&) {
+      if (!exists()) {
+        return std::nullopt;
+      }
+      throw;
+    }
+  }
+  if (!exists()) {
+    return std::nullopt;
   }
   SFileStamp stamp;
   stamp.nSize = fileSystem->getLength(path);
