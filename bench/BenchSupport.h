@@ -30,6 +30,18 @@ inline void require(bool condition, const char* what) {
   }
 }
 
+// The line feeds of size bytes at data: what the floor of a load looks at
+// once per byte.
+inline std::size_t countLineFeeds(const char* data, std::size_t size) {
+  std::size_t count = 0;
+  const char* end = data + size;
+  while (const void* found = std::memchr(data, '\n', static_cast<std::size_t>(end - data))) {
+    ++count;
+    data = static_cast<const char*>(found) + 1;
+  }
+  return count;
+}
+
 }  // namespace qelbench
 
 #endif  // QEL_BENCH_BENCHSUPPORT_H_

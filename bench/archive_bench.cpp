@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "qel/archive/Archive.h"
 #include "qel/archive/Component.h"
 #include "qel/archive/Tree.h"
@@ -642,6 +643,15 @@ std::uint64_t fileSize(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
+// The file's bytes and the tree's nodes, per round and in all.
+void countFile(benchmark::State& state, const std::string& path, std::size_t nodes) {
+  const std::uint64_t bytes = fileSize(path);
+  state.counters["file_bytes"] = static_cast<double>(bytes);
+  state.counters["nodes"] = static_cast<double>(nodes);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * nodes));
+}
+
 // The JSON files are made as durable as the archive: their data reaches the
 // disk before the store returns.
 void syncAndClose(std::FILE* f) {
@@ -785,11 +795,7 @@ void BM_TreeStore(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   checkStored(kMemory, kFormat, path);
-  const std::uint64_t bytes = fileSize(path);
-  state.counters["file_bytes"] = static_cast<double>(bytes);
-  state.counters["nodes"] = static_cast<double>(in.digest.nodes);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * in.digest.nodes));
+  countFile(state, path, in.digest.nodes);
   std::remove(path.c_str());
 }
 
@@ -844,11 +850,7 @@ void BM_TreeLoad(benchmark::State& state) {
   if (!(digest == in.digest)) {
     fail("a loaded tree differs from the stored one");
   }
-  const std::uint64_t bytes = fileSize(path);
-  state.counters["file_bytes"] = static_cast<double>(bytes);
-  state.counters["nodes"] = static_cast<double>(in.digest.nodes);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * in.digest.nodes));
+  countFile(state, path, in.digest.nodes);
 }
 
 // ---- the floor: what moving the same bytes costs ---------------------------------
@@ -868,16 +870,6 @@ void writeAll(int fd, const char* data, std::size_t size) {
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-}
-
-std::size_t countLineFeeds(const char* data, std::size_t size) {
-  std::size_t count = 0;
-  const char* end = data + size;
-  while (const void* found = std::memchr(data, '\n', static_cast<std::size_t>(end - data))) {
-    ++count;
-    data = static_cast<const char*>(found) + 1;
-  }
-  return count;
 }
 
 template <bool kMemory>
@@ -927,14 +919,15 @@ void BM_TreeLoadFloor(benchmark::State& state) {
       done += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    lineFeeds = countLineFeeds(buffer.data(), buffer.size());
+    lineFeeds = qelbench::countLineFeeds(buffer.data(), buffer.size());
   };
   load();
   for (auto _ : state) {
     load();
     benchmark::DoNotOptimize(lineFeeds);
   }
-  if (buffer != expected || lineFeeds != countLineFeeds(expected.data(), expected.size())) {
+  if (buffer != expected ||
+      lineFeeds != qelbench::countLineFeeds(expected.data(), expected.size())) {
     fail("the floor read other bytes than the archive");
   }
   state.counters["file_bytes"] = static_cast<double>(buffer.size());
@@ -966,11 +959,7 @@ void BM_TreeLoadSimdjson(benchmark::State& state) {
   if (!(digest == in.digest)) {
     fail("the tree simdjson parsed differs from the stored one");
   }
-  const std::uint64_t bytes = fileSize(path);
-  state.counters["file_bytes"] = static_cast<double>(bytes);
-  state.counters["nodes"] = static_cast<double>(in.digest.nodes);
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * in.digest.nodes));
+  countFile(state, path, in.digest.nodes);
 }
 
 #define QEL_TREE_BENCH(fn, row, format, memory, peer) \

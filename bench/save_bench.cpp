@@ -162,16 +162,6 @@ std::string contentOf(const std::string& path) {
   return bytes;
 }
 
-std::size_t countLineFeeds(const char* data, std::size_t size) {
-  std::size_t count = 0;
-  const char* end = data + size;
-  while (const void* found = std::memchr(data, '\n', static_cast<std::size_t>(end - data))) {
-    ++count;
-    data = static_cast<const char*>(found) + 1;
-  }
-  return count;
-}
-
 constexpr std::size_t kSettingsBytes = 32 * 1024;
 
 std::size_t settingsBytes() {
@@ -235,11 +225,11 @@ void settings_load_floor(benchmark::State& state) {
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
     ::close(fd);
     qelbench::require(n == static_cast<ssize_t>(buffer.size()), "the floor reads the file");
-    lineFeeds = countLineFeeds(buffer.data(), buffer.size());
+    lineFeeds = qelbench::countLineFeeds(buffer.data(), buffer.size());
     benchmark::DoNotOptimize(lineFeeds);
   }
   qelbench::require(std::string(buffer.begin(), buffer.end()) == expected &&
-                        lineFeeds == countLineFeeds(expected.data(), expected.size()),
+                        lineFeeds == qelbench::countLineFeeds(expected.data(), expected.size()),
                     "the floor reads the file's bytes");
   finish(state, target);
 }
