@@ -677,7 +677,10 @@ std::unique_ptr<qel::CComposite> qelLoad(const std::string& path) {
   return root;
 }
 
-void rapidStore(const std::string& path, const rapidjson::Document& doc) {
+// A JSON file written by RapidJSON's writer through a 64 KiB buffer and made
+// durable; write gives the writer the document and tells whether it took it.
+template <typename Write>
+void rapidWrite(const std::string& path, Write write) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) {
     fail("cannot create a JSON file");
@@ -685,11 +688,17 @@ void rapidStore(const std::string& path, const rapidjson::Document& doc) {
   char buffer[65536];
   rapidjson::FileWriteStream stream(f, buffer, sizeof(buffer));
   rapidjson::Writer<rapidjson::FileWriteStream> writer(stream);
-  if (!doc.Accept(writer)) {
+  if (!write(writer)) {
     fail("RapidJSON writing failed");
   }
   stream.Flush();
   syncAndClose(f);
+}
+
+void rapidStore(const std::string& path, const rapidjson::Document& doc) {
+  rapidWrite(path, [&doc](rapidjson::Writer<rapidjson::FileWriteStream>& writer) {
+    return doc.Accept(writer);
+  });
 }
 
 void nlohmannStore(const std::string& path, const nlohmann::json& doc) {
@@ -702,23 +711,16 @@ void nlohmannStore(const std::string& path, const nlohmann::json& doc) {
 }
 
 void exportStore(const std::string& path, qel::CComposite& tree) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    fail("cannot create a JSON file");
-  }
-  char buffer[65536];
-  rapidjson::FileWriteStream stream(f, buffer, sizeof(buffer));
-  rapidjson::Writer<rapidjson::FileWriteStream> writer(stream);
-  writer.StartObject();
-  writer.Key("format");
-  writer.String("qel-tree");
-  writer.Key("version");
-  writer.Int(1);
-  writer.Key("children");
-  writeExportChildren(tree, writer);
-  writer.EndObject();
-  stream.Flush();
-  syncAndClose(f);
+  rapidWrite(path, [&tree](rapidjson::Writer<rapidjson::FileWriteStream>& writer) {
+    writer.StartObject();
+    writer.Key("format");
+    writer.String("qel-tree");
+    writer.Key("version");
+    writer.Int(1);
+    writer.Key("children");
+    writeExportChildren(tree, writer);
+    return writer.EndObject();
+  });
 }
 
 const std::string& directoryFor(bool memory) {
