@@ -18,11 +18,14 @@ CArchive::CArchive(CFile& file, Mode mode) : _pState(new State(mode)) {
     throw IOException(L"File name is empty");
   }
   SmartPtr<CFileSystem> fileSystem = CFileSystem::getFileSystem();
-  if ((fileSystem->getFileAttributeFlags(path) & CFileSystem::FA_DIRECTORY) != 0) {
+  const int flags = fileSystem->getFileAttributeFlags(path);
+  if ((flags & CFileSystem::FA_DIRECTORY) != 0) {
     throw IOException(path + L" is a directory");
   }
+  // A file that is there has its directory.
   const std::wstring parent = file.getParent();
-  if ((fileSystem->getFileAttributeFlags(parent) & CFileSystem::FA_EXISTS) == 0) {
+  if ((flags & CFileSystem::FA_EXISTS) == 0 &&
+      (fileSystem->getFileAttributeFlags(parent) & CFileSystem::FA_EXISTS) == 0) {
     fileSystem->createDirectory(parent);
   }
   State& s = *_pState;

@@ -13,7 +13,6 @@
 namespace qel {
 namespace {
 
-constexpr std::align_val_t kNodeAlignment{64};
 // The size of one child pointer of an inner node, which memmove counts in
 // (a pointer's size is what is meant).
 constexpr std::size_t kKidSize = sizeof(ChildInner::kids[0]);  // NOLINT(bugprone-sizeof-expression)
@@ -30,7 +29,7 @@ inline void prefetchBytes(const void* begin, std::size_t size) {
 
 template <typename Node>
 Node* newNode(bool leaf) {
-  void* memory = ::operator new(sizeof(Node), kNodeAlignment);
+  void* memory = ::operator new(sizeof(Node));
   Node* node = static_cast<Node*>(memory);
   node->pParent = nullptr;
   node->nCount = 0;
@@ -39,7 +38,7 @@ Node* newNode(bool leaf) {
 }
 
 void freeNode(ChildNode* node) {
-  ::operator delete(node, kNodeAlignment);
+  ::operator delete(node);
 }
 
 ChildLeaf* newLeaf() {

@@ -90,8 +90,9 @@ struct QEL_INTERNAL CComposite::Children {
 
   // Brings the last added child into name order (and into the index of a
   // large list).  Inline: it runs on every add, where a call of its own
-  // costs about 4% of the add.
-  inline void settle();
+  // costs about 4% of the add.  Returns the child it settled when that went
+  // to the end of the sorted part, else null.
+  inline const CBaseComponent* settle();
   // Files every child of the sorted part in the name index.
   void buildIndex();
   CBaseComponent* find(std::string_view name);
@@ -109,16 +110,17 @@ struct QEL_INTERNAL CComposite::Children {
   static void destroyAll(std::vector<CBaseComponent*>& nodes);
 };
 
-inline void CComposite::Children::settle() {
+inline const CBaseComponent* CComposite::Children::settle() {
   if (pLast == nullptr) {
-    return;
+    return nullptr;
   }
   CBaseComponent* child = pLast;
   // Children mostly come in name order (loading a stored list): then the
   // end of the sorted part is their place.  Should memory run out, the
   // child stays the last added one, still owned.
   const std::string_view key(child->getName());
-  if (sorted.empty() || !nameLess(key, sorted.back().first.view())) {
+  const bool atEnd = sorted.empty() || !nameLess(key, sorted.back().first.view());
+  if (atEnd) {
     sorted.append(key, child);
   } else {
     sorted.insert(key, child);
@@ -133,6 +135,7 @@ inline void CComposite::Children::settle() {
       dropIndex();
     }
   }
+  return atEnd ? child : nullptr;
 }
 
 void CComposite::Children::buildIndex() {
@@ -150,14 +153,18 @@ void CComposite::Children::buildIndex() {
 }
 
 CBaseComponent* CComposite::Children::find(std::string_view name) {
-  settle();
+  const CBaseComponent* settledLast = settle();
   if (index.active()) {
     return index.find(name);
   }
   // A name after every present one (the usual case while a stored list is
   // loaded) needs no search, and no index: a list that only ever grows at
-  // its end never builds one.
-  if (sorted.empty() || nameLess(sorted.back().first.view(), name)) {
+  // its end never builds one.  The greatest name is read from the child
+  // just settled at the end rather than from its entry, whose bytes were
+  // written a moment ago in pieces narrower than the comparison's words.
+  if (sorted.empty() || nameLess(settledLast != nullptr ? std::string_view(settledLast->getName())
+                                                        : sorted.back().first.view(),
+                                 name)) {
     return nullptr;
   }
   // A large list that is searched again and again gets its index; one
@@ -390,8 +397,11 @@ void CComposite::serialize(CArchive& ar, CArchive::RetError& code) {
 void CComposite::Children::destroyAll(std::vector<CBaseComponent*>& nodes) {
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     CBaseComponent* node = nodes[i];
-    if (auto* composite = dynamic_cast<CComposite*>(node)) {
-      composite->_pChildren->release(nodes);
+    // The type asks first: a leaf, most nodes of a tree, needs no cast.
+    if (node->isComposite()) {
+      if (auto* composite = dynamic_cast<CComposite*>(node)) {
+        composite->_pChildren->release(nodes);
+      }
     }
     delete node;
   }

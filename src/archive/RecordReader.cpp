@@ -140,42 +140,11 @@ void RecordReader::checkLengthAndLoadNext(int need, RetError& code) {
   }
 }
 
-void RecordReader::startRecord(RetError& code) {
-  code = CArchive::RET_OK;
-  if (!canRead()) {
-    code = CArchive::RET_END_OF_DATA;
-    return;
-  }
-  _nLineStart = _nInputPos;
-  _nLineSize = 0;
-  _nLinePos = 0;
-  ++_nRecordNumber;
-  _nRecordOffset = _nInputOffset + _nInputPos;
+std::int32_t RecordReader::fieldCountOf(std::uint32_t count) const {
+  return parseLong(lineData(), std::min<std::size_t>(2, count), 16);
+}
 
-  // The usual record: four hexadecimal digits of length, and the record
-  // with its line feed already in the input.
-  if (available() > 4) {
-    const char* head = _pInput.get() + _nInputPos;
-    const std::int32_t length = hex4(head);
-    if (length >= 0 && available() - 4 > static_cast<std::uint32_t>(length)) {
-      const auto count = static_cast<std::uint32_t>(length);
-      _nInputPos += 4;
-      _nLineLen = length;
-      if (_pInput[_nInputPos + count] != '\n') {
-        code = CArchive::RET_BAD_FORMAT;
-        return;
-      }
-      _nLineStart = _nInputPos;
-      _nLineSize = count;
-      _nInputPos += count + 1;
-      const int fields = count >= 2 ? hex2(lineData()) : -1;
-      _nFieldCount =
-          fields >= 0 ? fields : parseLong(lineData(), std::min<std::size_t>(2, count), 16);
-      _nLinePos = 2;
-      return;
-    }
-  }
-
+void RecordReader::startSplitRecord(RetError& code) {
   checkLengthAndLoadNext(4, code);
   if (code != CArchive::RET_OK) {
     return;

@@ -66,6 +66,12 @@ class RecordReader {
   void reserveInput(std::uint32_t size);
   const char* lineData() const { return _pInput.get() + _nLineStart; }
   bool loadBlock();
+  // startRecord of a record that is not whole in the input, or whose
+  // length field is not four hexadecimal digits.
+  void startSplitRecord(RetError& code);
+  // The field count of the current record, of count characters, when its
+  // first two are not both hexadecimal digits.
+  std::int32_t fieldCountOf(std::uint32_t count) const;
   // The next count characters of the record, in place; RET_END_OF_LINE when
   // the record has fewer left.
   bool take(int count, const char*& text, RetError& code);
@@ -93,8 +99,45 @@ class RecordReader {
   std::uint32_t _nRawPos = 0;
 };
 
-// Inline: a loaded leaf reads its two fields through these, a million times
-// in a large tree.
+// Inline, as the ones below: a loaded tree starts a record per node, a
+// million times in a large tree.
+inline void RecordReader::startRecord(RetError& code) {
+  code = CArchive::RET_OK;
+  if (!canRead()) {
+    code = CArchive::RET_END_OF_DATA;
+    return;
+  }
+  _nLineStart = _nInputPos;
+  _nLineSize = 0;
+  _nLinePos = 0;
+  ++_nRecordNumber;
+  _nRecordOffset = _nInputOffset + _nInputPos;
+  // The usual record: four hexadecimal digits of length, and the record
+  // with its line feed already in the input.
+  if (available() > 4) {
+    const char* head = _pInput.get() + _nInputPos;
+    const std::int32_t length = record::hex4(head);
+    if (length >= 0 && available() - 4 > static_cast<std::uint32_t>(length)) {
+      const auto count = static_cast<std::uint32_t>(length);
+      _nInputPos += 4;
+      _nLineLen = length;
+      if (_pInput[_nInputPos + count] != '\n') {
+        code = CArchive::RET_BAD_FORMAT;
+        return;
+      }
+      _nLineStart = _nInputPos;
+      _nLineSize = count;
+      _nInputPos += count + 1;
+      const int fields = count >= 2 ? record::hex2(lineData()) : -1;
+      _nFieldCount = fields >= 0 ? fields : fieldCountOf(count);
+      _nLinePos = 2;
+      return;
+    }
+  }
+  startSplitRecord(code);
+}
+
+// A loaded leaf reads its two fields through these.
 inline bool RecordReader::peekPlainField(FieldType type, const char*& value,
                                          std::size_t& length) const {
   if (!canRead() || _nFieldCount <= 0 || _nLinePos < 0) {

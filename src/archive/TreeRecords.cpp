@@ -118,30 +118,6 @@ bool TreeRecords::writeFailed(const CArchive& ar) {
   return ar._pState->writer.hasFailed();
 }
 
-void TreeRecords::startRecord(CArchive& ar, CArchive::RetError& code) {
-  ar._pState->reader.startRecord(code);
-}
-
-bool TreeRecords::readShort(CArchive& ar, short& value) {
-  RecordReader& reader = ar._pState->reader;
-  const char* text = nullptr;
-  std::size_t length = 0;
-  if (!reader.peekPlainField(CArchive::FIELD_SHORT, text, length) || length == 0 || length > 7) {
-    return false;
-  }
-  std::uint32_t number = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    const int d = record::hexDigit(text[i]);
-    if (d >= 10) {
-      return false;
-    }
-    number = number * 10 + static_cast<std::uint32_t>(d);
-  }
-  value = static_cast<short>(static_cast<std::uint16_t>(number));
-  reader.skipField(length);
-  return true;
-}
-
 bool TreeRecords::readString(CArchive& ar, std::string& value) {
   RecordReader& reader = ar._pState->reader;
   const char* text = nullptr;
@@ -168,21 +144,6 @@ bool TreeRecords::readData(CArchive& ar, unsigned char*& data, unsigned int& siz
     size = static_cast<unsigned int>(length);
   }
   reader.skipField(length);
-  return true;
-}
-
-bool TreeRecords::readPair(CArchive& ar, FieldType valueType, const char*& name,
-                           std::size_t& nameLength, const char*& value, std::size_t& valueLength) {
-  RecordReader& reader = ar._pState->reader;
-  if (!reader.peekPlainField(CArchive::FIELD_STRING, name, nameLength)) {
-    return false;
-  }
-  reader.skipField(nameLength);
-  if (!reader.peekPlainField(valueType, value, valueLength)) {
-    reader.unskipField(nameLength);
-    return false;
-  }
-  reader.skipField(valueLength);
   return true;
 }
 

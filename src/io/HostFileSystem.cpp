@@ -75,7 +75,8 @@ int CHostFileSystem::getFileAttributeFlags(const std::wstring& path) const {
   std::string host;
   platform::HostAttributes attributes;
   if (toHostPath(path, host) != platform::kHostOk ||
-      platform::hostGetAttributes(host, &attributes) != platform::kHostOk) {
+      platform::hostGetAttributes(host, &attributes, platform::kAttributesHidden) !=
+          platform::kHostOk) {
     return 0;
   }
   int flags = attributes.directory ? (FA_EXISTS | FA_DIRECTORY) : (FA_EXISTS | FA_FILE);
@@ -99,7 +100,8 @@ CDateTime CHostFileSystem::timeStamp(const std::wstring& path, bool creation) co
   std::string host;
   platform::HostAttributes attributes;
   if (toHostPath(path, host) != platform::kHostOk ||
-      platform::hostGetAttributes(host, &attributes) != platform::kHostOk) {
+      platform::hostGetAttributes(host, &attributes, platform::kAttributesTimes) !=
+          platform::kHostOk) {
     throw FileNotFoundException(path);
   }
   const platform::HostTime& t = creation ? attributes.created : attributes.modified;
@@ -122,7 +124,8 @@ std::uint32_t CHostFileSystem::getLength(const std::wstring& path) const {
   std::string host;
   platform::HostAttributes attributes;
   if (toHostPath(path, host) != platform::kHostOk ||
-      platform::hostGetAttributes(host, &attributes) != platform::kHostOk) {
+      platform::hostGetAttributes(host, &attributes, platform::kAttributesOfStat) !=
+          platform::kHostOk) {
     throw FileNotFoundException(path);
   }
   return static_cast<std::uint32_t>(attributes.size);  // the low 32 bits
@@ -133,7 +136,7 @@ SFileStamp CHostFileSystem::getStamp(const std::wstring& path) const {
   std::uint32_t code = toHostPath(path, host);
   platform::HostAttributes attributes;
   if (code == platform::kHostOk) {
-    code = platform::hostGetAttributes(host, &attributes);
+    code = platform::hostGetAttributes(host, &attributes, platform::kAttributesOfStat);
   }
   if (code != platform::kHostOk) {
     ThrowFailure(code, path);

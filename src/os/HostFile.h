@@ -204,7 +204,13 @@ class HostFile {
   std::size_t _nAheadEnd = 0;
 };
 
-std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes);
+// What hostGetAttributes reads beyond the one stat of the path, each part
+// costing calls of its own: the hidden mark, and the creation and
+// modification times as calendar fields.
+enum HostAttributeParts { kAttributesOfStat = 0, kAttributesHidden = 1, kAttributesTimes = 2 };
+
+// The attributes of path; the parts not asked for keep their defaults.
+std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes, int parts);
 std::uint32_t hostSetReadOnly(const std::string& path, bool readOnly);
 // Removes a file (directory false) or an empty directory.  A read-only file
 // is refused: the read-only attribute guards a file against removal as it

@@ -345,13 +345,16 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
 
   // Read-only means no write permission for anyone, and it holds for every
   // user, the superuser included: writing or truncating such a file is
-  // refused.  A directory cannot be opened as a file.
+  // refused.  A directory cannot be opened as a file.  A plain read of an
+  // existing file needs no look before opening: the status taken once it is
+  // open tells a directory.
+  const bool truncates = request.disposition == HostDisposition::kCreateAlways;
   struct stat st;
-  const bool existed = ::stat(path.c_str(), &st) == 0;
+  const bool existed = (request.write || request.disposition != HostDisposition::kOpenExisting) &&
+                       ::stat(path.c_str(), &st) == 0;
   if (existed && S_ISDIR(st.st_mode)) {
     return kAccessDenied;
   }
-  const bool truncates = request.disposition == HostDisposition::kCreateAlways;
   if (existed && (st.st_mode & kWriteBits) == 0 && (request.write || truncates) &&
       request.disposition != HostDisposition::kCreateNew) {
     return kAccessDenied;
@@ -543,7 +546,7 @@ void HostFile::startBackgroundWriter() {
   }
 }
 
-std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes) {
+std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attributes, int parts) {
   if (hasNul(path) || path.empty()) {
     return kInvalidName;
   }
@@ -553,10 +556,14 @@ std::uint32_t hostGetAttributes(const std::string& path, HostAttributes* attribu
   }
   attributes->directory = S_ISDIR(st.st_mode);
   attributes->readOnly = (st.st_mode & kWriteBits) == 0;
-  attributes->hidden = nameIsHidden(path) || hasHiddenMark(path);
+  if ((parts & kAttributesHidden) != 0) {
+    attributes->hidden = nameIsHidden(path) || hasHiddenMark(path);
+  }
   attributes->size = attributes->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
-  attributes->modified = toHostTime(st.st_mtim);
-  attributes->created = toHostTime(birthTime(path, st));
+  if ((parts & kAttributesTimes) != 0) {
+    attributes->modified = toHostTime(st.st_mtim);
+    attributes->created = toHostTime(birthTime(path, st));
+  }
   attributes->device = static_cast<std::uint64_t>(st.st_dev);
   attributes->fileNumber = static_cast<std::uint64_t>(st.st_ino);
   attributes->modifiedNanoseconds = nanosecondsOf(st.st_mtim);
