@@ -107,16 +107,21 @@ void ChildList::Spares::free() {
   }
 }
 
-ChildName ChildName::make(std::string_view name) {
-  ChildName made;
-  made.nLength = name.size();
-  char* to = made.u.text;
+void ChildName::makeAt(ChildName& into, std::string_view name) {
+  char* to = into.u.text;
   if (name.size() > kInline) {
-    to = made.u.pText = new char[name.size()];
+    to = new char[name.size()];
+    into.u.pText = to;
   }
+  into.nLength = name.size();
   if (!name.empty()) {
     std::memcpy(to, name.data(), name.size());
   }
+}
+
+ChildName ChildName::make(std::string_view name) {
+  ChildName made;
+  makeAt(made, name);
   return made;
 }
 
@@ -167,16 +172,10 @@ void ChildList::insert(std::string_view name, CBaseComponent* child) {
 }
 
 void ChildList::append(std::string_view name, CBaseComponent* child) {
-  if (_pLast != nullptr && _pLast->nCount < ChildLeaf::kCapacity &&
-      name.size() <= ChildName::kInline) {
-    // The usual case of a loaded list, written straight into its place: a
-    // name made on the stack and copied would be read back in wider pieces
-    // than it was written in, which the processor cannot forward.
+  if (_pLast != nullptr && _pLast->nCount < ChildLeaf::kCapacity) {
+    // The usual case of a loaded list: the entry is written in its place.
     ChildEntry& entry = _pLast->entries[_pLast->nCount];
-    entry.first.nLength = name.size();
-    if (!name.empty()) {
-      std::memcpy(entry.first.u.text, name.data(), name.size());
-    }
+    ChildName::makeAt(entry.first, name);
     entry.second = child;
     ++_pLast->nCount;
     ++_nSize;
@@ -196,11 +195,6 @@ void ChildList::append(std::string_view name, CBaseComponent* child) {
     leaf->nCount = 1;
     _pRoot = _pFirst = _pLast = leaf;
     _nSize = 1;
-    return;
-  }
-  if (_pLast->nCount < ChildLeaf::kCapacity) {
-    _pLast->entries[_pLast->nCount++] = entry;
-    ++_nSize;
     return;
   }
   insertAt(_pLast, _pLast->nCount, entry, true);

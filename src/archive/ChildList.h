@@ -24,6 +24,11 @@ struct ChildName {
   std::size_t nLength;
 
   static ChildName make(std::string_view name);
+  // The same, written straight into into: a name made aside and copied
+  // would be read back in wider pieces than it was written in, which the
+  // processor cannot forward.  When a long name's block cannot be had,
+  // into is left as it was.
+  static void makeAt(ChildName& into, std::string_view name);
   void release() {
     if (nLength > kInline) {
       delete[] u.pText;

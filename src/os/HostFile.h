@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "os/BackgroundWriter.h"
-
 namespace qel {
 namespace platform {
+
+class BackgroundWriter;
 
 // The one place where the library touches the disk.  Paths are host paths
 // (UTF-8 bytes, '/' separated).  Every operation returns 0 on success or the
@@ -169,12 +169,9 @@ class HostFile {
   bool isOpen() const { return _fd >= 0; }
 
  private:
-  HostFile(int fd, bool read, bool write, bool syncAtClose, bool readAhead)
-      : _fd(fd),
-        _bRead(read),
-        _bWrite(write),
-        _bSyncAtClose(syncAtClose),
-        _bReadAhead(readAhead && read && !write) {}
+  // Out of line, as the destructor: the background writer is only declared
+  // here.
+  HostFile(int fd, bool read, bool write, bool syncAtClose, bool readAhead);
   // Hands the gathered writes to the system, after every piece handed to
   // the background writer (which then ends).
   std::uint32_t writePending();

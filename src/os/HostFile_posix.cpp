@@ -17,6 +17,8 @@
 #include <cstring>
 #include <memory>
 
+#include "os/BackgroundWriter.h"
+
 namespace qel {
 namespace platform {
 
@@ -390,6 +392,13 @@ std::uint32_t HostFile::open(const std::string& path, const HostOpenRequest& req
   *file = opened.release();
   return kHostOk;
 }
+
+HostFile::HostFile(int fd, bool read, bool write, bool syncAtClose, bool readAhead)
+    : _fd(fd),
+      _bRead(read),
+      _bWrite(write),
+      _bSyncAtClose(syncAtClose),
+      _bReadAhead(readAhead && read && !write) {}
 
 HostFile::~HostFile() {
   if (_fd >= 0) {

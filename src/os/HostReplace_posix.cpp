@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "os/BackgroundWriter.h"
 #include "os/HostFile.h"
 
 namespace qel {

@@ -94,15 +94,24 @@ std::string longName(std::size_t n) {
 
 TEST(ChildListAllocation, EveryFailedAllocationOfASplitOrAppendLeavesTheListAsItWas) {
   // 32 full leaves under a full root: an insertion inside splits up to a new
-  // root; an append adds a leaf.
-  for (const bool append : {false, true}) {
-    SCOPED_TRACE(append ? "append" : "insert");
+  // root; an append adds a leaf.  With one entry fewer, an append fills the
+  // last leaf, allocating only the long name.
+  struct Case {
+    const char* what;
+    bool append;
+    std::size_t entries;
+    long allocations;  // a name, a leaf, and for the split a key and two inner nodes
+  };
+  for (const Case& c : {Case{"insert", false, 30 * 32, 4}, Case{"append", true, 30 * 32, 2},
+                        Case{"append into room", true, 30 * 32 - 1, 1}}) {
+    SCOPED_TRACE(c.what);
+    const bool append = c.append;
     const std::string name = longName(append ? 100000 : 2 * 480 + 1);
     long failAt = 0;
     for (;; ++failAt) {
       ChildList list;
       Model model;
-      for (std::size_t i = 0; i < 30 * 32; ++i) {
+      for (std::size_t i = 0; i < c.entries; ++i) {
         list.append(longName(2 * i), fakeChild(i));
         model.emplace(longName(2 * i), fakeChild(i));
       }
@@ -129,8 +138,7 @@ TEST(ChildListAllocation, EveryFailedAllocationOfASplitOrAppendLeavesTheListAsIt
       model.erase(model.find(name));
       ASSERT_TRUE(sameEntries(model, list));
     }
-    // A name, a leaf, and for the split a key and two inner nodes.
-    EXPECT_GE(failAt, append ? 2 : 4);
+    EXPECT_GE(failAt, c.allocations);
   }
 }
 
