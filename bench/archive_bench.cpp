@@ -622,22 +622,6 @@ Inputs& inputs() {
   return *in;
 }
 
-std::string readWhole(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    fail("cannot open a file to read");
-  }
-  std::fseek(f, 0, SEEK_END);
-  const long size = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (size > 0 && std::fread(&text[0], 1, text.size(), f) != text.size()) {
-    fail("short read");
-  }
-  std::fclose(f);
-  return text;
-}
-
 std::uint64_t fileSize(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -763,7 +747,7 @@ void checkStored(bool memory, int format, const std::string& path) {
     digestQel(*loaded, 0, digest);
   } else {
     rapidjson::Document doc;
-    doc.Parse(readWhole(path).c_str());
+    doc.Parse(qelbench::readWhole(path).c_str());
     if (doc.HasParseError()) {
       fail("a stored JSON file does not parse");
     }
@@ -814,9 +798,9 @@ void BM_TreeLoad(benchmark::State& state) {
     qelLoad(path).reset();
   } else if (kFormat == 1) {
     auto doc = std::make_unique<rapidjson::Document>();
-    doc->Parse(readWhole(path).c_str());
+    doc->Parse(qelbench::readWhole(path).c_str());
   } else {
-    benchmark::DoNotOptimize(nlohmann::json::parse(readWhole(path)).size());
+    benchmark::DoNotOptimize(nlohmann::json::parse(qelbench::readWhole(path)).size());
   }
   for (auto _ : state) {
     if (kFormat == 0) {
@@ -829,7 +813,7 @@ void BM_TreeLoad(benchmark::State& state) {
       state.ResumeTiming();
     } else if (kFormat == 1) {
       auto doc = std::make_unique<rapidjson::Document>();
-      doc->Parse(readWhole(path).c_str());
+      doc->Parse(qelbench::readWhole(path).c_str());
       benchmark::DoNotOptimize(doc.get());
       state.PauseTiming();
       if (doc->HasParseError()) {
@@ -840,7 +824,7 @@ void BM_TreeLoad(benchmark::State& state) {
       doc.reset();
       state.ResumeTiming();
     } else {
-      auto doc = std::make_unique<nlohmann::json>(nlohmann::json::parse(readWhole(path)));
+      auto doc = std::make_unique<nlohmann::json>(nlohmann::json::parse(qelbench::readWhole(path)));
       benchmark::DoNotOptimize(doc.get());
       state.PauseTiming();
       digest = Digest();
@@ -876,7 +860,7 @@ void writeAll(int fd, const char* data, std::size_t size) {
 
 template <bool kMemory>
 void BM_TreeStoreFloor(benchmark::State& state) {
-  const std::string bytes = readWhole(storedFile(kMemory, kArchive));
+  const std::string bytes = qelbench::readWhole(storedFile(kMemory, kArchive));
   const std::string path = directoryFor(kMemory) + "/store_floor.arc";
   auto store = [&] {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -893,7 +877,7 @@ void BM_TreeStoreFloor(benchmark::State& state) {
     store();
     benchmark::ClobberMemory();
   }
-  if (readWhole(path) != bytes) {
+  if (qelbench::readWhole(path) != bytes) {
     fail("the floor wrote other bytes than the archive");
   }
   state.counters["file_bytes"] = static_cast<double>(bytes.size());
@@ -904,28 +888,12 @@ void BM_TreeStoreFloor(benchmark::State& state) {
 template <bool kMemory>
 void BM_TreeLoadFloor(benchmark::State& state) {
   const std::string& path = storedFile(kMemory, kArchive);
-  const std::string expected = readWhole(path);
+  const std::string expected = qelbench::readWhole(path);
   std::string buffer(expected.size(), '\0');
   std::size_t lineFeeds = 0;
-  auto load = [&] {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      fail("the floor cannot open the archive");
-    }
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-      const ssize_t n = ::read(fd, &buffer[done], buffer.size() - done);
-      if (n <= 0) {
-        fail("the floor's read failed");
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    lineFeeds = qelbench::countLineFeeds(buffer.data(), buffer.size());
-  };
-  load();
+  lineFeeds = qelbench::floorLoad(path, buffer);
   for (auto _ : state) {
-    load();
+    lineFeeds = qelbench::floorLoad(path, buffer);
     benchmark::DoNotOptimize(lineFeeds);
   }
   if (buffer != expected ||

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "BenchSupport.h"
 #include "qel/archive/Archive.h"
@@ -152,16 +151,6 @@ void save_lock(benchmark::State& state) {
 
 // ---- a 32 KiB settings file against the floor --------------------------------------
 
-std::string contentOf(const std::string& path) {
-  std::string bytes(sizeOf(path), '\0');
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  qelbench::require(fd >= 0, "the stored file opens");
-  const ssize_t n = ::read(fd, &bytes[0], bytes.size());
-  ::close(fd);
-  qelbench::require(n == static_cast<ssize_t>(bytes.size()), "the stored file reads whole");
-  return bytes;
-}
-
 constexpr std::size_t kSettingsBytes = 32 * 1024;
 
 std::size_t settingsBytes() {
@@ -170,18 +159,18 @@ std::size_t settingsBytes() {
 
 void settings_store_qel(benchmark::State& state) {
   Target target(settingsBytes());
-  const std::string stored = contentOf(target.path);
+  const std::string stored = qelbench::readWhole(target.path);
   for (auto _ : state) {
     qel::CTreeFile::store(target.file, target.root);
   }
-  qelbench::require(contentOf(target.path) == stored, "the store writes the same bytes");
+  qelbench::require(qelbench::readWhole(target.path) == stored, "the store writes the same bytes");
   finish(state, target);
 }
 
 // The least a crash-safe save does, on bytes already made.
 void settings_store_floor(benchmark::State& state) {
   Target target(settingsBytes());
-  const std::string bytes = contentOf(target.path);
+  const std::string bytes = qelbench::readWhole(target.path);
   const std::string dir = directory();
   for (auto _ : state) {
     std::string temporary = dir + "/.floor.XXXXXX";
@@ -195,7 +184,7 @@ void settings_store_floor(benchmark::State& state) {
     qelbench::require(dirFd >= 0 && ::fsync(dirFd) == 0 && ::close(dirFd) == 0,
                       "the directory is flushed");
   }
-  qelbench::require(contentOf(target.path) == bytes, "the floor writes the same bytes");
+  qelbench::require(qelbench::readWhole(target.path) == bytes, "the floor writes the same bytes");
   finish(state, target);
 }
 
@@ -217,20 +206,16 @@ void settings_load_qel(benchmark::State& state) {
 // The least a load does: the bytes into memory, each looked at once.
 void settings_load_floor(benchmark::State& state) {
   Target target(settingsBytes());
-  const std::string expected = contentOf(target.path);
-  std::vector<char> buffer(expected.size());
+  const std::string expected = qelbench::readWhole(target.path);
+  std::string buffer(expected.size(), '\0');
   std::size_t lineFeeds = 0;
   for (auto _ : state) {
-    const int fd = ::open(target.path.c_str(), O_RDONLY | O_CLOEXEC);
-    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    ::close(fd);
-    qelbench::require(n == static_cast<ssize_t>(buffer.size()), "the floor reads the file");
-    lineFeeds = qelbench::countLineFeeds(buffer.data(), buffer.size());
+    lineFeeds = qelbench::floorLoad(target.path, buffer);
     benchmark::DoNotOptimize(lineFeeds);
   }
-  qelbench::require(std::string(buffer.begin(), buffer.end()) == expected &&
-                        lineFeeds == qelbench::countLineFeeds(expected.data(), expected.size()),
-                    "the floor reads the file's bytes");
+  qelbench::require(
+      buffer == expected && lineFeeds == qelbench::countLineFeeds(expected.data(), expected.size()),
+      "the floor reads the file's bytes");
   finish(state, target);
 }
 
@@ -247,13 +232,13 @@ void settings_file_load_qel(benchmark::State& state) {
 
 void settings_file_commit_qel(benchmark::State& state) {
   Target target(settingsBytes());
-  const std::string stored = contentOf(target.path);
+  const std::string stored = qelbench::readWhole(target.path);
   qel::CSettingsFile settings(target.file);
   settings.load();
   for (auto _ : state) {
     settings.commit();
   }
-  qelbench::require(contentOf(target.path) == stored, "the commit writes the same bytes");
+  qelbench::require(qelbench::readWhole(target.path) == stored, "the commit writes the same bytes");
   finish(state, target);
 }
 
